@@ -1,0 +1,38 @@
+# The two commands of the README:
+#   make test   installs what is missing, builds and runs every test
+# Further targets: test-sanitize (the same tests under ASan/UBSan), bench.
+
+JOBS      ?= 2
+BUILD     ?= build
+SANBUILD  ?= build-sanitize
+CMAKE_GEN := $(shell command -v ninja >/dev/null 2>&1 && echo "-G Ninja")
+CTEST_ARGS ?= --output-on-failure -j$(JOBS) --timeout 600
+
+.PHONY: deps build test build-sanitize test-sanitize bench clean
+
+deps:
+	@./scripts/install-deps.sh
+
+$(BUILD)/CMakeCache.txt: | deps
+	cmake -S . -B $(BUILD) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=RelWithDebInfo
+
+build: deps $(BUILD)/CMakeCache.txt
+	cmake --build $(BUILD) -j$(JOBS)
+
+test: build
+	ctest --test-dir $(BUILD) $(CTEST_ARGS)
+
+$(SANBUILD)/CMakeCache.txt: | deps
+	cmake -S . -B $(SANBUILD) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Debug -DMESHDROP_SANITIZE=ON
+
+build-sanitize: deps $(SANBUILD)/CMakeCache.txt
+	cmake --build $(SANBUILD) -j$(JOBS)
+
+test-sanitize: build-sanitize
+	ctest --test-dir $(SANBUILD) $(CTEST_ARGS) -LE no-sanitize
+
+bench: build
+	./scripts/run-benchmarks.sh $(BUILD)
+
+clean:
+	rm -rf $(BUILD) $(SANBUILD)

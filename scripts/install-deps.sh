@@ -1,0 +1,35 @@
+#!/usr/bin/env bash
+# Installs every Debian package the build, the tests, the benchmarks and the
+# demo need. Quick and silent when everything is already there.
+set -euo pipefail
+
+packages=(
+  build-essential cmake ninja-build pkg-config
+  clang libclang-rt-14-dev
+  googletest libgtest-dev libgmock-dev libbenchmark-dev
+  qt6-base-dev qt6-qpa-plugins libgl-dev
+  fonts-wqy-microhei
+  nginx-light curl
+  xvfb xauth
+  iproute2 procps
+)
+
+missing=()
+for p in "${packages[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed'; then
+    missing+=("$p")
+  fi
+done
+
+if [ ${#missing[@]} -eq 0 ]; then
+  exit 0
+fi
+
+echo "install-deps: installing ${missing[*]}"
+sudo_cmd=()
+if [ "$(id -u)" -ne 0 ]; then
+  sudo_cmd=(sudo)
+fi
+export DEBIAN_FRONTEND=noninteractive
+"${sudo_cmd[@]}" apt-get update -qq
+"${sudo_cmd[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"
