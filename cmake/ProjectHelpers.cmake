@@ -27,8 +27,13 @@ function(meshdrop_add_test)
   endif()
   add_executable(${T_NAME} ${T_SOURCES})
   target_link_libraries(${T_NAME} PRIVATE ${T_LIBS} GTest::gtest GTest::gtest_main GTest::gmock Threads::Threads)
-  gtest_discover_tests(${T_NAME}
-    DISCOVERY_TIMEOUT 60
-    PROPERTIES TIMEOUT ${T_TIMEOUT} LABELS "${T_LABELS}"
-               ENVIRONMENT "QT_QPA_PLATFORM=offscreen;ASAN_OPTIONS=detect_leaks=1:abort_on_error=1;LSAN_OPTIONS=suppressions=${PROJECT_SOURCE_DIR}/tests/lsan.supp;UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1")
+  set(env "QT_QPA_PLATFORM=offscreen"
+          "ASAN_OPTIONS=detect_leaks=1:abort_on_error=1"
+          "LSAN_OPTIONS=suppressions=${PROJECT_SOURCE_DIR}/tests/lsan.supp"
+          "UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1")
+  set(props TIMEOUT ${T_TIMEOUT} ENVIRONMENT "${env}")
+  if(T_LABELS)
+    list(APPEND props LABELS "${T_LABELS}")
+  endif()
+  gtest_discover_tests(${T_NAME} DISCOVERY_TIMEOUT 60 PROPERTIES ${props})
 endfunction()
