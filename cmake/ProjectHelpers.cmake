@@ -37,3 +37,22 @@ function(meshdrop_add_test)
   endif()
   gtest_discover_tests(${T_NAME} DISCOVERY_TIMEOUT 60 PROPERTIES ${props})
 endfunction()
+
+# meshdrop_add_fuzzer(NAME fuzz_x SOURCES ... LIBS ... CORPUS dir)
+# A libFuzzer target. In the fuzzing build (MESHDROP_FUZZ, clang) it is linked
+# with libFuzzer and listed in fuzzers.txt for scripts/run-fuzzers.sh; in every
+# other build it gets a small driver and replays its corpus as a CTest test.
+function(meshdrop_add_fuzzer)
+  cmake_parse_arguments(F "" "NAME;CORPUS" "SOURCES;LIBS" ${ARGN})
+  add_executable(${F_NAME} ${F_SOURCES})
+  target_link_libraries(${F_NAME} PRIVATE ${F_LIBS})
+  if(MESHDROP_FUZZ)
+    target_link_options(${F_NAME} PRIVATE -fsanitize=fuzzer)
+    file(APPEND ${CMAKE_BINARY_DIR}/fuzzers.txt "${F_NAME} ${F_CORPUS}\n")
+  else()
+    target_sources(${F_NAME} PRIVATE ${PROJECT_SOURCE_DIR}/tests/fuzz_driver/StandaloneFuzzDriver.cpp)
+    add_test(NAME ${F_NAME}.replay_corpus COMMAND ${F_NAME} ${F_CORPUS})
+    set_tests_properties(${F_NAME}.replay_corpus PROPERTIES TIMEOUT 120
+      ENVIRONMENT "ASAN_OPTIONS=detect_leaks=1:abort_on_error=1;UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1")
+  endif()
+endfunction()
