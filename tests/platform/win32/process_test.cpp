@@ -12,22 +12,21 @@
 #include <sstream>
 #include <string>
 
+#include "temp_dir.h"
+
 namespace {
 
 class Processes : public ::testing::Test {
  protected:
   void SetUp() override {
-    char templ[] = "/tmp/win32-proc-XXXXXX";
-    ASSERT_NE(mkdtemp(templ), nullptr);
-    dir_ = templ;
+    dir_ = temp_.path();
     setenv("MESHDROP_DRIVE_C", (dir_ + "/drive_c").c_str(), 1);
     setenv("MESHDROP_RUNTIME_DIR", (dir_ + "/run").c_str(), 1);
     mkdir((dir_ + "/drive_c").c_str(), 0755);
   }
   void TearDown() override {
     W32SetElevationDeclinedForTesting(FALSE);
-    std::string cmd = "rm -rf '" + dir_ + "'";
-    ASSERT_EQ(system(cmd.c_str()), 0);
+    unsetenv("MESHDROP_DRIVE_C");
   }
 
   // Writes a script under C:\ without the execute bit; returns its Windows path.
@@ -44,6 +43,7 @@ class Processes : public ::testing::Test {
     return s.str();
   }
 
+  TempDir temp_;
   std::string dir_;
 };
 
