@@ -121,6 +121,44 @@ TEST_F(Processes, DeclinedElevationFailsWith1223AndOpenStillRuns) {
   EXPECT_LE(reinterpret_cast<INT_PTR>(missing.hInstApp), 32);
 }
 
+TEST_F(Processes, WindowsProgramsGoThroughWineAndDocumentsThroughXdgOpen) {
+  // Stand-ins for wine and xdg-open record how they were called.
+  std::string bin = dir_ + "/bin";
+  mkdir(bin.c_str(), 0755);
+  for (const char* tool : {"wine", "xdg-open"}) {
+    std::string path = bin + "/" + tool;
+    std::ofstream(path) << "#!/bin/sh\necho \"" << tool << " $*\" > \"" << dir_ << "/" << tool << ".txt\"\n";
+    chmod(path.c_str(), 0755);
+  }
+  std::string oldPath = getenv("PATH") ? getenv("PATH") : "";
+  setenv("PATH", (bin + ":" + oldPath).c_str(), 1);
+  std::ofstream(dir_ + "/drive_c/setup.exe") << "MZ\x90\x00 not really";
+  std::ofstream(dir_ + "/drive_c/notes.txt") << "text";
+
+  SHELLEXECUTEINFOW info{};
+  info.cbSize = sizeof(info);
+  info.fMask = SEE_MASK_NOCLOSEPROCESS;
+  info.lpVerb = L"open";
+  info.lpFile = L"C:\\setup.exe";
+  info.lpParameters = L"/S";
+  ASSERT_TRUE(ShellExecuteExW(&info)) << GetLastError();
+  ASSERT_EQ(WaitForSingleObject(info.hProcess, 20000), WAIT_OBJECT_0);
+  CloseHandle(info.hProcess);
+  EXPECT_EQ(Read(dir_ + "/wine.txt"), "wine " + dir_ + "/drive_c/setup.exe /S\n");
+
+  info.lpFile = L"C:\\notes.txt";
+  info.lpParameters = nullptr;
+  ASSERT_TRUE(ShellExecuteExW(&info)) << GetLastError();
+  ASSERT_EQ(WaitForSingleObject(info.hProcess, 20000), WAIT_OBJECT_0);
+  CloseHandle(info.hProcess);
+  EXPECT_EQ(Read(dir_ + "/xdg-open.txt"), "xdg-open " + dir_ + "/drive_c/notes.txt\n");
+
+  setenv("PATH", "/nonexistent", 1);
+  EXPECT_FALSE(ShellExecuteExW(&info));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_NO_ASSOCIATION));
+  setenv("PATH", oldPath.c_str(), 1);
+}
+
 TEST_F(Processes, CreateProcessSplitsTheCommandLineAndReportsTheExitCode) {
   std::string out = dir_ + "/args.txt";
   std::wstring script = Script("args.sh", "printf '%s|' \"$@\" > \"$1\"\nexit 7\n");

@@ -368,6 +368,25 @@ TEST_F(Sockets, WinsockErrorNumbersAndOptions) {
   EXPECT_EQ(WSAGetLastError(), WSAEINVAL);
 }
 
+TEST_F(Sockets, DatagramSocketsGetReadNoticesEvenForEmptyDatagrams) {
+  SOCKET receiver = Track(socket(AF_INET, SOCK_DGRAM, 0));
+  sockaddr_in a = Loopback(0);
+  ASSERT_EQ(bind(receiver, reinterpret_cast<sockaddr*>(&a), sizeof(a)), 0);
+  int len = sizeof(a);
+  getsockname(receiver, reinterpret_cast<sockaddr*>(&a), &len);
+  ASSERT_EQ(WSAAsyncSelect(receiver, hwnd_, kSocketMessage, FD_READ | FD_WRITE | FD_CLOSE), 0);
+  ASSERT_TRUE(PumpUntil([&] { return Count(receiver, FD_WRITE) == 1; }));
+  SOCKET sender = Track(socket(AF_INET, SOCK_DGRAM, 0));
+  ASSERT_EQ(sendto(sender, "", 0, 0, reinterpret_cast<sockaddr*>(&a), sizeof(a)), 0);
+  ASSERT_TRUE(PumpUntil([&] { return Count(receiver, FD_READ) == 1; }));
+  char buf[4];
+  EXPECT_EQ(recvfrom(receiver, buf, sizeof(buf), 0, nullptr, nullptr), 0);
+  ASSERT_EQ(sendto(sender, "ab", 2, 0, reinterpret_cast<sockaddr*>(&a), sizeof(a)), 2);
+  ASSERT_TRUE(PumpUntil([&] { return Count(receiver, FD_READ) == 2; }));
+  EXPECT_EQ(recvfrom(receiver, buf, sizeof(buf), 0, nullptr, nullptr), 2);
+  EXPECT_EQ(Count(receiver, FD_CLOSE), 0);
+}
+
 TEST_F(Sockets, HostLookupGivesIPv4Addresses) {
   hostent* h = gethostbyname("127.0.0.1");
   ASSERT_NE(h, nullptr);
