@@ -117,7 +117,7 @@ void Serve(int listener) {
       if (std::strcmp(verb, "activate") == 0) ok = PostMessageW(hwnd, WM_ACTIVATE, WA_ACTIVE, 0);
     }
     const char* reply = ok ? "ok\n" : "no\n";
-    ssize_t n = write(conn, reply, std::strlen(reply));
+    ssize_t n = send(conn, reply, std::strlen(reply), MSG_NOSIGNAL);  // a vanished client raises no SIGPIPE
     (void)n;
     close(conn);
   }

@@ -70,6 +70,13 @@ TEST_F(Files, DrivelessAndRelativePathsFollowTheCurrentDirectory) {
   ASSERT_TRUE(SetCurrentDirectoryA("Z:\\tmp"));
   EXPECT_EQ(W32PathToPosix(std::string_view("\\foo")), "/foo");
   EXPECT_EQ(W32PathToPosix(std::string_view("C:file")), root_ + "/file");  // another drive: its root
+  // C: reached through a symbolic link still maps back to C:.
+  std::string link = temp_.path() + "/link";
+  ASSERT_EQ(symlink(root_.c_str(), link.c_str()), 0);
+  setenv("MESHDROP_DRIVE_C", link.c_str(), 1);
+  ASSERT_EQ(chdir((link + "/work").c_str()), 0);
+  ASSERT_GT(GetCurrentDirectoryW(MAX_PATH, cwd), 0u);
+  EXPECT_STREQ(cwd, L"C:\\work");
   EXPECT_FALSE(SetCurrentDirectoryW(L"C:\\missing"));
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
 }
