@@ -15,10 +15,9 @@ CTEST_ARGS ?= --output-on-failure -j$(JOBS) --timeout 600
 deps:
 	@./scripts/install-deps.sh
 
-$(BUILD)/CMakeCache.txt: | deps
-	cmake -S . -B $(BUILD) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=RelWithDebInfo
-
-build: deps $(BUILD)/CMakeCache.txt
+# Configuring every time is quick, and picks up folders added since the last run.
+build: deps
+	cmake -S . -B $(BUILD) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 	cmake --build $(BUILD) -j$(JOBS)
 
 test: build
@@ -26,16 +25,12 @@ test: build
 	$(MAKE) fuzz
 
 # Each fuzz target runs for FUZZ_SECONDS in a clang build of its own.
-$(FUZZBUILD)/CMakeCache.txt: | deps
-	CC=clang CXX=clang++ cmake -S . -B $(FUZZBUILD) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DMESHDROP_FUZZ=ON
-
-fuzz: deps $(FUZZBUILD)/CMakeCache.txt
+fuzz: deps
+	CC=clang CXX=clang++ cmake -S . -B $(FUZZBUILD) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DMESHDROP_FUZZ=ON >/dev/null
 	./scripts/run-fuzzers.sh $(FUZZBUILD) $(FUZZ_SECONDS) $(JOBS)
 
-$(SANBUILD)/CMakeCache.txt: | deps
-	cmake -S . -B $(SANBUILD) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Debug -DMESHDROP_SANITIZE=ON
-
-build-sanitize: deps $(SANBUILD)/CMakeCache.txt
+build-sanitize: deps
+	cmake -S . -B $(SANBUILD) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Debug -DMESHDROP_SANITIZE=ON >/dev/null
 	cmake --build $(SANBUILD) -j$(JOBS)
 
 test-sanitize: build-sanitize

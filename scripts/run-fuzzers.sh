@@ -6,7 +6,7 @@ build=${1:-build-fuzz}
 seconds=${2:-15}
 jobs=${3:-2}
 list="$build/fuzzers.txt"
-cmake -S . -B "$build" >/dev/null
+
 if [ ! -s "$list" ]; then
   echo "run-fuzzers: no fuzz targets"
   exit 0
