@@ -72,6 +72,11 @@ public:
     std::uint32_t GetIdleCounter() const { return m_idleCounter; }
     std::uint32_t GetReceivedHeld() const { return m_io.receive.Held(); }
     int GetLayerCount() const { return static_cast<int>(m_layers.size()); }
+    // The layer at `index` (0 = top) through its own interface, or null.
+    ovIUnknown* GetLayerAt(int index) const
+    {
+        return index >= 0 && index < GetLayerCount() ? m_layers[static_cast<std::size_t>(index)].object.Get() : nullptr;
+    }
 
     static constexpr std::uint32_t kDefaultIdleTimeout = 60;
     static constexpr std::uint32_t kDefaultConnectTimeout = 5;

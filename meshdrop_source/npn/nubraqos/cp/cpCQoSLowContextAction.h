@@ -21,6 +21,9 @@ public:
     virtual void ReturnReceiveBudget(std::uint32_t bytes) = 0;
     virtual void ReturnSendBudget(std::uint32_t bytes) = 0;
 
+    bool IsSendBlocked() const { return m_sendBlocked; }
+    bool IsReceiveBlocked() const { return m_receiveBlocked; }
+
 protected:
     bool m_sendBlocked = false;
     bool m_receiveBlocked = false;
