@@ -425,14 +425,35 @@ TEST_F(ContextTest, OversizedFrameClosesTheConnection)
     EXPECT_TRUE(peer.WaitForClose());
 }
 
-TEST_F(ContextTest, ReceiveBufferThatNoLayerDrainsIsBounded)
+TEST_F(ContextTest, UnlimitedReadingStopsAtOneMebibyteWhenNothingIsConsumed)
 {
     OpenWithLayer(1, 0x05);
     worker.Run([&] { layer->consume = RecordingLayer::Consume::Nothing; });
     ConnectToPeer();
+    const std::string chunk(4 * 1024 * 1024, 'z');
+    std::thread sender([&] { peer.SendAll(chunk); });
+    ASSERT_TRUE(worker.WaitUntil([&] { return Context()->GetReceivedHeld() > cpCQoSHighContextAction::kReadStop; }));
+    Drain();
+    worker.Run([&] {
+        EXPECT_LE(Context()->GetReceivedHeld(), cpCQoSHighContextAction::kReadStop + 1024);
+    });
+    peer.CloseConnection();
+    sender.join();
+}
+
+TEST_F(ContextTest, BudgetedReceiveBufferThatNoLayerDrainsIsBounded)
+{
+    OpenWithLayer(6, 0x05);
+    worker.Run([&] {
+        layer->consume = RecordingLayer::Consume::Nothing;
+        const std::uint32_t quota = 104857600;
+        Context()->SetQuota(QOS_DIRECTION_RECEIVE, &quota);
+        QoS()->Tick();
+    });
+    ConnectToPeer();
     const std::string chunk(1024 * 1024, 'z');
     std::thread sender([&] {
-        for (int i = 0; i < 40 && peer.SendAll(chunk); ++i) {
+        for (int i = 0; i < 24 && peer.SendAll(chunk); ++i) {
         }
     });
     const bool closed = worker.WaitUntil([&] { return layer->closed == 1; }, std::chrono::seconds(60));
