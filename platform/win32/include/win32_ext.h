@@ -1,0 +1,68 @@
+// Extensions of this program's Win32 layer that Windows does not have: drive
+// mapping, the GUI toolkit hook, the published window state and the switches
+// tests use to reach failure paths.
+#pragma once
+
+#include "windows.h"
+
+#include <string>
+#include <string_view>
+
+// ---------------------------------------------------------------------------
+// Drives and paths.
+// C: is a folder of its own: $MESHDROP_DRIVE_C, else $WINEPREFIX/drive_c,
+// else ~/.wine/drive_c when it exists, else ~/.local/share/meshdrop/drive_c
+// (created on demand). Z: is /. Other drive letters do not exist.
+// Drive-less paths (\foo) resolve on the current directory's drive, relative
+// paths against the current directory. Narrow Windows paths are in the
+// system code page; POSIX paths are UTF-8 bytes.
+//
+// The conversions write a null-terminated result and return its length
+// without the terminator; when the buffer is too small they return the size
+// needed including the terminator and write nothing; 0 on failure (last
+// error ERROR_PATH_NOT_FOUND for an unknown drive, ERROR_INVALID_PARAMETER
+// for a null path).
+DWORD W32PathToPosix(LPCSTR windowsPath, LPSTR posixPath, DWORD posixSize);
+DWORD W32PathToPosix(LPCWSTR windowsPath, LPSTR posixPath, DWORD posixSize);
+// POSIX paths under the C: folder become C:\..., others Z:\...; relative
+// POSIX paths are taken against the current directory.
+DWORD W32PathFromPosix(LPCSTR posixPath, LPSTR windowsPath, DWORD windowsSize);
+DWORD W32PathFromPosix(LPCSTR posixPath, LPWSTR windowsPath, DWORD windowsSize);
+// The same conversions for C++ callers; empty on failure.
+std::string W32PathToPosix(std::string_view windowsPath);
+std::string W32PathToPosix(std::wstring_view windowsPath);
+std::string W32PathFromPosixA(std::string_view posixPath);
+std::wstring W32PathFromPosixW(std::string_view posixPath);
+// The POSIX folder that C: stands for (no trailing slash).
+std::string W32DriveCRoot();
+
+// ---------------------------------------------------------------------------
+// GUI toolkit hook. A file descriptor that is readable whenever the calling
+// thread's message queue has something to retrieve (a posted message, a due
+// timer, a socket notice) and stops being readable once the queue has been
+// drained with PeekMessage(PM_REMOVE). A toolkit watches it in its own event
+// loop and drains the queue with PeekMessageW + TranslateMessage +
+// DispatchMessageW, so windows it creates on its thread receive posted
+// messages also inside nested loops. The descriptor belongs to the queue:
+// do not close it.
+int W32GetMessageQueueFd(void);
+
+// ---------------------------------------------------------------------------
+// Windows of other processes. Titles of live top-level windows are published
+// in the runtime folder ($MESHDROP_RUNTIME_DIR, else
+// $XDG_RUNTIME_DIR/meshdrop, else /tmp/meshdrop-<uid>), where each process
+// listens on a socket of its own for restore and activate requests.
+// The owner publishes whether its window is minimised (IsIconic answers it).
+BOOL W32SetWindowIconic(HWND hWnd, BOOL iconic);
+std::string W32RuntimeDir();
+
+// ---------------------------------------------------------------------------
+// Test switches: process-wide and thread-safe.
+// While set, every WriteFile fails with ERROR_DISK_FULL (112) and
+// GetDiskFreeSpaceEx reports 0 free bytes.
+void W32SetDiskFullForTesting(BOOL diskFull);
+// -1 the real state, 0 no connection, 1 connected (InternetGetConnectedState).
+void W32SetInternetConnectedForTesting(int state);
+// While set, ShellExecuteEx with "runas" fails with ERROR_CANCELLED (1223),
+// as when the user declines the elevation prompt.
+void W32SetElevationDeclinedForTesting(BOOL declined);
