@@ -4,7 +4,7 @@
 
 #include "JobManager.h"
 #include "Library.h"
-#include "LibraryLock.h"
+#include "cp/cpCMutex.h"
 #include "ServiceLog.h"
 #include "ov/ovClassIds.h"
 #include "ov/ovSmartPtr.h"
@@ -80,7 +80,7 @@ unsigned CDownloadLibThread::Run(const std::shared_ptr<WorkerState>& state)
     lock.CreateInstance(OVCLS_MUTEX);
     CJobManager* manager = nullptr;
     {
-        CLibraryLockGuard guard(lock);
+        cpCMutexLock guard(lock.Get<cpCMutex>());
         manager = new CJobManager(lock);
         state->jobManager.store(manager);
         std::lock_guard<std::mutex> eventGuard(state->mutex);

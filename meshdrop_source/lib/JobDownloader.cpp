@@ -3,8 +3,8 @@
 #include <algorithm>
 
 #include "Job.h"
-#include "LibraryLock.h"
 #include "ServiceLog.h"
+#include "cp/cpCMutex.h"
 #include "cp/cpCTimer.h"
 #include "ov/ovClassIds.h"
 
@@ -17,7 +17,7 @@ CJobDownloader::CJobDownloader(IJobDownloadEventListener* listener, const ovSmar
 
 CJobDownloader::~CJobDownloader()
 {
-    CLibraryLockGuard guard(m_lock);
+    cpCMutexLock guard(m_lock.Get<cpCMutex>());
     if (m_progressTimer)
         m_progressTimer.Get<cpCTimer>()->Stop();
     m_progressTimer.Reset();
@@ -116,8 +116,8 @@ void CJobDownloader::StartProgressTimer()
     ovSmartPtr timer;
     if (!timer.CreateInstance(OVCLS_TIMER))
         return;
-    timer.Get<cpCTimer>()->Start(kProgressIntervalMs, &CJobDownloader::OnProgressTimer, this, kProgressTimerTag,
-                                 m_lock);
+    timer.Get<cpCTimer>()->Start(kProgressIntervalMs, &CJobDownloader::OnProgressTimer, this, CP_TIMER_TAG_PROGRESS,
+                                 m_lock.Get());
     m_progressTimer = timer;
 }
 
@@ -136,7 +136,7 @@ void CJobDownloader::OnProgressTimer(void* context)
 
 void CJobDownloader::OnProgressTick()
 {
-    CLibraryLockGuard guard(m_lock);
+    cpCMutexLock guard(m_lock.Get<cpCMutex>());
     // A check may drop or end jobs: walk a copy and skip jobs that left.
     const std::vector<CJob*> jobs = m_jobs;
     for (CJob* job : jobs) {

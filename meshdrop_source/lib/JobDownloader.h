@@ -17,7 +17,6 @@ class CJobDownloader {
 public:
     static constexpr const char* kLibraryVersion = "3.5.0.2";
     static constexpr uint32_t kProgressIntervalMs = 1000;
-    static constexpr uint32_t kProgressTimerTag = 0xFFFFFFFF;
 
     // Empties the service log and writes the launch line.
     CJobDownloader(IJobDownloadEventListener* listener, const ovSmartPtr& lock);

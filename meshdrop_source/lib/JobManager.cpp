@@ -6,19 +6,19 @@
 #include "Job.h"
 #include "JobDownloader.h"
 #include "Library.h"
-#include "LibraryLock.h"
 #include "ServiceLog.h"
 #include "cp/CNpn.h"
+#include "cp/cpCMutex.h"
 
 CJobManager::CJobManager(const ovSmartPtr& lock) : m_lock(lock)
 {
-    m_pNpn = std::make_unique<CNpn>(m_lock);
+    m_pNpn = std::make_unique<CNpn>(GetMutex());
 }
 
 CJobManager::~CJobManager()
 {
     {
-        CLibraryLockGuard guard(m_lock);
+        cpCMutexLock guard(GetMutex());
         m_jobs.clear();
         m_pEngineDownloader.reset();
         m_pDirectDownloader.reset();
@@ -30,7 +30,7 @@ CJobManager::~CJobManager()
 int CJobManager::Initialize(HWND clientWindow, MeshdropLibEventCallback callback, void* userValue,
                             int elevation)
 {
-    CLibraryLockGuard guard(m_lock);
+    cpCMutexLock guard(GetMutex());
     m_target = ClientEventTarget{clientWindow, callback, userValue};
     Library_SetElevationSwitch(elevation);
     // The engine downloader and then the direct downloader are created here,
@@ -62,7 +62,7 @@ CJob* CJobManager::FindJob(MeshdropJobHandle handle) const
 template <class Fn>
 int CJobManager::WithJob(MeshdropJobHandle handle, Fn&& fn)
 {
-    CLibraryLockGuard guard(m_lock);
+    cpCMutexLock guard(GetMutex());
     CJob* job = FindJob(handle);
     if (job == nullptr)
         return MESHDROPLIB_ERROR_FAILED;
@@ -76,38 +76,32 @@ int CJobManager::WithJob(MeshdropJobHandle handle, Fn&& fn)
 
 int CJobManager::FetchFileList(const char* /*url*/)
 {
-    CLibraryLockGuard guard(m_lock);
     return MESHDROPLIB_ERROR_FAILED;
 }
 
 int CJobManager::GetFileListSize(uint64_t* /*size*/)
 {
-    CLibraryLockGuard guard(m_lock);
     return MESHDROPLIB_ERROR_FAILED;
 }
 
 int CJobManager::GetFileListData(FileListBuffer* /*data*/)
 {
-    CLibraryLockGuard guard(m_lock);
     return MESHDROPLIB_ERROR_FAILED;
 }
 
 int CJobManager::AddFileSizeCheck(const char* /*url*/)
 {
-    CLibraryLockGuard guard(m_lock);
     return MESHDROPLIB_ERROR_FAILED;
 }
 
 int CJobManager::StartFileSizeCheck()
 {
-    CLibraryLockGuard guard(m_lock);
     WriteDiagnosticLog("[MeshdropLib_D] 0x0003");
     return MESHDROPLIB_ERROR_FAILED;
 }
 
 int CJobManager::GetFileSizeTotal(uint64_t* /*total*/)
 {
-    CLibraryLockGuard guard(m_lock);
     return MESHDROPLIB_ERROR_FAILED;
 }
 
@@ -115,14 +109,13 @@ int CJobManager::GetFileSizeTotal(uint64_t* /*total*/)
 
 int CJobManager::SetEngineServiceId(const char* /*serviceId*/)
 {
-    CLibraryLockGuard guard(m_lock);
     // Handed to the engine downloader when one exists; there is none yet.
     return MESHDROPLIB_OK;
 }
 
 int CJobManager::CreateJob(MeshdropJobHandle* handle, const char* regionCode, const char* serviceId)
 {
-    CLibraryLockGuard guard(m_lock);
+    cpCMutexLock guard(GetMutex());
     if (FindJob(*handle) != nullptr)
         return MESHDROPLIB_ERROR_FAILED;
     auto job = std::make_unique<CJob>(m_nJobCounter++, m_target, regionCode, serviceId);
@@ -146,7 +139,7 @@ int CJobManager::AddFile(MeshdropJobHandle handle, const char* url, const char* 
     if (size < -1 || size == 0)
         return MESHDROPLIB_ERROR_INVALID_SIZE;
 
-    CLibraryLockGuard guard(m_lock);
+    cpCMutexLock guard(GetMutex());
     CJob* job = FindJob(handle);
     if (job == nullptr)
         return MESHDROPLIB_ERROR_FAILED;
@@ -159,7 +152,7 @@ int CJobManager::AddFile(MeshdropJobHandle handle, const char* url, const char* 
 
 int CJobManager::StartJob(MeshdropJobHandle handle, int mode)
 {
-    CLibraryLockGuard guard(m_lock);
+    cpCMutexLock guard(GetMutex());
     CJobDownloader* downloader = GetCurrentDownloader();
     CJob* job = FindJob(handle);
     if (job == nullptr || job->GetFiles().empty())
@@ -174,7 +167,7 @@ int CJobManager::StartJob(MeshdropJobHandle handle, int mode)
 
 int CJobManager::StopJob(MeshdropJobHandle handle)
 {
-    CLibraryLockGuard guard(m_lock);
+    cpCMutexLock guard(GetMutex());
     CJob* job = FindJob(handle);
     if (job == nullptr)
         return MESHDROPLIB_ERROR_FAILED;
@@ -187,7 +180,7 @@ int CJobManager::StopJob(MeshdropJobHandle handle)
 
 int CJobManager::DeleteJob(MeshdropJobHandle handle)
 {
-    CLibraryLockGuard guard(m_lock);
+    cpCMutexLock guard(GetMutex());
     auto it = std::find_if(m_jobs.begin(), m_jobs.end(),
                            [handle](const std::unique_ptr<CJob>& job) { return job->GetHandle() == handle; });
     if (handle == 0 || it == m_jobs.end())
@@ -205,7 +198,7 @@ int CJobManager::DeleteJob(MeshdropJobHandle handle)
 
 int CJobManager::AnswerResume(MeshdropJobHandle handle, int resume, int applyToAll)
 {
-    CLibraryLockGuard guard(m_lock);
+    cpCMutexLock guard(GetMutex());
     CJob* job = FindJob(handle);
     if (job == nullptr)
         return MESHDROPLIB_ERROR_FAILED;
@@ -217,7 +210,7 @@ int CJobManager::AnswerResume(MeshdropJobHandle handle, int resume, int applyToA
 
 int CJobManager::GetRequiredSpace(MeshdropJobHandle handle, uint64_t* bytes)
 {
-    CLibraryLockGuard guard(m_lock);
+    cpCMutexLock guard(GetMutex());
     JobProgressInfo progress{};
     if (CJob* job = FindJob(handle))
         progress = job->GetProgressBlock();
@@ -264,7 +257,7 @@ int CJobManager::PopNotice(MeshdropJobHandle handle, NoticeInfo* info)
 
 int CJobManager::ShutdownNetwork()
 {
-    CLibraryLockGuard guard(m_lock);
+    cpCMutexLock guard(GetMutex());
     m_pNpn->Cleanup();
     return MESHDROPLIB_OK;
 }
@@ -293,7 +286,7 @@ void CJobManager::OnEngineUpdateFailed()
 
 void CJobManager::OnEngineUnavailable()
 {
-    CLibraryLockGuard guard(m_lock);
+    cpCMutexLock guard(GetMutex());
     m_pEngineDownloader.reset();
     if (!m_pDirectDownloader)
         return;
@@ -306,7 +299,7 @@ void CJobManager::OnEngineUnavailable()
 
 void CJobManager::OnJobHandOver(CJob* job)
 {
-    CLibraryLockGuard guard(m_lock);
+    cpCMutexLock guard(GetMutex());
     if (m_pDirectDownloader && job != nullptr && FindJob(job->GetHandle()) == job)
         m_pDirectDownloader->StartJob(job);
 }

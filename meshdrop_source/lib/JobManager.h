@@ -18,6 +18,7 @@
 class CJob;
 class CJobDownloader;
 class CNpn;
+class cpCMutex;
 
 class CJobManager : public IJobDownloadEventListener,
                     public IDataDownloadSessionEventListener,
@@ -67,6 +68,7 @@ public:
     // The job a handle names, or null; the caller holds the lock.
     CJob* FindJob(MeshdropJobHandle handle) const;
     const ovSmartPtr& GetLock() const { return m_lock; }
+    cpCMutex* GetMutex() const { return m_lock.Get<cpCMutex>(); }
     CNpn* GetNpn() const { return m_pNpn.get(); }
 
     // ---- IJobDownloadEventListener ----

@@ -25,6 +25,17 @@ CJobManager* Manager(const char* noInstanceLine = nullptr, const char* noManager
     return manager;
 }
 
+// Forwards to the manager when there is one and every output argument is
+// given; 517 otherwise.
+template <class Fn, class... Outputs>
+int Forward(Fn&& call, const Outputs*... outputs)
+{
+    CJobManager* manager = Manager();
+    if (manager == nullptr || ((outputs == nullptr) || ...))
+        return MESHDROPLIB_ERROR_FAILED;
+    return call(*manager);
+}
+
 int64_t JoinHalves(DWORD low, DWORD high)
 {
     return static_cast<int64_t>((static_cast<uint64_t>(high) << 32) | low);
@@ -61,14 +72,12 @@ MESHDROPLIB_API int MeshdropLib_FetchFileList(const char* url)
 
 MESHDROPLIB_API int MeshdropLib_GetFileListSize(uint64_t* size)
 {
-    CJobManager* manager = Manager();
-    return manager != nullptr && size != nullptr ? manager->GetFileListSize(size) : MESHDROPLIB_ERROR_FAILED;
+    return Forward([&](CJobManager& manager) { return manager.GetFileListSize(size); }, size);
 }
 
 MESHDROPLIB_API int MeshdropLib_GetFileListData(FileListBuffer* data)
 {
-    CJobManager* manager = Manager();
-    return manager != nullptr && data != nullptr ? manager->GetFileListData(data) : MESHDROPLIB_ERROR_FAILED;
+    return Forward([&](CJobManager& manager) { return manager.GetFileListData(data); }, data);
 }
 
 MESHDROPLIB_API int MeshdropLib_AddFileSizeCheck(const char* url)
@@ -85,104 +94,84 @@ MESHDROPLIB_API int MeshdropLib_StartFileSizeCheck(void)
 
 MESHDROPLIB_API int MeshdropLib_GetFileSizeTotal(uint64_t* total)
 {
-    CJobManager* manager = Manager();
-    return manager != nullptr && total != nullptr ? manager->GetFileSizeTotal(total) : MESHDROPLIB_ERROR_FAILED;
+    return Forward([&](CJobManager& manager) { return manager.GetFileSizeTotal(total); }, total);
 }
 
 MESHDROPLIB_API int MeshdropLib_SetEngineServiceId(const char* serviceId)
 {
-    CJobManager* manager = Manager();
-    return manager != nullptr ? manager->SetEngineServiceId(serviceId) : MESHDROPLIB_ERROR_FAILED;
+    return Forward([&](CJobManager& manager) { return manager.SetEngineServiceId(serviceId); });
 }
 
 MESHDROPLIB_API int MeshdropLib_CreateJob(MeshdropJobHandle* job, const char* regionCode, const char* serviceId)
 {
-    CJobManager* manager = Manager();
-    return manager != nullptr && job != nullptr ? manager->CreateJob(job, regionCode, serviceId)
-                                                : MESHDROPLIB_ERROR_FAILED;
+    return Forward([&](CJobManager& manager) { return manager.CreateJob(job, regionCode, serviceId); }, job);
 }
 
 MESHDROPLIB_API int MeshdropLib_SetJobEngineFlag(MeshdropJobHandle job)
 {
-    CJobManager* manager = Manager();
-    return manager != nullptr ? manager->SetJobEngineFlag(job) : MESHDROPLIB_ERROR_FAILED;
+    return Forward([&](CJobManager& manager) { return manager.SetJobEngineFlag(job); });
 }
 
 MESHDROPLIB_API int MeshdropLib_AddFile(MeshdropJobHandle job, const char* url, const char* folder,
                                         const char* fileName, DWORD sizeLow, DWORD sizeHigh, int fileOption)
 {
-    CJobManager* manager = Manager();
-    if (manager == nullptr)
-        return MESHDROPLIB_ERROR_FAILED;
-    return manager->AddFile(job, url, folder, fileName, JoinHalves(sizeLow, sizeHigh),
-                            static_cast<uint32_t>(fileOption), 0);
+    return Forward([&](CJobManager& manager) {
+        return manager.AddFile(job, url, folder, fileName, JoinHalves(sizeLow, sizeHigh),
+                               static_cast<uint32_t>(fileOption), 0);
+    });
 }
 
 MESHDROPLIB_API int MeshdropLib_StartJob(MeshdropJobHandle job, BYTE mode)
 {
-    CJobManager* manager = Manager();
-    return manager != nullptr ? manager->StartJob(job, mode) : MESHDROPLIB_ERROR_FAILED;
+    return Forward([&](CJobManager& manager) { return manager.StartJob(job, mode); });
 }
 
 MESHDROPLIB_API int MeshdropLib_StopJob(MeshdropJobHandle job)
 {
-    CJobManager* manager = Manager();
-    return manager != nullptr ? manager->StopJob(job) : MESHDROPLIB_ERROR_FAILED;
+    return Forward([&](CJobManager& manager) { return manager.StopJob(job); });
 }
 
 MESHDROPLIB_API int MeshdropLib_DeleteJob(MeshdropJobHandle job)
 {
-    CJobManager* manager = Manager();
-    return manager != nullptr ? manager->DeleteJob(job) : MESHDROPLIB_ERROR_FAILED;
+    return Forward([&](CJobManager& manager) { return manager.DeleteJob(job); });
 }
 
 MESHDROPLIB_API int MeshdropLib_AnswerResume(MeshdropJobHandle job, BYTE resume, BYTE applyToAll)
 {
-    CJobManager* manager = Manager();
-    return manager != nullptr ? manager->AnswerResume(job, resume, applyToAll) : MESHDROPLIB_ERROR_FAILED;
+    return Forward([&](CJobManager& manager) { return manager.AnswerResume(job, resume, applyToAll); });
 }
 
 MESHDROPLIB_API int MeshdropLib_GetRequiredSpace(MeshdropJobHandle job, uint64_t* bytes)
 {
-    CJobManager* manager = Manager();
-    return manager != nullptr && bytes != nullptr ? manager->GetRequiredSpace(job, bytes)
-                                                  : MESHDROPLIB_ERROR_FAILED;
+    return Forward([&](CJobManager& manager) { return manager.GetRequiredSpace(job, bytes); }, bytes);
 }
 
 MESHDROPLIB_API int MeshdropLib_GetJobSizeInfo(MeshdropJobHandle job, JobSizeInfo* info)
 {
-    CJobManager* manager = Manager();
-    return manager != nullptr && info != nullptr ? manager->GetJobSizeInfo(job, info) : MESHDROPLIB_ERROR_FAILED;
+    return Forward([&](CJobManager& manager) { return manager.GetJobSizeInfo(job, info); }, info);
 }
 
 MESHDROPLIB_API int MeshdropLib_GetJobProgress(MeshdropJobHandle job, JobProgressInfo* info)
 {
-    CJobManager* manager = Manager();
-    return manager != nullptr && info != nullptr ? manager->GetJobProgress(job, info) : MESHDROPLIB_ERROR_FAILED;
+    return Forward([&](CJobManager& manager) { return manager.GetJobProgress(job, info); }, info);
 }
 
 MESHDROPLIB_API int MeshdropLib_PopFileDone(MeshdropJobHandle job, FileDoneInfo* info)
 {
-    CJobManager* manager = Manager();
-    return manager != nullptr && info != nullptr ? manager->PopFileDone(job, info) : MESHDROPLIB_ERROR_FAILED;
+    return Forward([&](CJobManager& manager) { return manager.PopFileDone(job, info); }, info);
 }
 
 MESHDROPLIB_API int MeshdropLib_GetJobFinishInfo(MeshdropJobHandle job, JobFinishInfo* info)
 {
-    CJobManager* manager = Manager();
-    return manager != nullptr && info != nullptr ? manager->GetJobFinishInfo(job, info)
-                                                 : MESHDROPLIB_ERROR_FAILED;
+    return Forward([&](CJobManager& manager) { return manager.GetJobFinishInfo(job, info); }, info);
 }
 
 MESHDROPLIB_API int MeshdropLib_GetNoticeTextSize(MeshdropJobHandle job, int* size)
 {
-    CJobManager* manager = Manager();
-    return manager != nullptr && size != nullptr ? manager->GetNoticeTextSize(job, size)
-                                                 : MESHDROPLIB_ERROR_FAILED;
+    return Forward([&](CJobManager& manager) { return manager.GetNoticeTextSize(job, size); }, size);
 }
 
 MESHDROPLIB_API int MeshdropLib_PopNotice(MeshdropJobHandle job, NoticeInfo* info)
 {
-    CJobManager* manager = Manager();
-    return manager != nullptr && info != nullptr ? manager->PopNotice(job, info) : MESHDROPLIB_ERROR_FAILED;
+    return Forward([&](CJobManager& manager) { return manager.PopNotice(job, info); }, info);
 }

@@ -16,7 +16,7 @@
 #include "JobDownloader.h"
 #include "JobManager.h"
 #include "Library.h"
-#include "LibraryLock.h"
+#include "cp/cpCMutex.h"
 #include "LibraryLog.h"
 #include "MeshdropLib.h"
 #include "TestClientWindow.h"
@@ -73,7 +73,7 @@ protected:
         ASSERT_EQ(MeshdropLib_CreateJob(&m_handle, nullptr, "svc"), MESHDROPLIB_OK);
         ASSERT_EQ(AddFile("http://h/a.bin"), MESHDROPLIB_OK);
         ASSERT_EQ(AddFile("http://h/b.bin"), MESHDROPLIB_OK);
-        CLibraryLockGuard guard(m_manager->GetLock());
+        cpCMutexLock guard(m_manager->GetMutex());
         m_downloader = std::make_unique<CTestDownloader>(m_manager, m_manager->GetLock());
         m_job = m_manager->FindJob(m_handle);
     }
@@ -93,7 +93,7 @@ protected:
     template <class Fn>
     void Locked(Fn&& fn)
     {
-        CLibraryLockGuard guard(m_manager->GetLock());
+        cpCMutexLock guard(m_manager->GetMutex());
         fn(*m_downloader, m_job);
     }
 
