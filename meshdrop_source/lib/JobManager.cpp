@@ -38,6 +38,11 @@ int CJobManager::Initialize(HWND clientWindow, MeshdropLibEventCallback callback
     return MESHDROPLIB_OK;
 }
 
+cpCMutex* CJobManager::GetMutex() const
+{
+    return m_lock.Get<cpCMutex>();
+}
+
 void CJobManager::RaiseEvent(UINT code, LPARAM param)
 {
     RaiseClientEvent(m_target, code, param);

@@ -68,7 +68,7 @@ public:
     // The job a handle names, or null; the caller holds the lock.
     CJob* FindJob(MeshdropJobHandle handle) const;
     const ovSmartPtr& GetLock() const { return m_lock; }
-    cpCMutex* GetMutex() const { return m_lock.Get<cpCMutex>(); }
+    cpCMutex* GetMutex() const;
     CNpn* GetNpn() const { return m_pNpn.get(); }
 
     // ---- IJobDownloadEventListener ----
