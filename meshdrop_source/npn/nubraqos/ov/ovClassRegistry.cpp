@@ -7,6 +7,10 @@
 
 #include <new>
 
+#include "cp/cpCMutex.h"
+#include "cp/cpCQoSContext.h"
+#include "cp/cpCSocket.h"
+#include "cp/cpCTimer.h"
 #include "nw/nwCStreamDispatcher.h"
 
 namespace {
@@ -17,7 +21,17 @@ ovIUnknown* CreateObject()
     return new (std::nothrow) T();
 }
 
+// The context is held through its ovIQoSContext interface.
+ovIUnknown* CreateContext()
+{
+    return static_cast<ovIQoSContext*>(new (std::nothrow) cpCQoSContext());
+}
+
 constexpr ovClassEntry kLibraryClasses[] = {
+    {OVCLS_SOCKET, &CreateObject<cpCSocket>},
+    {OVCLS_TIMER, &CreateObject<cpCTimer>},
+    {OVCLS_MUTEX, &CreateObject<cpCMutex>},
+    {OVCLS_QOS_CONTEXT, &CreateContext},
     {OVCLS_STREAM_DISPATCHER, &CreateObject<nwCStreamDispatcher>},
 };
 
