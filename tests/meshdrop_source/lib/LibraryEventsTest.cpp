@@ -258,6 +258,12 @@ TEST_F(LibraryEventsTest, EndReportsProgressThenFinishAndReleasesTheTimer)
     EXPECT_EQ(finish.fileCount, 2u);
     EXPECT_EQ(finish.filesCompleted, 2u);
     EXPECT_EQ(finish.result, 0u);
+    JobFinishInfo again{7, 7, 7};
+    ASSERT_EQ(MeshdropLib_GetJobFinishInfo(m_handle, &again), MESHDROPLIB_OK); // read once
+    EXPECT_EQ(again.fileCount, 7u);
+
+    // More done than announced never asks for a wrapped-around amount.
+    SetDone(400);
     uint64_t required = 9;
     ASSERT_EQ(MeshdropLib_GetRequiredSpace(m_handle, &required), MESHDROPLIB_OK);
     EXPECT_EQ(required, 0u);
@@ -265,6 +271,50 @@ TEST_F(LibraryEventsTest, EndReportsProgressThenFinishAndReleasesTheTimer)
     // A deleted job's late messages find nothing.
     ASSERT_EQ(MeshdropLib_DeleteJob(m_handle), MESHDROPLIB_OK);
     EXPECT_EQ(MeshdropLib_GetJobFinishInfo(m_handle, &finish), MESHDROPLIB_ERROR_FAILED);
+}
+
+TEST_F(LibraryEventsTest, ManagerTurnsReportsIntoClientEvents)
+{
+    {
+        cpCMutexLock guard(m_manager->GetMutex());
+        m_manager->OnEngineUpdateFileStarted("QLSDownloadV32.exe", 10);
+        m_manager->OnEngineUpdateProgress("QLSDownloadV32.exe", 5);
+        m_manager->OnEngineReady();
+        m_manager->OnEngineUpdateFailed();
+        m_manager->OnPathAccessFailed(PATH_ACCESS_ENGINE);
+        m_manager->OnPathAccessFailed(3); // no such kind: nothing
+        m_manager->OnEngineStatus(1);
+        m_manager->OnDataCompleted(nullptr, 0);
+        m_manager->OnDataError(4);
+        m_manager->OnDataTick();
+        m_manager->OnSizeCheckComplete(100);
+        m_manager->OnSizeCheckFailed("http://h/a.bin");
+        m_manager->OnSizeCheckUnreachable();
+    }
+    ASSERT_TRUE(m_window.PumpUntil(MESHDROPLIB_EVENT_SIZE_CHECK_FAILED, 2));
+
+    const std::vector<UINT> expected = {518, 519, 520, 521, 527, 530, 522, 523, 529, 525, 526, 526};
+    std::vector<UINT> codes;
+    for (const auto& event : m_window.Events()) {
+        codes.push_back(event.first);
+        const LPARAM param = event.first == MESHDROPLIB_EVENT_ENGINE_PATH_FAILED
+                                 ? reinterpret_cast<LPARAM>(m_manager) : 0;
+        EXPECT_EQ(event.second, param) << "event " << event.first;
+    }
+    EXPECT_EQ(codes, expected);
+    // The size-check diagnostics go to the discarding channel.
+    EXPECT_EQ(LibraryLog::Messages(m_log), (std::vector<std::string>{"[MeshdropLib] Launch(3.5.0.2)",
+                                                                     "[MeshdropLib] engine path access failed"}));
+}
+
+TEST(LibraryElevationTest, InitialisationKeepsTheElevationSwitch)
+{
+    ASSERT_EQ(MeshdropLib_Initialize(nullptr, nullptr, nullptr), MESHDROPLIB_OK);
+    EXPECT_EQ(Library_GetElevationSwitch(), 1);
+    MeshdropLib_Finalize();
+    ASSERT_EQ(MeshdropLib_InitializeEx(nullptr, nullptr, nullptr, 0), MESHDROPLIB_OK);
+    EXPECT_EQ(Library_GetElevationSwitch(), 0);
+    MeshdropLib_Finalize();
 }
 
 } // namespace
