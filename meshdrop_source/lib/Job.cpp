@@ -1,6 +1,6 @@
 #include "Job.h"
 
-#include <algorithm>
+#include <atomic>
 #include <cstdio>
 #include <cstring>
 
@@ -49,10 +49,12 @@ std::string LowerAscii(std::string s)
     return s;
 }
 
+std::atomic<MeshdropJobHandle> g_nextHandle{1};
+
 } // namespace
 
 CJob::CJob(int jobNumber, const ClientEventTarget& target, const char* regionCode, const char* serviceId)
-    : m_target(target), m_nJobNumber(jobNumber)
+    : m_target(target), m_nJobNumber(jobNumber), m_handle(g_nextHandle.fetch_add(1))
 {
     CopyBounded(m_szServiceId, sizeof m_szServiceId, serviceId);
     CopyBounded(m_szRegionCode, sizeof m_szRegionCode, regionCode);

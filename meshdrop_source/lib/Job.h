@@ -34,7 +34,9 @@ public:
     CJob(const CJob&) = delete;
     CJob& operator=(const CJob&) = delete;
 
-    MeshdropJobHandle GetHandle() const { return reinterpret_cast<MeshdropJobHandle>(this); }
+    // Handles are never reused within the process, so a late event of a
+    // deleted job cannot reach a newer job that took its memory.
+    MeshdropJobHandle GetHandle() const { return m_handle; }
 
     // Adds one file; the folder must already exist. 512, 513 (no URL),
     // 514 (no folder) or 517 (job not idle, or the file is already in the job).
@@ -93,6 +95,7 @@ private:
     std::unique_ptr<JobSizeInfo> m_pSizeInfo;
     std::unique_ptr<JobFinishInfo> m_pFinishInfo;
     int m_nJobNumber;
+    MeshdropJobHandle m_handle;
     int m_nEngineJobId = 0;
     std::deque<std::unique_ptr<FileDoneInfo>> m_fileDoneQueue;
     std::deque<Notice> m_noticeQueue;

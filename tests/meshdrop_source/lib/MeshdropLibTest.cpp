@@ -188,6 +188,10 @@ TEST_F(MeshdropLibTest, JobsAreCreatedStartedAndDeletedByHandle)
 
     EXPECT_EQ(MeshdropLib_DeleteJob(job), MESHDROPLIB_OK);
     EXPECT_EQ(MeshdropLib_DeleteJob(job), MESHDROPLIB_ERROR_FAILED);
+    // A job created after the deletion never answers to the old handle, so a
+    // late event of the deleted job finds nothing.
+    const MeshdropJobHandle third = CreateJob();
+    EXPECT_NE(third, job);
     EXPECT_EQ(MeshdropLib_GetJobSizeInfo(job, &size), MESHDROPLIB_ERROR_FAILED);
     EXPECT_EQ(MeshdropLib_DeleteJob(second), MESHDROPLIB_OK);
 }
