@@ -1,0 +1,18 @@
+#pragma once
+// Windows folder paths as the library keeps them: "\" separators and one
+// trailing "\"; and creation of every missing folder along a path.
+
+#include <string>
+
+// Every "/" becomes "\", and a "\" is appended unless the folder ends in one.
+std::string NormalizeFolder(const char* folder);
+
+// Creates, in order, every folder named by a prefix of the path that ends just
+// after a "\" (a "\" in the first position excepted) and does not exist yet.
+// The text after the last "\" (a file name) is left alone. False when a
+// creation fails.
+bool CreateFolderPrefixes(const std::string& path);
+
+// Makes sure a download folder exists, creating it and its missing parents.
+// An empty or null folder fails; an existing one succeeds at once.
+bool CreateFolderPath(const char* folder);

@@ -1,0 +1,363 @@
+#include "JobManager.h"
+
+#include <algorithm>
+
+#include "FolderPath.h"
+#include "Job.h"
+#include "JobDownloader.h"
+#include "Library.h"
+#include "ServiceLog.h"
+#include "cp/CNpn.h"
+#include "cp/cpCMutex.h"
+
+CJobManager::CJobManager(const ovSmartPtr& lock) : m_lock(lock)
+{
+    m_pNpn = std::make_unique<CNpn>(GetMutex());
+}
+
+CJobManager::~CJobManager()
+{
+    {
+        cpCMutexLock guard(GetMutex());
+        m_jobs.clear();
+        m_pEngineDownloader.reset();
+        m_pDirectDownloader.reset();
+        m_pNpn.reset();
+    }
+    m_lock.Reset();
+}
+
+int CJobManager::Initialize(HWND clientWindow, MeshdropLibEventCallback callback, void* userValue,
+                            int elevation)
+{
+    cpCMutexLock guard(GetMutex());
+    m_target = ClientEventTarget{clientWindow, callback, userValue};
+    Library_SetElevationSwitch(elevation);
+    // The engine downloader and then the direct downloader are created here,
+    // each with this manager as its listener, once their classes exist.
+    return MESHDROPLIB_OK;
+}
+
+cpCMutex* CJobManager::GetMutex() const
+{
+    return m_lock.Get<cpCMutex>();
+}
+
+void CJobManager::RaiseEvent(UINT code, LPARAM param)
+{
+    RaiseClientEvent(m_target, code, param);
+}
+
+CJobDownloader* CJobManager::GetCurrentDownloader() const
+{
+    return m_pEngineDownloader ? m_pEngineDownloader.get() : m_pDirectDownloader.get();
+}
+
+CJob* CJobManager::FindJob(MeshdropJobHandle handle) const
+{
+    if (handle == 0)
+        return nullptr;
+    for (const auto& job : m_jobs) {
+        if (job->GetHandle() == handle)
+            return job.get();
+    }
+    return nullptr;
+}
+
+template <class Fn>
+int CJobManager::WithJob(MeshdropJobHandle handle, Fn&& fn)
+{
+    cpCMutexLock guard(GetMutex());
+    CJob* job = FindJob(handle);
+    if (job == nullptr)
+        return MESHDROPLIB_ERROR_FAILED;
+    return fn(*job);
+}
+
+// ---- File list and size check ----------------------------------------------
+// The data session and the content-length checker are not part of the library
+// yet: every operation answers as it does without a session or a checker. A
+// fetch or a probe that cannot be started is not reported as started.
+
+int CJobManager::FetchFileList(const char* /*url*/)
+{
+    return MESHDROPLIB_ERROR_FAILED;
+}
+
+int CJobManager::GetFileListSize(uint64_t* /*size*/)
+{
+    return MESHDROPLIB_ERROR_FAILED;
+}
+
+int CJobManager::GetFileListData(FileListBuffer* /*data*/)
+{
+    return MESHDROPLIB_ERROR_FAILED;
+}
+
+int CJobManager::AddFileSizeCheck(const char* /*url*/)
+{
+    return MESHDROPLIB_ERROR_FAILED;
+}
+
+int CJobManager::StartFileSizeCheck()
+{
+    WriteDiagnosticLog("[MeshdropLib_D] 0x0003");
+    return MESHDROPLIB_ERROR_FAILED;
+}
+
+int CJobManager::GetFileSizeTotal(uint64_t* /*total*/)
+{
+    return MESHDROPLIB_ERROR_FAILED;
+}
+
+// ---- Jobs -------------------------------------------------------------------
+
+int CJobManager::SetEngineServiceId(const char* /*serviceId*/)
+{
+    // Handed to the engine downloader when one exists; there is none yet.
+    return MESHDROPLIB_OK;
+}
+
+int CJobManager::CreateJob(MeshdropJobHandle* handle, const char* regionCode, const char* serviceId)
+{
+    cpCMutexLock guard(GetMutex());
+    if (FindJob(*handle) != nullptr)
+        return MESHDROPLIB_ERROR_FAILED;
+    auto job = std::make_unique<CJob>(m_nJobCounter++, m_target, regionCode, serviceId);
+    *handle = job->GetHandle();
+    m_jobs.push_back(std::move(job));
+    return MESHDROPLIB_OK;
+}
+
+int CJobManager::SetJobEngineFlag(MeshdropJobHandle handle)
+{
+    return WithJob(handle, [](CJob& job) {
+        job.SetEngineFlag();
+        return MESHDROPLIB_OK;
+    });
+}
+
+int CJobManager::AddFile(MeshdropJobHandle handle, const char* url, const char* folder, const char* fileName,
+                         int64_t size, uint32_t fileOption, uint32_t internalOption)
+{
+    // A size is either unknown (-1) or positive.
+    if (size < -1 || size == 0)
+        return MESHDROPLIB_ERROR_INVALID_SIZE;
+
+    cpCMutexLock guard(GetMutex());
+    CJob* job = FindJob(handle);
+    if (job == nullptr)
+        return MESHDROPLIB_ERROR_FAILED;
+    if (!CreateFolderPath(folder)) {
+        OnPathAccessFailed(PATH_ACCESS_DOWNLOAD);
+        return MESHDROPLIB_ERROR_FOLDER;
+    }
+    return job->AddFile(url, folder, fileName, size, fileOption, internalOption);
+}
+
+int CJobManager::StartJob(MeshdropJobHandle handle, int mode)
+{
+    cpCMutexLock guard(GetMutex());
+    CJobDownloader* downloader = GetCurrentDownloader();
+    CJob* job = FindJob(handle);
+    if (job == nullptr || job->GetFiles().empty())
+        return MESHDROPLIB_ERROR_FAILED;
+    // No downloader exists until the downloader classes arrive: a job with
+    // files has nowhere to run, which is reported as a failure.
+    if (downloader == nullptr)
+        return MESHDROPLIB_ERROR_FAILED;
+    job->SetMode(mode);
+    return downloader->StartJob(job);
+}
+
+int CJobManager::StopJob(MeshdropJobHandle handle)
+{
+    cpCMutexLock guard(GetMutex());
+    CJob* job = FindJob(handle);
+    if (job == nullptr)
+        return MESHDROPLIB_ERROR_FAILED;
+    for (CJobDownloader* downloader : {m_pEngineDownloader.get(), m_pDirectDownloader.get()}) {
+        if (downloader != nullptr && downloader->HoldsJob(job))
+            return downloader->StopJob(job);
+    }
+    return MESHDROPLIB_ERROR_FAILED;
+}
+
+int CJobManager::DeleteJob(MeshdropJobHandle handle)
+{
+    cpCMutexLock guard(GetMutex());
+    auto it = std::find_if(m_jobs.begin(), m_jobs.end(),
+                           [handle](const std::unique_ptr<CJob>& job) { return job->GetHandle() == handle; });
+    if (handle == 0 || it == m_jobs.end())
+        return MESHDROPLIB_ERROR_FAILED;
+    std::unique_ptr<CJob> job = std::move(*it);
+    m_jobs.erase(it);
+    for (CJobDownloader* downloader : {m_pEngineDownloader.get(), m_pDirectDownloader.get()}) {
+        if (downloader != nullptr && downloader->HoldsJob(job.get())) {
+            downloader->StopJob(job.get());
+            break;
+        }
+    }
+    return MESHDROPLIB_OK;
+}
+
+int CJobManager::AnswerResume(MeshdropJobHandle handle, int resume, int applyToAll)
+{
+    cpCMutexLock guard(GetMutex());
+    CJob* job = FindJob(handle);
+    if (job == nullptr)
+        return MESHDROPLIB_ERROR_FAILED;
+    CJobDownloader* downloader = GetCurrentDownloader();
+    if (downloader == nullptr)
+        return MESHDROPLIB_ERROR_JOB_NOT_RUNNING;
+    return downloader->AnswerResume(job, resume, applyToAll);
+}
+
+int CJobManager::GetRequiredSpace(MeshdropJobHandle handle, uint64_t* bytes)
+{
+    cpCMutexLock guard(GetMutex());
+    JobProgressInfo progress{};
+    if (CJob* job = FindJob(handle))
+        progress = job->GetProgressBlock();
+    if (progress.totalSize != 0) {
+        // Never a wrapped-around figure when more was done than announced.
+        *bytes = progress.totalSize > progress.doneSize ? progress.totalSize - progress.doneSize : 0;
+        return MESHDROPLIB_OK;
+    }
+    // The size checker's total answers otherwise; there is no checker yet.
+    return MESHDROPLIB_ERROR_FAILED;
+}
+
+// ---- Event accessors ----------------------------------------------------------
+
+int CJobManager::GetJobSizeInfo(MeshdropJobHandle handle, JobSizeInfo* info)
+{
+    return WithJob(handle, [info](CJob& job) { return job.GetSizeInfo(info); });
+}
+
+int CJobManager::GetJobProgress(MeshdropJobHandle handle, JobProgressInfo* info)
+{
+    return WithJob(handle, [info](CJob& job) { return job.GetProgress(info); });
+}
+
+int CJobManager::PopFileDone(MeshdropJobHandle handle, FileDoneInfo* info)
+{
+    return WithJob(handle, [info](CJob& job) { return job.PopFileDone(info); });
+}
+
+int CJobManager::GetJobFinishInfo(MeshdropJobHandle handle, JobFinishInfo* info)
+{
+    return WithJob(handle, [info](CJob& job) { return job.GetFinishInfo(info); });
+}
+
+int CJobManager::GetNoticeTextSize(MeshdropJobHandle handle, int* size)
+{
+    return WithJob(handle, [size](CJob& job) { return job.GetNoticeTextSize(size); });
+}
+
+int CJobManager::PopNotice(MeshdropJobHandle handle, NoticeInfo* info)
+{
+    return WithJob(handle, [info](CJob& job) { return job.PopNotice(info); });
+}
+
+int CJobManager::ShutdownNetwork()
+{
+    cpCMutexLock guard(GetMutex());
+    m_pNpn->Cleanup();
+    return MESHDROPLIB_OK;
+}
+
+// ---- IJobDownloadEventListener ------------------------------------------------
+
+void CJobManager::OnEngineUpdateFileStarted(const char* /*fileName*/, int64_t /*size*/)
+{
+    RaiseEvent(MESHDROPLIB_EVENT_ENGINE_UPDATE_FILE);
+}
+
+void CJobManager::OnEngineUpdateProgress(const char* /*fileName*/, int64_t /*received*/)
+{
+    RaiseEvent(MESHDROPLIB_EVENT_ENGINE_UPDATE_DATA);
+}
+
+void CJobManager::OnEngineReady()
+{
+    RaiseEvent(MESHDROPLIB_EVENT_ENGINE_READY);
+}
+
+void CJobManager::OnEngineUpdateFailed()
+{
+    RaiseEvent(MESHDROPLIB_EVENT_ENGINE_UPDATE_FAILED);
+}
+
+void CJobManager::OnEngineUnavailable()
+{
+    cpCMutexLock guard(GetMutex());
+    m_pEngineDownloader.reset();
+    if (!m_pDirectDownloader)
+        return;
+    for (const auto& job : m_jobs) {
+        // A job that already runs on the direct downloader answers 515 and stays.
+        if (job->GetState() == JOB_STATE_RUNNING)
+            m_pDirectDownloader->StartJob(job.get());
+    }
+}
+
+void CJobManager::OnJobHandOver(CJob* job)
+{
+    cpCMutexLock guard(GetMutex());
+    if (m_pDirectDownloader && job != nullptr && FindJob(job->GetHandle()) == job)
+        m_pDirectDownloader->StartJob(job);
+}
+
+void CJobManager::OnPathAccessFailed(int kind)
+{
+    const LPARAM self = reinterpret_cast<LPARAM>(this);
+    if (kind == PATH_ACCESS_ENGINE) {
+        WriteServiceLog("[MeshdropLib] engine path access failed");
+        RaiseEvent(MESHDROPLIB_EVENT_ENGINE_PATH_FAILED, self);
+    } else if (kind == PATH_ACCESS_DOWNLOAD) {
+        WriteServiceLog("[MeshdropLib] download path access failed");
+        RaiseEvent(MESHDROPLIB_EVENT_DOWNLOAD_PATH_FAILED, self);
+    }
+}
+
+void CJobManager::OnEngineStatus(int /*value*/)
+{
+    RaiseEvent(MESHDROPLIB_EVENT_ENGINE_STATUS);
+}
+
+// ---- IDataDownloadSessionEventListener ------------------------------------------
+
+void CJobManager::OnDataCompleted(const void* /*buffer*/, int64_t /*length*/)
+{
+    RaiseEvent(MESHDROPLIB_EVENT_FILE_LIST_DONE);
+}
+
+void CJobManager::OnDataError(int /*error*/)
+{
+    RaiseEvent(MESHDROPLIB_EVENT_FILE_LIST_FAILED);
+}
+
+void CJobManager::OnDataTick()
+{
+    RaiseEvent(MESHDROPLIB_EVENT_FILE_LIST_TICK);
+}
+
+// ---- IContentLengthCheckerEventListener -----------------------------------------
+
+void CJobManager::OnSizeCheckComplete(int64_t /*total*/)
+{
+    RaiseEvent(MESHDROPLIB_EVENT_SIZE_CHECK_DONE);
+}
+
+void CJobManager::OnSizeCheckFailed(const char* /*address*/)
+{
+    WriteDiagnosticLog("[MeshdropLib_D] File Size Check Failed. 0x0011");
+    RaiseEvent(MESHDROPLIB_EVENT_SIZE_CHECK_FAILED);
+}
+
+void CJobManager::OnSizeCheckUnreachable()
+{
+    WriteDiagnosticLog("[MeshdropLib_D] File Size Check Failed. 0x0012");
+    RaiseEvent(MESHDROPLIB_EVENT_SIZE_CHECK_FAILED);
+}
