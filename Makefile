@@ -5,10 +5,12 @@
 JOBS      ?= 2
 BUILD     ?= build
 SANBUILD  ?= build-sanitize
+FUZZBUILD ?= build-fuzz
+FUZZ_SECONDS ?= 15
 CMAKE_GEN := $(shell command -v ninja >/dev/null 2>&1 && echo "-G Ninja")
 CTEST_ARGS ?= --output-on-failure -j$(JOBS) --timeout 600
 
-.PHONY: deps build test build-sanitize test-sanitize bench clean
+.PHONY: deps build test build-sanitize test-sanitize fuzz bench clean
 
 deps:
 	@./scripts/install-deps.sh
@@ -21,6 +23,14 @@ build: deps $(BUILD)/CMakeCache.txt
 
 test: build
 	ctest --test-dir $(BUILD) $(CTEST_ARGS)
+	$(MAKE) fuzz
+
+# Each fuzz target runs for FUZZ_SECONDS in a clang build of its own.
+$(FUZZBUILD)/CMakeCache.txt: | deps
+	CC=clang CXX=clang++ cmake -S . -B $(FUZZBUILD) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DMESHDROP_FUZZ=ON
+
+fuzz: deps $(FUZZBUILD)/CMakeCache.txt
+	./scripts/run-fuzzers.sh $(FUZZBUILD) $(FUZZ_SECONDS) $(JOBS)
 
 $(SANBUILD)/CMakeCache.txt: | deps
 	cmake -S . -B $(SANBUILD) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Debug -DMESHDROP_SANITIZE=ON
@@ -35,4 +45,4 @@ bench: build
 	./scripts/run-benchmarks.sh $(BUILD)
 
 clean:
-	rm -rf $(BUILD) $(SANBUILD)
+	rm -rf $(BUILD) $(SANBUILD) $(FUZZBUILD)
