@@ -176,7 +176,7 @@ protected:
         });
     }
 
-    std::vector<std::string> Events()
+    std::vector<std::string> Seen()
     {
         return worker.Call([&] { return listener.Folded(); });
     }
