@@ -107,40 +107,43 @@ bool cpCHostCache::GetAddress(const char* host, std::uint16_t port, std::uint32_
     return true;
 }
 
+bool cpCHostCache::TakeItem(const char* host, std::uint16_t port, std::uint32_t address, HostEntry** entry,
+                            AddressItem* item)
+{
+    *entry = Find(host, port);
+    if (!*entry) {
+        return false;
+    }
+    auto& items = (*entry)->items;
+    auto it = std::find_if(items.begin(), items.end(), [&](const AddressItem& i) { return i.address == address; });
+    if (it == items.end()) {
+        return false;
+    }
+    *item = *it;
+    items.erase(it);
+    return true;
+}
+
 void cpCHostCache::MarkFailed(const char* host, std::uint16_t port, std::uint32_t address)
 {
-    HostEntry* entry = Find(host, port);
-    if (!entry) {
-        return;
+    HostEntry* entry = nullptr;
+    AddressItem item;
+    if (TakeItem(host, port, address, &entry, &item)) {
+        item.working = false;
+        item.lastFailure = cpNow().seconds;
+        entry->items.push_back(item);
     }
-    auto it = std::find_if(entry->items.begin(), entry->items.end(),
-                           [&](const AddressItem& i) { return i.address == address; });
-    if (it == entry->items.end()) {
-        return;
-    }
-    AddressItem item = *it;
-    entry->items.erase(it);
-    item.working = false;
-    item.lastFailure = cpNow().seconds;
-    entry->items.push_back(item);
 }
 
 void cpCHostCache::MarkWorking(const char* host, std::uint16_t port, std::uint32_t address)
 {
-    HostEntry* entry = Find(host, port);
-    if (!entry) {
-        return;
+    HostEntry* entry = nullptr;
+    AddressItem item;
+    if (TakeItem(host, port, address, &entry, &item)) {
+        item.working = true;
+        item.lastFailure = 0;
+        entry->items.insert(entry->items.begin(), item);
     }
-    auto it = std::find_if(entry->items.begin(), entry->items.end(),
-                           [&](const AddressItem& i) { return i.address == address; });
-    if (it == entry->items.end()) {
-        return;
-    }
-    AddressItem item = *it;
-    entry->items.erase(it);
-    item.working = true;
-    item.lastFailure = 0;
-    entry->items.insert(entry->items.begin(), item);
 }
 
 std::vector<cpCHostCache::AddressItem> cpCHostCache::GetItems(const char* host, std::uint16_t port) const

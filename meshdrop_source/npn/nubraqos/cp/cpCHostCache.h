@@ -51,6 +51,8 @@ private:
     static std::string Key(const char* host, std::uint16_t port);
     void Resolve(HostEntry& entry);
     HostEntry* Find(const char* host, std::uint16_t port);
+    // Removes the address's item from its entry and hands it out.
+    bool TakeItem(const char* host, std::uint16_t port, std::uint32_t address, HostEntry** entry, AddressItem* item);
 
     std::map<std::string, HostEntry> m_entries;
     ResolveFn m_resolve = nullptr;

@@ -192,28 +192,42 @@ void cpCQoS::OnContextEvent(int slot, cpSocketRecord* record)
     context->OnContextEvent();
 }
 
+std::uint32_t cpCQoS::Budget::Take(std::uint32_t bytes)
+{
+    const std::uint32_t grant = std::min(bytes, budget - std::min(taken, budget));
+    taken += grant;
+    return grant;
+}
+
+void cpCQoS::Budget::Return(std::uint32_t bytes)
+{
+    taken -= std::min(bytes, taken);
+}
+
+void cpCQoS::Budget::Refill(std::uint32_t rate)
+{
+    budget = rate;
+    taken = 0;
+}
+
 std::uint32_t cpCQoS::TakeSendBudget(std::uint32_t bytes)
 {
-    const std::uint32_t grant = std::min(bytes, m_sendBudget - std::min(m_sendTaken, m_sendBudget));
-    m_sendTaken += grant;
-    return grant;
+    return m_send.Take(bytes);
 }
 
 void cpCQoS::ReturnSendBudget(std::uint32_t bytes)
 {
-    m_sendTaken -= std::min(bytes, m_sendTaken);
+    m_send.Return(bytes);
 }
 
 std::uint32_t cpCQoS::TakeReceiveBudget(std::uint32_t bytes)
 {
-    const std::uint32_t grant = std::min(bytes, m_receiveBudget - std::min(m_receiveTaken, m_receiveBudget));
-    m_receiveTaken += grant;
-    return grant;
+    return m_receive.Take(bytes);
 }
 
 void cpCQoS::ReturnReceiveBudget(std::uint32_t bytes)
 {
-    m_receiveTaken -= std::min(bytes, m_receiveTaken);
+    m_receive.Return(bytes);
 }
 
 void cpCQoS::OnTimer(void* context)
@@ -223,10 +237,8 @@ void cpCQoS::OnTimer(void* context)
 
 void cpCQoS::Tick()
 {
-    m_sendBudget = m_sendRate;
-    m_receiveBudget = m_receiveRate;
-    m_sendTaken = 0;
-    m_receiveTaken = 0;
+    m_send.Refill(m_sendRate);
+    m_receive.Refill(m_receiveRate);
     {
         cpCMutexLock lock(GetLock());
         cpQoSStats stats;

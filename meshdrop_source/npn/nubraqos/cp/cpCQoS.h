@@ -85,10 +85,17 @@ private:
     std::array<cpCQoSContext*, CP_SOCKET_SLOTS> m_table{};
     int m_nextFree = 0;
     std::uint32_t m_ticks = 0;
-    std::uint32_t m_sendBudget = 0;
-    std::uint32_t m_sendTaken = 0;
-    std::uint32_t m_receiveBudget = 0;
-    std::uint32_t m_receiveTaken = 0;
+    // One direction's budget for the current second.
+    struct Budget {
+        std::uint32_t budget = 0;
+        std::uint32_t taken = 0;
+
+        std::uint32_t Take(std::uint32_t bytes);
+        void Return(std::uint32_t bytes);
+        void Refill(std::uint32_t rate);
+    };
+    Budget m_send;
+    Budget m_receive;
     std::uint32_t m_sendRate = kDefaultRate;
     std::uint32_t m_receiveRate = kDefaultRate;
     bool m_started = false;

@@ -373,28 +373,26 @@ std::uint32_t cpCQoSContext::RateCounter::TakeRate()
     return static_cast<std::uint32_t>(rate > UINT32_MAX ? UINT32_MAX : rate);
 }
 
-OVRESULT cpCQoSContext::GetReceiveRate(std::uint32_t* bytesPerSecond)
+OVRESULT cpCQoSContext::TakeRate(std::uint32_t maskBit, RateCounter& counter, std::uint32_t* bytesPerSecond)
 {
-    if (!(m_mask & QOS_COUNT_RECEIVED)) {
+    if (!(m_mask & maskBit)) {
         return OVR_PLATFORM_FAIL;
     }
-    const std::uint32_t rate = m_receiveRate.TakeRate();
+    const std::uint32_t rate = counter.TakeRate();
     if (bytesPerSecond) {
         *bytesPerSecond = rate;
     }
     return OVR_PLATFORM_OK;
 }
 
+OVRESULT cpCQoSContext::GetReceiveRate(std::uint32_t* bytesPerSecond)
+{
+    return TakeRate(QOS_COUNT_RECEIVED, m_receiveRate, bytesPerSecond);
+}
+
 OVRESULT cpCQoSContext::GetSendRate(std::uint32_t* bytesPerSecond)
 {
-    if (!(m_mask & QOS_COUNT_SENT)) {
-        return OVR_PLATFORM_FAIL;
-    }
-    const std::uint32_t rate = m_sendRate.TakeRate();
-    if (bytesPerSecond) {
-        *bytesPerSecond = rate;
-    }
-    return OVR_PLATFORM_OK;
+    return TakeRate(QOS_COUNT_SENT, m_sendRate, bytesPerSecond);
 }
 
 OVRESULT cpCQoSContext::Reserved()
@@ -432,9 +430,14 @@ OVRESULT cpCQoSContext::SetHostName(const char* name)
     return OVR_PLATFORM_OK;
 }
 
+bool cpCQoSContext::HasAddress() const
+{
+    return m_hostName[0] && m_remote.address && m_remote.port;
+}
+
 OVRESULT cpCQoSContext::MarkAddressWorking()
 {
-    if (!m_hostName[0] || !m_remote.address || !m_remote.port) {
+    if (!HasAddress()) {
         return OVR_PLATFORM_FAIL;
     }
     cpCHostCache::GetInstance().MarkWorking(m_hostName, m_remote.port, m_remote.address);
@@ -443,7 +446,7 @@ OVRESULT cpCQoSContext::MarkAddressWorking()
 
 OVRESULT cpCQoSContext::MarkAddressFailed()
 {
-    if (!m_hostName[0] || !m_remote.address || !m_remote.port) {
+    if (!HasAddress()) {
         return OVR_PLATFORM_FAIL;
     }
     cpCHostCache::GetInstance().MarkFailed(m_hostName, m_remote.port, m_remote.address);

@@ -98,6 +98,9 @@ private:
     };
 
     int IndexOf(const nwIQoSNetStack* layer) const;
+    OVRESULT TakeRate(std::uint32_t maskBit, RateCounter& counter, std::uint32_t* bytesPerSecond);
+    // Host name, address and port are all set (needed to mark the host cache).
+    bool HasAddress() const;
     std::vector<Layer> SnapshotLayers() const { return m_layers; }
     void PostEvent(std::uint32_t event);
     void DeliverEvent(std::uint32_t event);

@@ -55,25 +55,16 @@ private:
     nwCStreamDispatcher m_dispatcher;
 };
 
-// A concrete layer's two views (the stack view and its own layer interface)
-// share this count; QueryInterface answers OVIID_NET_STACK only.
+// The two views of a concrete layer: the stack view first, then its own
+// layer interface.
 template <class LayerInterface>
-class nwTApplicationLayer : public nwCApplicationStack, public LayerInterface {
+class nwTLayerViews : public nwCApplicationStack, public LayerInterface {};
+
+// A concrete layer's two views share one count (ovTRefCounted's AddRef and
+// Release override both bases); QueryInterface answers OVIID_NET_STACK only.
+template <class LayerInterface>
+class nwTApplicationLayer : public ovTRefCounted<nwTLayerViews<LayerInterface>> {
 public:
-    OVRESULT AddRef() override
-    {
-        ++m_refCount;
-        return OVR_REF;
-    }
-
-    OVRESULT Release() override
-    {
-        if (--m_refCount == 0) {
-            delete this;
-        }
-        return OVR_REF;
-    }
-
     OVRESULT QueryInterface(std::uint32_t interfaceId, void** out) override
     {
         if (interfaceId != OVIID_NET_STACK) {
@@ -85,8 +76,6 @@ public:
         return OVR_NET_OK;
     }
 
-    std::uint32_t GetRefCount() const { return m_refCount; }
-
     // For the class table: makes a layer and answers its layer interface.
     template <class Layer>
     static ovIUnknown* CreateLayer()
@@ -94,7 +83,4 @@ public:
         Layer* layer = new (std::nothrow) Layer();
         return layer ? static_cast<LayerInterface*>(layer) : nullptr;
     }
-
-private:
-    std::uint32_t m_refCount = 0;
 };

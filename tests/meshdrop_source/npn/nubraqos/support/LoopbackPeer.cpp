@@ -112,6 +112,8 @@ bool LoopbackPeer::WaitForClose(std::chrono::milliseconds timeout)
 void LoopbackPeer::CloseConnection()
 {
     if (m_connection >= 0) {
+        // Wakes a sender blocked on this socket in another thread.
+        ::shutdown(m_connection, SHUT_RDWR);
         ::close(m_connection);
         m_connection = -1;
     }
@@ -124,4 +126,28 @@ void LoopbackPeer::CloseAll()
         ::close(m_listener);
         m_listener = -1;
     }
+}
+
+std::uint64_t LoopbackPeer::DrainFrom(std::uint16_t port)
+{
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    address.sin_port = htons(port);
+    std::uint64_t total = 0;
+    if (fd >= 0 && ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address)) == 0) {
+        static char buffer[64 * 1024];
+        for (;;) {
+            const ssize_t n = ::recv(fd, buffer, sizeof(buffer), 0);
+            if (n <= 0) {
+                break;
+            }
+            total += static_cast<std::uint64_t>(n);
+        }
+    }
+    if (fd >= 0) {
+        ::close(fd);
+    }
+    return total;
 }

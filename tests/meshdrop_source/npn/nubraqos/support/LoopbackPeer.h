@@ -28,6 +28,9 @@ public:
     // Waits until the peer closes (read returns 0 or a reset).
     bool WaitForClose(std::chrono::milliseconds timeout = std::chrono::seconds(10));
     void CloseConnection();
+    // A plain blocking client: connects to 127.0.0.1:port and reads until the
+    // other side closes; answers the bytes read.
+    static std::uint64_t DrainFrom(std::uint16_t port);
     // Closes the listener too: a later connect is refused.
     void CloseAll();
 
