@@ -36,6 +36,15 @@ class Processes : public ::testing::Test {
     chmod(path.c_str(), 0644);
     return L"C:\\" + std::wstring(name, name + std::strlen(name));
   }
+  // A request that returns the process handle.
+  static SHELLEXECUTEINFOW Request(const wchar_t* verb, const std::wstring& file) {
+    SHELLEXECUTEINFOW info{};
+    info.cbSize = sizeof(info);
+    info.fMask = SEE_MASK_NOCLOSEPROCESS;
+    info.lpVerb = verb;
+    info.lpFile = file.c_str();
+    return info;
+  }
   std::string Read(const std::string& file) {
     std::ifstream in(file);
     std::stringstream s;
@@ -54,11 +63,7 @@ TEST_F(Processes, ShellExecuteRunsAScriptThatSignalsReadiness) {
                                "eval \"exec ${MESHDROP_READY_FD}>&-\"\n"
                                "exec sleep 30\n");
   std::wstring params = L"first \"" + std::wstring(out.begin(), out.end()) + L"\"";
-  SHELLEXECUTEINFOW info{};
-  info.cbSize = sizeof(info);
-  info.fMask = SEE_MASK_NOCLOSEPROCESS;
-  info.lpVerb = L"runas";
-  info.lpFile = script.c_str();
+  SHELLEXECUTEINFOW info = Request(L"runas", script);
   info.lpParameters = params.c_str();
   info.nShow = SW_SHOWNORMAL;
   ASSERT_TRUE(ShellExecuteExW(&info)) << GetLastError();
@@ -80,11 +85,7 @@ TEST_F(Processes, ShellExecuteRunsAScriptThatSignalsReadiness) {
 
 TEST_F(Processes, WaitForInputIdleReturnsWithinItsBoundWhenNeverSignalled) {
   std::wstring script = Script("silent.sh", "exec sleep 30\n");
-  SHELLEXECUTEINFOW info{};
-  info.cbSize = sizeof(info);
-  info.fMask = SEE_MASK_NOCLOSEPROCESS;
-  info.lpVerb = L"open";
-  info.lpFile = script.c_str();
+  SHELLEXECUTEINFOW info = Request(L"open", script);
   ASSERT_TRUE(ShellExecuteExW(&info));
   DWORD start = GetTickCount();
   EXPECT_EQ(WaitForInputIdle(info.hProcess, 300), static_cast<DWORD>(WAIT_TIMEOUT));
@@ -100,11 +101,7 @@ TEST_F(Processes, WaitForInputIdleReturnsWithinItsBoundWhenNeverSignalled) {
 TEST_F(Processes, DeclinedElevationFailsWith1223AndOpenStillRuns) {
   std::wstring script = Script("engine.sh", "exit 0\n");
   W32SetElevationDeclinedForTesting(TRUE);
-  SHELLEXECUTEINFOW info{};
-  info.cbSize = sizeof(info);
-  info.fMask = SEE_MASK_NOCLOSEPROCESS;
-  info.lpVerb = L"runas";
-  info.lpFile = script.c_str();
+  SHELLEXECUTEINFOW info = Request(L"runas", script);
   EXPECT_FALSE(ShellExecuteExW(&info));
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_CANCELLED));
   info.lpVerb = L"open";
@@ -135,11 +132,8 @@ TEST_F(Processes, WindowsProgramsGoThroughWineAndDocumentsThroughXdgOpen) {
   std::ofstream(dir_ + "/drive_c/setup.exe") << "MZ\x90\x00 not really";
   std::ofstream(dir_ + "/drive_c/notes.txt") << "text";
 
-  SHELLEXECUTEINFOW info{};
-  info.cbSize = sizeof(info);
-  info.fMask = SEE_MASK_NOCLOSEPROCESS;
-  info.lpVerb = L"open";
-  info.lpFile = L"C:\\setup.exe";
+  std::wstring setup = L"C:\\setup.exe";
+  SHELLEXECUTEINFOW info = Request(L"open", setup);
   info.lpParameters = L"/S";
   ASSERT_TRUE(ShellExecuteExW(&info)) << GetLastError();
   ASSERT_EQ(WaitForSingleObject(info.hProcess, 20000), WAIT_OBJECT_0);
