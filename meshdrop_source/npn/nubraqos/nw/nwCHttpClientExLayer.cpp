@@ -176,43 +176,40 @@ OVRESULT nwCHttpClientExLayer::SendBody(const void* data, std::uint32_t length)
     return OV_FAILED(result) ? OVR_NET_FAIL : OVR_NET_OK;
 }
 
-bool nwCHttpClientExLayer::OnConnected()
+void nwCHttpClientExLayer::Notify(void (nwIHttpClientExEventListener::*notification)(std::uint32_t))
 {
     if (m_listener) {
-        m_listener->OnConnected(m_cookie);
+        (m_listener->*notification)(m_cookie);
     }
+}
+
+bool nwCHttpClientExLayer::OnConnected()
+{
+    Notify(&nwIHttpClientExEventListener::OnConnected);
     return true;
 }
 
 bool nwCHttpClientExLayer::OnUnreachable()
 {
-    if (m_listener) {
-        m_listener->OnHostUnreach(m_cookie);
-    }
+    Notify(&nwIHttpClientExEventListener::OnHostUnreach);
     return true;
 }
 
 void nwCHttpClientExLayer::OnClose()
 {
-    if (m_listener) {
-        m_listener->OnClosed(m_cookie);
-    }
+    Notify(&nwIHttpClientExEventListener::OnClosed);
     m_listener = nullptr;
 }
 
 bool nwCHttpClientExLayer::OnConnectFailed()
 {
-    if (m_listener) {
-        m_listener->OnConnectTimeout(m_cookie);
-    }
+    Notify(&nwIHttpClientExEventListener::OnConnectTimeout);
     return true;
 }
 
 bool nwCHttpClientExLayer::OnIdleTimeout()
 {
-    if (m_listener) {
-        m_listener->OnRecvTimeout(m_cookie);
-    }
+    Notify(&nwIHttpClientExEventListener::OnRecvTimeout);
     return true;
 }
 
@@ -228,9 +225,7 @@ bool nwCHttpClientExLayer::OnSendQueueEmpty()
         RemoveEventMask(QOS_SEND_QUEUE_EMPTY);
         return true;
     }
-    if (m_listener) {
-        m_listener->OnSendQueueEmpty(m_cookie);
-    }
+    Notify(&nwIHttpClientExEventListener::OnSendQueueEmpty);
     return true;
 }
 
@@ -263,9 +258,7 @@ int nwCHttpClientExLayer::ParseHead(const std::uint8_t* data, std::uint32_t leng
     }
     m_response.Parse(reinterpret_cast<const char*>(data), headLength);
     m_headComplete = true;
-    if (m_listener) {
-        m_listener->OnHeaderReceived(m_cookie);
-    }
+    Notify(&nwIHttpClientExEventListener::OnHeaderReceived);
     return static_cast<int>(headLength);
 }
 
@@ -293,9 +286,7 @@ int nwCHttpClientExLayer::DeliverBody(const std::uint8_t* data, std::uint32_t le
     m_bodyReceived += consumed;
     if (contentLength > 0 && m_bodyReceived >= contentLength && !m_completed) {
         m_completed = true;
-        if (m_listener) {
-            m_listener->OnComplete(m_cookie);
-        }
+        Notify(&nwIHttpClientExEventListener::OnComplete);
     }
     return consumed;
 }

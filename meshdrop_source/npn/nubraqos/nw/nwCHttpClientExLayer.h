@@ -53,6 +53,8 @@ public:
     std::int64_t GetBodyReceived() const { return m_bodyReceived; }
 
 private:
+    // Calls the listener, when one is set, with the cookie.
+    void Notify(void (nwIHttpClientExEventListener::*notification)(std::uint32_t));
     static int OnRawData(const std::uint8_t* data, std::uint32_t length, void* user);
     int ParseResponse(const std::uint8_t* data, std::uint32_t length);
     int ParseHead(const std::uint8_t* data, std::uint32_t length);

@@ -2,15 +2,7 @@
 
 void nwCHttpGETHeaderBuilder::Build(ovCString* out)
 {
-    StartBuild();
-    out->Append("GET ");
-    out->Append(BuildTarget());
-    out->Append(" ");
-    out->Append(kHttpVersion);
-    out->Append("\r\n");
-    EmitStandard(out, "Accept", kHttpAccept);
-    EmitStandard(out, "Referer", kHttpReferer);
-    EmitStandard(out, "Accept-Language", kHttpAcceptLanguage);
+    EmitRequestStart(out, "GET");
     EmitStandard(out, "User-Agent", kHttpUserAgent);
     EmitStandard(out, "Range", nullptr);
     EmitStandard(out, "Host", nullptr);

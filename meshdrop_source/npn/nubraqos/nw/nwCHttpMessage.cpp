@@ -47,21 +47,17 @@ void nwCHttpMessage::Parse(const char* head, std::uint32_t length)
     m_rawHead.Assign(head, length);
     // Lines end at LF; every CR is dropped.
     std::vector<char> line;
-    std::uint32_t start = 0;
-    while (start < length) {
-        const char* lf = FindByte(head + start, length - start, '\n');
-        const std::uint32_t end = lf ? static_cast<std::uint32_t>(lf - head) : length;
+    nwForEachPiece(head, length, '\n', [&](const char* piece, std::uint32_t pieceLength) {
         line.clear();
-        for (std::uint32_t i = start; i < end; ++i) {
-            if (head[i] != '\r') {
-                line.push_back(head[i]);
+        for (std::uint32_t i = 0; i < pieceLength; ++i) {
+            if (piece[i] != '\r') {
+                line.push_back(piece[i]);
             }
         }
         if (!line.empty()) {
             AddLine(line.data(), static_cast<std::uint32_t>(line.size()));
         }
-        start = end + 1;
-    }
+    });
 }
 
 void nwCHttpMessage::AddLine(const char* line, std::uint32_t length)
@@ -110,21 +106,11 @@ void nwCHttpMessage::ParseRequestLine(const ovCString& method, const ovCString& 
     m_rawQuery = Slice(m_rawTarget.GetString(), pathLength + 1, targetLength - pathLength - 1);
     m_query = utCUriCodec::DecodeString(m_rawQuery);
 
-    // name=value pairs separated by "&"; a pair without "=" is dropped.
-    const char* query = m_rawQuery.GetString();
-    const std::uint32_t queryLength = m_rawQuery.GetLength();
-    std::uint32_t start = 0;
-    while (start < queryLength) {
-        const char* amp = FindByte(query + start, queryLength - start, '&');
-        const std::uint32_t end = amp ? static_cast<std::uint32_t>(amp - query) : queryLength;
-        const char* equals = FindByte(query + start, end - start, '=');
-        if (equals) {
-            const auto nameEnd = static_cast<std::uint32_t>(equals - query);
-            m_queryParameters.push_back({utCUriCodec::DecodeString(query + start, nameEnd - start),
-                                         utCUriCodec::DecodeString(query + nameEnd + 1, end - nameEnd - 1)});
-        }
-        start = end + 1;
-    }
+    nwForEachQueryPair(m_rawQuery.GetString(), m_rawQuery.GetLength(),
+                       [&](const char* name, std::uint32_t nameLength, const char* value, std::uint32_t valueLength) {
+                           m_queryParameters.push_back({utCUriCodec::DecodeString(name, nameLength),
+                                                        utCUriCodec::DecodeString(value, valueLength)});
+                       });
 }
 
 void nwCHttpMessage::ParseContentType(const ovCString& value)
@@ -146,18 +132,12 @@ void nwCHttpMessage::ParseContentType(const ovCString& value)
 
 void nwCHttpMessage::ParseContentEncoding(const ovCString& value)
 {
-    const char* text = value.GetString();
-    const std::uint32_t length = value.GetLength();
-    std::uint32_t start = 0;
-    while (start < length) {
-        const char* comma = FindByte(text + start, length - start, ',');
-        const std::uint32_t end = comma ? static_cast<std::uint32_t>(comma - text) : length;
-        ovCString token = Trimmed(text + start, end - start);
+    nwForEachPiece(value.GetString(), value.GetLength(), ',', [&](const char* piece, std::uint32_t pieceLength) {
+        ovCString token = Trimmed(piece, pieceLength);
         if (!token.IsEmpty()) {
             m_contentEncodings.push_back(std::move(token));
         }
-        start = end + 1;
-    }
+    });
 }
 
 const ovCString* nwCHttpMessage::FindHeader(const char* name) const

@@ -43,16 +43,8 @@ ovCString nwCHttpPOSTHeaderBuilder::BuildPartHead() const
 
 void nwCHttpPOSTHeaderBuilder::Build(ovCString* out)
 {
-    StartBuild();
     const ovCString partHead = BuildPartHead();
-    out->Append("POST ");
-    out->Append(BuildTarget());
-    out->Append(" ");
-    out->Append(kHttpVersion);
-    out->Append("\r\n");
-    EmitStandard(out, "Accept", kHttpAccept);
-    EmitStandard(out, "Referer", kHttpReferer);
-    EmitStandard(out, "Accept-Language", kHttpAcceptLanguage);
+    EmitRequestStart(out, "POST");
     ovCString contentType("multipart/form-data; boundary=");
     contentType.Append(m_boundary);
     EmitStandard(out, "Content-Type", contentType.GetString());

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <string>
 
+#include "nw/nwHttpConstants.h"
 #include "ut/utCUriCodec.h"
 
 namespace {
@@ -64,19 +65,12 @@ bool nwCHttpRequestHeaderBuilder::AddHeader(const char* name, const char* value)
 
 void nwCHttpRequestHeaderBuilder::AddQuery(const char* query, std::uint32_t length)
 {
-    std::uint32_t start = 0;
-    while (start < length) {
-        const char* amp = static_cast<const char*>(std::memchr(query + start, '&', length - start));
-        const std::uint32_t end = amp ? static_cast<std::uint32_t>(amp - query) : length;
-        const char* equals = static_cast<const char*>(std::memchr(query + start, '=', end - start));
-        if (equals) {
-            const auto nameEnd = static_cast<std::uint32_t>(equals - query);
-            const ovCString name(query + start, nameEnd - start);
-            const ovCString value(query + nameEnd + 1, end - nameEnd - 1);
-            AddParameter(name.GetString(), value.GetString());
-        }
-        start = end + 1;
-    }
+    // Values are kept as given.
+    nwForEachQueryPair(query, length,
+                       [&](const char* name, std::uint32_t nameLength, const char* value, std::uint32_t valueLength) {
+                           AddParameter(ovCString(name, nameLength).GetString(),
+                                        ovCString(value, valueLength).GetString());
+                       });
 }
 
 bool nwCHttpRequestHeaderBuilder::AddParameter(const char* name, const char* value)
@@ -130,6 +124,20 @@ ovCString nwCHttpRequestHeaderBuilder::BuildTarget() const
         target.Append(utCUriCodec::EncodeString(m_parameters[i].value));
     }
     return target;
+}
+
+void nwCHttpRequestHeaderBuilder::EmitRequestStart(ovCString* out, const char* method)
+{
+    StartBuild();
+    out->Append(method);
+    out->Append(" ");
+    out->Append(BuildTarget());
+    out->Append(" ");
+    out->Append(kHttpVersion);
+    out->Append("\r\n");
+    EmitStandard(out, "Accept", kHttpAccept);
+    EmitStandard(out, "Referer", kHttpReferer);
+    EmitStandard(out, "Accept-Language", kHttpAcceptLanguage);
 }
 
 void nwCHttpRequestHeaderBuilder::EmitHeader(ovCString* out, const char* name, const char* value)

@@ -40,6 +40,9 @@ public:
     ovCString BuildTarget() const;
 
 protected:
+    // Starts a build: the request line for `method`, then Accept, Referer and
+    // Accept-Language, which every request begins with.
+    void EmitRequestStart(ovCString* out, const char* method);
     // name ": " value CR LF
     static void EmitHeader(ovCString* out, const char* name, const char* value);
     // A standard header: the value of a request header of that name (ASCII
@@ -47,10 +50,10 @@ protected:
     void EmitStandard(ovCString* out, const char* name, const char* defaultValue);
     // Every request header not yet emitted, in the order added.
     void EmitOthers(ovCString* out);
-    // Marks the request-line markers as emitted and clears the other marks.
-    void StartBuild();
 
 private:
+    // Marks the request-line markers as emitted and clears the other marks.
+    void StartBuild();
     struct Entry {
         ovCString name;
         ovCString value;

@@ -4,6 +4,7 @@
 // overflow.
 
 #include <cstdint>
+#include <cstring>
 #include <vector>
 
 #include "ov/ovCString.h"
@@ -31,3 +32,33 @@ void nwSetFieldByPrefix(nwHttpFieldList& list, const char* name, const char* val
 
 // Whether the text holds a CR or LF (a header made of it would break the head).
 bool nwHasLineBreak(const char* text);
+
+// Calls fn(piece, pieceLength) for each piece of `length` bytes of text
+// between `separator` bytes (empty pieces included, none after a final
+// separator).
+template <class Fn>
+void nwForEachPiece(const char* text, std::uint32_t length, char separator, Fn fn)
+{
+    std::uint32_t start = 0;
+    while (start < length) {
+        const void* found = std::memchr(text + start, separator, length - start);
+        const std::uint32_t end =
+            found ? static_cast<std::uint32_t>(static_cast<const char*>(found) - text) : length;
+        fn(text + start, end - start);
+        start = end + 1;
+    }
+}
+
+// Calls fn(name, nameLength, value, valueLength) for each "name=value" pair of
+// a query ("&"-separated, split at the first "="); pairs without "=" are skipped.
+template <class Fn>
+void nwForEachQueryPair(const char* query, std::uint32_t length, Fn fn)
+{
+    nwForEachPiece(query, length, '&', [&](const char* pair, std::uint32_t pairLength) {
+        const void* equals = std::memchr(pair, '=', pairLength);
+        if (equals) {
+            const auto nameLength = static_cast<std::uint32_t>(static_cast<const char*>(equals) - pair);
+            fn(pair, nameLength, pair + nameLength + 1, pairLength - nameLength - 1);
+        }
+    });
+}
