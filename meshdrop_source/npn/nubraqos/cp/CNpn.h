@@ -1,7 +1,7 @@
 #pragma once
 // The network runtime: starts and stops the socket library, the timer queue,
-// the bandwidth manager (with the hidden socket window), the deferred-
-// release collector and the MIME type map. Constructed on the library's worker thread with the
+// the bandwidth manager (with the hidden socket window) and the deferred-
+// release collector. Constructed on the library's worker thread with the
 // library lock held; that thread's message loop then drives everything.
 
 #include <memory>
@@ -42,7 +42,7 @@ private:
     std::unique_ptr<cpCTimerQueue> m_timerQueue;
     std::unique_ptr<cpCQoS> m_qos;
     std::unique_ptr<ovCGarbageCollector> m_collector;
-    std::unique_ptr<nwCHttpMimeTypeMap> m_mimeTypes;
+    std::unique_ptr<nwCHttpMimeTypeMap> m_mimeTypes; // created last, destroyed first
     bool m_started = false;
     OVRESULT m_startResult = OVR_PLATFORM_FAIL;
 };
