@@ -27,11 +27,9 @@ function(meshdrop_add_test)
   endif()
   add_executable(${T_NAME} ${T_SOURCES})
   target_link_libraries(${T_NAME} PRIVATE ${T_LIBS} GTest::gtest GTest::gtest_main GTest::gmock Threads::Threads)
-  set(env "QT_QPA_PLATFORM=offscreen"
-          "ASAN_OPTIONS=detect_leaks=1:abort_on_error=1"
-          "LSAN_OPTIONS=suppressions=${PROJECT_SOURCE_DIR}/tests/lsan.supp"
-          "UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1")
-  set(props TIMEOUT ${T_TIMEOUT} ENVIRONMENT "${env}")
+  # Sanitizer options and the offscreen platform are built into the program.
+  target_sources(${T_NAME} PRIVATE ${PROJECT_SOURCE_DIR}/tests/support/TestEnvironmentDefaults.cpp)
+  set(props TIMEOUT ${T_TIMEOUT})
   if(T_LABELS)
     list(APPEND props LABELS "${T_LABELS}")
   endif()
@@ -52,7 +50,7 @@ function(meshdrop_add_fuzzer)
   else()
     target_sources(${F_NAME} PRIVATE ${PROJECT_SOURCE_DIR}/tests/fuzz_driver/StandaloneFuzzDriver.cpp)
     add_test(NAME ${F_NAME}.replay_corpus COMMAND ${F_NAME} ${F_CORPUS})
-    set_tests_properties(${F_NAME}.replay_corpus PROPERTIES TIMEOUT 120
-      ENVIRONMENT "ASAN_OPTIONS=detect_leaks=1:abort_on_error=1;UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1")
+    target_sources(${F_NAME} PRIVATE ${PROJECT_SOURCE_DIR}/tests/support/TestEnvironmentDefaults.cpp)
+    set_tests_properties(${F_NAME}.replay_corpus PROPERTIES TIMEOUT 120)
   endif()
 endfunction()

@@ -1,0 +1,30 @@
+// Compiled into every test program: the sanitizer settings and the offscreen
+// window platform the tests rely on, built in so that a test program behaves
+// the same under CTest and when started by hand.
+#include <cstdlib>
+
+extern "C" {
+
+const char* __asan_default_options() { return "detect_leaks=1:abort_on_error=1"; }
+
+const char* __ubsan_default_options() { return "print_stacktrace=1:halt_on_error=1"; }
+
+// Leaks inside system libraries that the tests load (fonts, the GUI toolkit
+// and its plugins); the project's own allocations are never suppressed here.
+const char* __lsan_default_suppressions()
+{
+    return "leak:libfontconfig\n"
+           "leak:libQt6Gui\n"
+           "leak:libQt6Core\n"
+           "leak:libQt6Widgets\n"
+           "leak:libQt6Network\n"
+           "leak:libdbus\n"
+           "leak:libglib\n";
+}
+
+}  // extern "C"
+
+namespace {
+// Tests never open a real display unless the environment already chose one.
+const int offscreen = setenv("QT_QPA_PLATFORM", "offscreen", 0);
+}  // namespace
