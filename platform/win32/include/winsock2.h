@@ -25,6 +25,8 @@
 #include <sys/socket.h>
 #include <sys/types.h>
 
+#include <type_traits>
+
 typedef UINT_PTR SOCKET;
 #define INVALID_SOCKET ((SOCKET)(~0))
 #define SOCKET_ERROR (-1)
@@ -131,6 +133,30 @@ int getsockopt(SOCKET s, int level, int optname, char* optval, int* optlen);
 int getsockname(SOCKET s, struct sockaddr* name, int* namelen);
 int getpeername(SOCKET s, struct sockaddr* name, int* namelen);
 int shutdown(SOCKET s, int how);
+
+// Buffers of other types and lengths of other integer types (size_t from
+// sizeof or strlen) still reach the Winsock calls above, never the C
+// library's.
+template <typename Buffer, typename Length, typename = std::enable_if_t<std::is_integral_v<Length>>>
+inline int send(SOCKET s, const Buffer* buf, Length len, int flags) {
+  return send(s, reinterpret_cast<const char*>(buf), static_cast<int>(len), flags);
+}
+template <typename Buffer, typename Length, typename = std::enable_if_t<std::is_integral_v<Length>>>
+inline int recv(SOCKET s, Buffer* buf, Length len, int flags) {
+  return recv(s, reinterpret_cast<char*>(buf), static_cast<int>(len), flags);
+}
+template <typename Buffer, typename Length, typename = std::enable_if_t<std::is_integral_v<Length>>>
+inline int sendto(SOCKET s, const Buffer* buf, Length len, int flags, const struct sockaddr* to, int tolen) {
+  return sendto(s, reinterpret_cast<const char*>(buf), static_cast<int>(len), flags, to, tolen);
+}
+template <typename Buffer, typename Length, typename = std::enable_if_t<std::is_integral_v<Length>>>
+inline int recvfrom(SOCKET s, Buffer* buf, Length len, int flags, struct sockaddr* from, int* fromlen) {
+  return recvfrom(s, reinterpret_cast<char*>(buf), static_cast<int>(len), flags, from, fromlen);
+}
+template <typename Value, typename Length, typename = std::enable_if_t<std::is_integral_v<Length>>>
+inline int setsockopt(SOCKET s, int level, int optname, const Value* optval, Length optlen) {
+  return setsockopt(s, level, optname, reinterpret_cast<const char*>(optval), static_cast<int>(optlen));
+}
 
 // IPv4 host look-up. The result lives in storage of the calling thread until
 // its next call, as Winsock's does; failure sets WSAHOST_NOT_FOUND or

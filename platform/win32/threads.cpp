@@ -1,0 +1,183 @@
+// Threads: CreateThread, _beginthreadex, exit codes, suspension at start and
+// the abandoning TerminateThread.
+#include <pthread.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include "error_mapping.h"
+#include "handle_table.h"
+
+namespace w32 {
+namespace {
+
+class ThreadObject : public Waitable {
+ public:
+  bool IsSignaledLocked() const override { return finished; }
+
+  // All fields are guarded by WaitLock().
+  DWORD tid = 0;
+  bool started = false;    // the new thread has published its id
+  bool suspended = false;  // CREATE_SUSPENDED and not yet resumed
+  bool finished = false;
+  DWORD exitCode = STILL_ACTIVE;
+};
+
+struct StartBlock {
+  std::shared_ptr<ThreadObject> thread;
+  LPTHREAD_START_ROUTINE routine;
+  LPVOID parameter;
+};
+
+thread_local std::shared_ptr<ThreadObject> t_self;
+
+void Finish(ThreadObject& thread, DWORD code) {
+  std::lock_guard<std::mutex> lock(WaitLock());
+  if (!thread.finished) {  // an abandoned thread keeps the code TerminateThread gave
+    thread.finished = true;
+    thread.exitCode = code;
+  }
+  NotifyWaiters();
+}
+
+void* ThreadMain(void* arg) {
+  std::unique_ptr<StartBlock> block(static_cast<StartBlock*>(arg));
+  t_self = block->thread;
+  {
+    std::unique_lock<std::mutex> lock(WaitLock());
+    t_self->tid = static_cast<DWORD>(syscall(SYS_gettid));
+    t_self->started = true;
+    NotifyWaiters();
+    while (t_self->suspended && !t_self->finished) WaitForChange(lock);
+    if (t_self->finished) {  // terminated before it ran
+      t_self.reset();
+      return nullptr;
+    }
+  }
+  DWORD code = block->routine(block->parameter);
+  Finish(*t_self, code);
+  t_self.reset();
+  return nullptr;
+}
+
+HANDLE StartThread(SIZE_T stackSize, LPTHREAD_START_ROUTINE routine, LPVOID parameter, DWORD flags, DWORD* tidOut) {
+  auto thread = std::make_shared<ThreadObject>();
+  thread->suspended = (flags & CREATE_SUSPENDED) != 0;
+  auto block = std::make_unique<StartBlock>(StartBlock{thread, routine, parameter});
+
+  pthread_attr_t attr;
+  pthread_attr_init(&attr);
+  pthread_attr_setdetachstate(&attr, PTHREAD_CREATE_DETACHED);  // the handle, not a join, tells the end
+  if (stackSize != 0) pthread_attr_setstacksize(&attr, stackSize < 65536 ? 65536 : stackSize);
+  pthread_t id;
+  int rc = pthread_create(&id, &attr, ThreadMain, block.get());
+  pthread_attr_destroy(&attr);
+  if (rc != 0) {
+    FailWithErrno(rc);
+    return nullptr;
+  }
+  block.release();  // owned by the new thread now
+  {
+    std::unique_lock<std::mutex> lock(WaitLock());
+    while (!thread->started) WaitForChange(lock);
+    if (tidOut) *tidOut = thread->tid;
+  }
+  return InsertHandle(thread);
+}
+
+struct CrtStart {
+  unsigned(__stdcall* routine)(void*);
+  void* argument;
+};
+
+DWORD WINAPI CrtThreadMain(LPVOID arg) {
+  std::unique_ptr<CrtStart> start(static_cast<CrtStart*>(arg));
+  return start->routine(start->argument);
+}
+
+}  // namespace
+}  // namespace w32
+
+using namespace w32;
+
+HANDLE WINAPI CreateThread(LPSECURITY_ATTRIBUTES, SIZE_T dwStackSize, LPTHREAD_START_ROUTINE lpStartAddress,
+                           LPVOID lpParameter, DWORD dwCreationFlags, LPDWORD lpThreadId) {
+  if (lpStartAddress == nullptr) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return nullptr;
+  }
+  return StartThread(dwStackSize, lpStartAddress, lpParameter, dwCreationFlags, lpThreadId);
+}
+
+uintptr_t _beginthreadex(void*, unsigned stack_size, unsigned(__stdcall* start_address)(void*), void* arglist,
+                         unsigned initflag, unsigned* thrdaddr) {
+  if (start_address == nullptr) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return 0;
+  }
+  auto* start = new CrtStart{start_address, arglist};
+  DWORD tid = 0;
+  HANDLE h = StartThread(stack_size, CrtThreadMain, start, initflag, &tid);
+  if (h == nullptr) {
+    delete start;
+    return 0;
+  }
+  if (thrdaddr) *thrdaddr = tid;
+  return reinterpret_cast<uintptr_t>(h);
+}
+
+void _endthreadex(unsigned retval) {
+  if (t_self) Finish(*t_self, retval);
+  t_self.reset();
+  pthread_exit(nullptr);
+}
+
+DWORD WINAPI ResumeThread(HANDLE hThread) {
+  auto thread = LookupHandleAs<ThreadObject>(hThread);
+  if (!thread) {
+    SetLastError(ERROR_INVALID_HANDLE);
+    return static_cast<DWORD>(-1);
+  }
+  std::lock_guard<std::mutex> lock(WaitLock());
+  DWORD previous = thread->suspended ? 1 : 0;
+  thread->suspended = false;
+  NotifyWaiters();
+  return previous;
+}
+
+BOOL WINAPI GetExitCodeThread(HANDLE hThread, LPDWORD lpExitCode) {
+  auto thread = LookupHandleAs<ThreadObject>(hThread);
+  if (!thread || lpExitCode == nullptr) {
+    SetLastError(ERROR_INVALID_HANDLE);
+    return FALSE;
+  }
+  std::lock_guard<std::mutex> lock(WaitLock());
+  *lpExitCode = thread->exitCode;
+  return TRUE;
+}
+
+BOOL WINAPI TerminateThread(HANDLE hThread, DWORD dwExitCode) {
+  auto thread = LookupHandleAs<ThreadObject>(hThread);
+  if (!thread) {
+    SetLastError(ERROR_INVALID_HANDLE);
+    return FALSE;
+  }
+  Finish(*thread, dwExitCode);
+  return TRUE;
+}
+
+DWORD WINAPI GetThreadId(HANDLE Thread) {
+  auto thread = LookupHandleAs<ThreadObject>(Thread);
+  if (!thread) {
+    SetLastError(ERROR_INVALID_HANDLE);
+    return 0;
+  }
+  std::lock_guard<std::mutex> lock(WaitLock());
+  return thread->tid;
+}
+
+DWORD WINAPI GetCurrentThreadId(void) {
+  thread_local DWORD tid = static_cast<DWORD>(syscall(SYS_gettid));
+  return tid;
+}
+
+DWORD WINAPI GetCurrentProcessId(void) { return static_cast<DWORD>(getpid()); }

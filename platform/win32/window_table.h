@@ -1,0 +1,44 @@
+// Window objects behind HWND values: class, procedure, title, owning thread.
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "message_queue.h"
+
+namespace w32 {
+
+struct Window {
+  HWND handle = nullptr;
+  std::wstring className;
+  WNDPROC proc = nullptr;
+  std::wstring title;
+  HWND parent = nullptr;
+  DWORD style = 0;
+  LONG_PTR userData = 0;
+  LONG_PTR id = 0;
+  HINSTANCE instance = nullptr;
+  bool iconic = false;
+  bool visible = false;
+  std::shared_ptr<MessageQueue> queue;  // null for a window of another process
+  DWORD remotePid = 0;                  // the owning process, for a window of another process
+  uintptr_t remoteHandle = 0;           // its HWND value in that process
+};
+
+std::shared_ptr<Window> LookupWindow(HWND hwnd);
+// The queue of a window of this process (nullptr with ERROR_INVALID_WINDOW_HANDLE).
+std::shared_ptr<MessageQueue> WindowQueue(HWND hwnd);
+
+// Top-level windows of this process with a title, for publishing.
+struct PublishedWindow {
+  uintptr_t handle;
+  bool iconic;
+  std::wstring title;
+};
+std::vector<PublishedWindow> TitledTopLevelWindows();
+// A window of this process by title (and class when given), or nullptr.
+HWND FindLocalWindow(const std::wstring* className, const std::wstring& title);
+// The handle of this process that stands for a window of another process.
+HWND RemoteWindowHandle(DWORD pid, uintptr_t remoteHandle, const std::wstring& title, bool iconic);
+
+}  // namespace w32
