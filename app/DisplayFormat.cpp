@@ -93,12 +93,16 @@ std::optional<std::wstring> FormatCurrentFileLabel(const std::vector<std::wstrin
     return label;
 }
 
-std::wstring FormatPercent(int lower, int upper, int position)
+int PercentOfRange(int lower, int upper, int position)
 {
     // An empty range would divide by zero; it counts as a span of one.
     float span = static_cast<float>(upper) - static_cast<float>(lower);
     if (span == 0.0f)
         span = 1.0f;
-    float percent = (static_cast<float>(position) - static_cast<float>(lower)) * 100.0f / span;
-    return std::to_wstring(static_cast<int>(percent)) + L"%";
+    return static_cast<int>((static_cast<float>(position) - static_cast<float>(lower)) * 100.0f / span);
+}
+
+std::wstring FormatPercent(int lower, int upper, int position)
+{
+    return std::to_wstring(PercentOfRange(lower, upper, position)) + L"%";
 }

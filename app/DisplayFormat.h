@@ -22,5 +22,8 @@ std::wstring FormatTime(std::int64_t seconds);
 std::optional<std::wstring> FormatCurrentFileLabel(const std::vector<std::wstring>& fileList,
                                                    int index, int ordinal);
 
-// "%d%%" of the whole-number part of (position - lower) * 100 / (upper - lower).
+// The whole-number part of (position - lower) * 100 / (upper - lower), in
+// single precision; an empty range counts as a span of one.
+int PercentOfRange(int lower, int upper, int position);
+// "%d%%" of that.
 std::wstring FormatPercent(int lower, int upper, int position);

@@ -129,6 +129,46 @@ const QImage* CDC::SourceImage() const
     return m_ownImage.isNull() ? nullptr : &m_ownImage;
 }
 
+int CDC::SaveDC()
+{
+    if (m_painter)
+        m_painter->save();
+    m_saved.push_back({m_font, m_brush, m_pen, m_textColour, m_bkColour, m_bkMode, m_textAlign});
+    return static_cast<int>(m_saved.size());
+}
+
+BOOL CDC::RestoreDC(int saved)
+{
+    if (m_saved.empty())
+        return FALSE;
+    const size_t keep = saved < 0 ? m_saved.size() - 1 : static_cast<size_t>(saved - 1);
+    if (keep >= m_saved.size())
+        return FALSE;
+    while (m_saved.size() > keep) {
+        const SavedState& state = m_saved.back();
+        m_font = state.font;
+        m_brush = state.brush;
+        m_pen = state.pen;
+        m_textColour = state.textColour;
+        m_bkColour = state.bkColour;
+        m_bkMode = state.bkMode;
+        m_textAlign = state.textAlign;
+        m_saved.pop_back();
+        if (m_painter)
+            m_painter->restore();
+    }
+    return TRUE;
+}
+
+int CDC::IntersectClipRect(LPCRECT rect)
+{
+    if (!m_painter || !rect)
+        return 0;
+    m_painter->setClipRect(QRect(rect->left, rect->top, rect->right - rect->left, rect->bottom - rect->top),
+                           m_painter->hasClipping() ? Qt::IntersectClip : Qt::ReplaceClip);
+    return 1;
+}
+
 BOOL CDC::BitBlt(int x, int y, int width, int height, CDC* source, int xSource, int ySource, DWORD rop)
 {
     if (!m_painter || !source)

@@ -9,6 +9,7 @@
 #pragma once
 
 #include <memory>
+#include <vector>
 
 #include <QImage>
 #include <QPainter>
@@ -48,6 +49,13 @@ public:
     int GetBkMode() const { return m_bkMode; }
     UINT SetTextAlign(UINT align);
     UINT GetTextAlign() const { return m_textAlign; }
+
+    // Saves the drawing state (clip, selections, colours); RestoreDC(-1)
+    // brings back the last saved one.
+    int SaveDC();
+    BOOL RestoreDC(int saved);
+    // Limits drawing to the part of the current clip inside `rect`.
+    int IntersectClipRect(LPCRECT rect);
 
     BOOL BitBlt(int x, int y, int width, int height, CDC* source, int xSource, int ySource, DWORD rop);
     void FillSolidRect(LPCRECT rect, COLORREF colour);
@@ -90,6 +98,17 @@ private:
     COLORREF m_bkColour = RGB(255, 255, 255);
     int m_bkMode = OPAQUE;
     UINT m_textAlign = TA_LEFT | TA_TOP;
+
+    struct SavedState {
+        CFont* font;
+        CBrush* brush;
+        CPen* pen;
+        COLORREF textColour;
+        COLORREF bkColour;
+        int bkMode;
+        UINT textAlign;
+    };
+    std::vector<SavedState> m_saved;
 };
 
 class CPaintDC : public CDC {
