@@ -142,6 +142,9 @@ BOOL CWnd::CreateEx(DWORD exStyle, LPCWSTR className, LPCWSTR windowName, DWORD 
         widget->fontObject = parentWidget->fontObject;
         widget->ApplyFont();
     }
+    // As with a control taken over from a dialog, the class sees its new
+    // window before anything is drawn.
+    PreSubclassWindow();
     if (style & WS_VISIBLE)
         widget->show();
     return TRUE;
