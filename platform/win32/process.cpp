@@ -1,0 +1,339 @@
+// Child processes: launching with a readiness pipe, exit tracking,
+// CreateProcess, WaitForInputIdle, exit codes.
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <thread>
+
+#include "error_mapping.h"
+#include "paths.h"
+#include "process_launch.h"
+#include "text.h"
+
+extern char** environ;
+
+namespace w32 {
+namespace {
+
+// How long WaitForInputIdle waits at most, even when asked to wait for ever.
+constexpr DWORD kInputIdleBound = 60000;
+
+class ProcessObject : public Waitable {
+ public:
+  ~ProcessObject() override {
+    if (readyFd >= 0) close(readyFd);
+    if (pidFd >= 0) close(pidFd);
+  }
+  bool IsSignaledLocked() const override { return exited; }
+
+  pid_t pid = 0;
+  int pidFd = -1;    // readable once the child has exited
+  int readyFd = -1;  // read end of the readiness pipe; -1 once the child closed it
+  // Guarded by WaitLock().
+  bool exited = false;
+  DWORD exitCode = STILL_ACTIVE;
+  bool terminated = false;
+  DWORD terminateCode = 0;
+};
+
+bool IsExecutableFile(const std::string& path) {
+  struct stat st {};
+  return stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && access(path.c_str(), X_OK) == 0;
+}
+
+}  // namespace
+
+std::string FindInPath(const char* name) {
+  const char* path = std::getenv("PATH");
+  std::string dirs = path ? path : "/usr/local/bin:/usr/bin:/bin";
+  size_t start = 0;
+  while (start <= dirs.size()) {
+    size_t end = dirs.find(':', start);
+    if (end == std::string::npos) end = dirs.size();
+    std::string candidate = dirs.substr(start, end - start) + "/" + name;
+    if (end > start && IsExecutableFile(candidate)) return candidate;
+    start = end + 1;
+  }
+  return {};
+}
+
+namespace {
+
+// Waits for the child in the background so that it never stays a zombie and
+// its handle becomes signalled with its exit code.
+void Reap(std::shared_ptr<ProcessObject> process) {
+  int status = 0;
+  while (waitpid(process->pid, &status, 0) < 0 && errno == EINTR) {
+  }
+  std::lock_guard<std::mutex> lock(WaitLock());
+  process->exited = true;
+  if (process->terminated) {
+    process->exitCode = process->terminateCode;
+  } else if (WIFEXITED(status)) {
+    process->exitCode = static_cast<DWORD>(WEXITSTATUS(status));
+  } else {
+    process->exitCode = 128u + static_cast<DWORD>(WTERMSIG(status));
+  }
+  NotifyWaiters();
+}
+
+}  // namespace
+
+std::optional<std::vector<std::string>> CommandFor(const std::string& program, const std::vector<std::string>& args,
+                                                   bool openDocuments, DWORD* error) {
+  struct stat st {};
+  if (stat(program.c_str(), &st) != 0) {
+    *error = errno == ENOENT || errno == ENOTDIR ? ERROR_FILE_NOT_FOUND : Win32ErrorFromErrno(errno);
+    return std::nullopt;
+  }
+  std::vector<std::string> command;
+  char head[4] = {0};
+  if (S_ISREG(st.st_mode)) {
+    int fd = open(program.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd >= 0) {
+      ssize_t n = read(fd, head, sizeof(head));
+      (void)n;
+      close(fd);
+    }
+    bool elf = std::memcmp(head, "\x7f" "ELF", 4) == 0;
+    bool script = head[0] == '#' && head[1] == '!';
+    if (elf || script || access(program.c_str(), X_OK) == 0) {
+      // A downloaded program comes without the execute bit; running it is what was asked.
+      if (access(program.c_str(), X_OK) != 0 && chmod(program.c_str(), st.st_mode | S_IXUSR) != 0) {
+        *error = ERROR_ACCESS_DENIED;
+        return std::nullopt;
+      }
+      command.push_back(program);
+    } else if (head[0] == 'M' && head[1] == 'Z') {
+      std::string wine = FindInPath("wine");
+      if (wine.empty()) {
+        *error = ERROR_NO_ASSOCIATION;
+        return std::nullopt;
+      }
+      command = {wine, program};
+    }
+  }
+  if (command.empty()) {
+    std::string opener = openDocuments ? FindInPath("xdg-open") : std::string();
+    if (opener.empty()) {
+      *error = openDocuments ? ERROR_NO_ASSOCIATION : ERROR_BAD_EXE_FORMAT;
+      return std::nullopt;
+    }
+    return std::vector<std::string>{opener, program};  // a document: no arguments
+  }
+  command.insert(command.end(), args.begin(), args.end());
+  return command;
+}
+
+HANDLE Launch(const std::vector<std::string>& command, const std::string& directory, DWORD* pidOut) {
+  int ready[2];
+  if (pipe2(ready, O_CLOEXEC) != 0) {
+    FailWithErrno(errno);
+    return nullptr;
+  }
+  std::vector<std::string> env;
+  for (char** e = environ; *e; ++e)
+    if (std::strncmp(*e, "MESHDROP_READY_FD=", 18) != 0) env.emplace_back(*e);
+  env.push_back("MESHDROP_READY_FD=" + std::to_string(ready[1]));
+  std::vector<char*> envp, argv;
+  for (auto& s : env) envp.push_back(s.data());
+  envp.push_back(nullptr);
+  std::vector<std::string> args = command;
+  for (auto& s : args) argv.push_back(s.data());
+  argv.push_back(nullptr);
+
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  // dup2 onto itself clears close-on-exec in the child only.
+  posix_spawn_file_actions_adddup2(&actions, ready[1], ready[1]);
+  if (!directory.empty()) posix_spawn_file_actions_addchdir_np(&actions, directory.c_str());
+  pid_t pid = 0;
+  int rc = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), envp.data());
+  posix_spawn_file_actions_destroy(&actions);
+  close(ready[1]);
+  if (rc != 0) {
+    close(ready[0]);
+    SetLastError(rc == ENOENT ? ERROR_FILE_NOT_FOUND : rc == ENOEXEC ? ERROR_BAD_EXE_FORMAT : Win32ErrorFromErrno(rc));
+    return nullptr;
+  }
+  auto process = std::make_shared<ProcessObject>();
+  process->pid = pid;
+  process->readyFd = ready[0];
+  process->pidFd = static_cast<int>(syscall(SYS_pidfd_open, pid, 0));
+  std::thread(Reap, process).detach();
+  if (pidOut) *pidOut = static_cast<DWORD>(pid);
+  return InsertHandle(process);
+}
+
+std::vector<std::wstring> SplitCommandLine(const std::wstring& line) {
+  std::vector<std::wstring> args;
+  size_t i = 0, n = line.size();
+  while (i < n) {
+    while (i < n && (line[i] == L' ' || line[i] == L'\t')) ++i;
+    if (i >= n) break;
+    std::wstring arg;
+    bool quoted = false;
+    while (i < n && (quoted || (line[i] != L' ' && line[i] != L'\t'))) {
+      size_t slashes = 0;
+      while (i < n && line[i] == L'\\') {
+        ++slashes;
+        ++i;
+      }
+      if (i < n && line[i] == L'"') {
+        arg.append(slashes / 2, L'\\');
+        if (slashes % 2) {
+          arg += L'"';
+        } else if (quoted && i + 1 < n && line[i + 1] == L'"') {
+          arg += L'"';  // "" inside quotes is a literal quote
+          ++i;
+        } else {
+          quoted = !quoted;
+        }
+        ++i;
+      } else {
+        arg.append(slashes, L'\\');
+        if (i < n && (quoted || (line[i] != L' ' && line[i] != L'\t'))) arg += line[i++];
+      }
+    }
+    args.push_back(arg);
+  }
+  return args;
+}
+
+}  // namespace w32
+
+using namespace w32;
+
+namespace {
+
+BOOL Create(const std::wstring* application, const std::wstring* commandLine, const std::wstring* directory,
+            LPPROCESS_INFORMATION info) {
+  std::vector<std::wstring> words = commandLine ? SplitCommandLine(*commandLine) : std::vector<std::wstring>();
+  std::wstring program = application ? *application : words.empty() ? L"" : words.front();
+  if (program.empty() || info == nullptr) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return FALSE;
+  }
+  auto path = PosixArgument(program.c_str());
+  if (!path) return FALSE;
+  std::vector<std::string> args;
+  for (size_t i = 1; i < words.size(); ++i) args.push_back(WideToUtf8(words[i]));
+  DWORD error = 0;
+  auto command = CommandFor(*path, args, false, &error);
+  if (!command) {
+    SetLastError(error);
+    return FALSE;
+  }
+  std::string cwd;
+  if (directory) {
+    auto posix = PosixArgument(directory->c_str());
+    if (!posix) return FALSE;
+    cwd = *posix;
+  }
+  DWORD pid = 0;
+  HANDLE process = Launch(*command, cwd, &pid);
+  if (!process) return FALSE;
+  info->hProcess = process;
+  info->hThread = InsertHandle(LookupHandle(process));  // waits like the process
+  info->dwProcessId = pid;
+  info->dwThreadId = pid;
+  return TRUE;
+}
+
+std::shared_ptr<ProcessObject> Process(HANDLE h) {
+  auto process = LookupHandleAs<ProcessObject>(h);
+  if (!process) SetLastError(ERROR_INVALID_HANDLE);
+  return process;
+}
+
+}  // namespace
+
+BOOL WINAPI CreateProcessW(LPCWSTR lpApplicationName, LPWSTR lpCommandLine, LPSECURITY_ATTRIBUTES,
+                           LPSECURITY_ATTRIBUTES, BOOL, DWORD, LPVOID lpEnvironment, LPCWSTR lpCurrentDirectory,
+                           LPSTARTUPINFOW, LPPROCESS_INFORMATION lpProcessInformation) {
+  if (lpEnvironment != nullptr) {
+    SetLastError(ERROR_NOT_SUPPORTED);
+    return FALSE;
+  }
+  std::wstring app = lpApplicationName ? lpApplicationName : L"";
+  std::wstring line = lpCommandLine ? lpCommandLine : L"";
+  std::wstring dir = lpCurrentDirectory ? lpCurrentDirectory : L"";
+  return Create(lpApplicationName ? &app : nullptr, lpCommandLine ? &line : nullptr,
+                lpCurrentDirectory ? &dir : nullptr, lpProcessInformation);
+}
+
+BOOL WINAPI CreateProcessA(LPCSTR lpApplicationName, LPSTR lpCommandLine, LPSECURITY_ATTRIBUTES,
+                           LPSECURITY_ATTRIBUTES, BOOL, DWORD, LPVOID lpEnvironment, LPCSTR lpCurrentDirectory,
+                           LPSTARTUPINFOA, LPPROCESS_INFORMATION lpProcessInformation) {
+  if (lpEnvironment != nullptr) {
+    SetLastError(ERROR_NOT_SUPPORTED);
+    return FALSE;
+  }
+  std::wstring app = AcpToWide(lpApplicationName);
+  std::wstring line = AcpToWide(lpCommandLine);
+  std::wstring dir = AcpToWide(lpCurrentDirectory);
+  return Create(lpApplicationName ? &app : nullptr, lpCommandLine ? &line : nullptr,
+                lpCurrentDirectory ? &dir : nullptr, lpProcessInformation);
+}
+
+BOOL WINAPI GetExitCodeProcess(HANDLE hProcess, LPDWORD lpExitCode) {
+  auto process = Process(hProcess);
+  if (!process || lpExitCode == nullptr) return FALSE;
+  std::lock_guard<std::mutex> lock(WaitLock());
+  *lpExitCode = process->exitCode;
+  return TRUE;
+}
+
+BOOL WINAPI TerminateProcess(HANDLE hProcess, UINT uExitCode) {
+  auto process = Process(hProcess);
+  if (!process) return FALSE;
+  {
+    std::lock_guard<std::mutex> lock(WaitLock());
+    if (process->exited) {
+      SetLastError(ERROR_ACCESS_DENIED);
+      return FALSE;
+    }
+    process->terminated = true;
+    process->terminateCode = uExitCode;
+  }
+  if (kill(process->pid, SIGKILL) != 0) return FailWithErrno(errno);
+  return TRUE;
+}
+
+DWORD WINAPI GetProcessId(HANDLE Process) {
+  auto process = LookupHandleAs<ProcessObject>(Process);
+  return process ? static_cast<DWORD>(process->pid) : 0;
+}
+
+DWORD WINAPI WaitForInputIdle(HANDLE hProcess, DWORD dwMilliseconds) {
+  auto process = Process(hProcess);
+  if (!process) return WAIT_FAILED;
+  DWORD bound = dwMilliseconds < kInputIdleBound ? dwMilliseconds : kInputIdleBound;
+  if (process->readyFd < 0) return 0;
+  uint64_t deadline = MonotonicMs() + bound;
+  for (;;) {
+    pollfd fds[2] = {{process->readyFd, POLLIN, 0}, {process->pidFd, POLLIN, 0}};
+    uint64_t now = MonotonicMs();
+    int timeout = now >= deadline ? 0 : static_cast<int>(deadline - now);
+    // Without a pid descriptor, the exit is seen by polling the reaper's flag.
+    if (process->pidFd < 0 && timeout > 100) timeout = 100;
+    int n = poll(fds, process->pidFd >= 0 ? 2 : 1, timeout);
+    if (n < 0 && errno == EINTR) continue;
+    if (n > 0 && fds[0].revents) return 0;  // closed (or written to): ready for input
+    if (n > 0 && fds[1].revents) return 0;  // exited
+    {
+      std::lock_guard<std::mutex> lock(WaitLock());
+      if (process->exited) return 0;
+    }
+    if (MonotonicMs() >= deadline) return WAIT_TIMEOUT;
+  }
+}

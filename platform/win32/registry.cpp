@@ -1,0 +1,419 @@
+// The registry subset on a REGEDIT4 text file: $MESHDROP_REGISTRY, else
+// meshdrop.reg beside the C: folder (as a Wine prefix keeps system.reg).
+// Every call reads the file afresh and every change rewrites it whole (under
+// an flock, through a rename), so several processes share it safely.
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <cwctype>
+#include <fstream>
+#include <map>
+#include <mutex>
+#include <optional>
+#include <sstream>
+#include <unordered_map>
+#include <vector>
+
+#include "paths.h"
+#include "text.h"
+
+namespace w32 {
+namespace {
+
+constexpr size_t kMaxFileSize = 16u << 20;
+
+struct Value {
+  std::wstring name;
+  DWORD type = REG_NONE;
+  std::vector<BYTE> data;  // as RegSetValueExW received it (wide strings in wchar_t)
+};
+
+struct Key {
+  std::wstring path;                      // as first written
+  std::map<std::wstring, Value> values;   // by lower-case name
+};
+
+using Hive = std::map<std::wstring, Key>;  // by lower-case path
+
+std::wstring Lower(std::wstring s) {
+  for (auto& c : s) c = static_cast<wchar_t>(std::towlower(c));
+  return s;
+}
+
+std::string FilePath() {
+  if (const char* configured = std::getenv("MESHDROP_REGISTRY"); configured && *configured) return configured;
+  std::string root = DriveCRoot();
+  size_t slash = root.rfind('/');
+  return (slash == std::string::npos || slash == 0 ? std::string() : root.substr(0, slash)) + "/meshdrop.reg";
+}
+
+// Holds the registry file's lock for the duration of one call.
+class FileLock {
+ public:
+  explicit FileLock(const std::string& path) : fd_(open((path + ".lock").c_str(), O_CREAT | O_RDWR | O_CLOEXEC, 0600)) {
+    if (fd_ >= 0)
+      while (flock(fd_, LOCK_EX) != 0 && errno == EINTR) {
+      }
+  }
+  ~FileLock() {
+    if (fd_ >= 0) close(fd_);
+  }
+  FileLock(const FileLock&) = delete;
+  FileLock& operator=(const FileLock&) = delete;
+
+ private:
+  int fd_;
+};
+
+std::string EscapeString(const std::wstring& text) {
+  std::string out;
+  for (char c : WideToUtf8(text)) {
+    switch (c) {
+      case '\\': out += "\\\\"; break;
+      case '"': out += "\\\""; break;
+      case '\n': out += "\\n"; break;
+      case '\r': out += "\\r"; break;
+      default: out += c;
+    }
+  }
+  return out;
+}
+
+// Reads a quoted string starting at s[pos] == '"'; pos ends after the quote.
+std::optional<std::wstring> ParseQuoted(const std::string& s, size_t& pos) {
+  std::string out;
+  for (++pos; pos < s.size(); ++pos) {
+    char c = s[pos];
+    if (c == '"') {
+      ++pos;
+      return Utf8ToWide(out);
+    }
+    if (c == '\\' && pos + 1 < s.size()) {
+      char n = s[++pos];
+      out += n == 'n' ? '\n' : n == 'r' ? '\r' : n;
+    } else {
+      out += c;
+    }
+  }
+  return std::nullopt;
+}
+
+// A REG_SZ written as one terminated string without inner nulls is kept as
+// text; anything else as its bytes.
+bool IsPlainString(const Value& v) {
+  if (v.type != REG_SZ || v.data.size() < sizeof(wchar_t) || v.data.size() % sizeof(wchar_t)) return false;
+  size_t n = v.data.size() / sizeof(wchar_t);
+  std::wstring w(n, L'\0');
+  std::memcpy(w.data(), v.data.data(), v.data.size());
+  return w.back() == 0 && w.find(L'\0') == n - 1;
+}
+
+std::wstring AsString(const Value& v) {
+  std::wstring w(v.data.size() / sizeof(wchar_t), L'\0');
+  std::memcpy(w.data(), v.data.data(), w.size() * sizeof(wchar_t));
+  if (!w.empty() && w.back() == 0) w.pop_back();
+  return w;
+}
+
+void SetString(Value& v, const std::wstring& text) {
+  v.type = REG_SZ;
+  v.data.resize((text.size() + 1) * sizeof(wchar_t));
+  std::memcpy(v.data.data(), text.c_str(), v.data.size());
+}
+
+Hive Load(const std::string& path) {
+  Hive hive;
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return hive;
+  in.seekg(0, std::ios::end);
+  if (static_cast<size_t>(in.tellg()) > kMaxFileSize) return hive;  // not ours to read
+  in.seekg(0);
+  std::string line;
+  Key* key = nullptr;
+  while (std::getline(in, line)) {
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    if (line.size() >= 2 && line[0] == '[' && line.back() == ']') {
+      std::wstring name = Utf8ToWide(line.substr(1, line.size() - 2));
+      key = &hive[Lower(name)];
+      if (key->path.empty()) key->path = name;
+      continue;
+    }
+    if (key == nullptr || line.empty() || (line[0] != '"' && line[0] != '@')) continue;
+    size_t pos = 0;
+    Value v;
+    if (line[0] == '@') {
+      pos = 1;
+    } else {
+      auto name = ParseQuoted(line, pos);
+      if (!name) continue;
+      v.name = *name;
+    }
+    if (pos >= line.size() || line[pos] != '=') continue;
+    std::string data = line.substr(pos + 1);
+    if (!data.empty() && data[0] == '"') {
+      size_t p = 0;
+      auto text = ParseQuoted(data, p);
+      if (!text) continue;
+      SetString(v, *text);
+    } else if (data.rfind("dword:", 0) == 0) {
+      DWORD d = static_cast<DWORD>(std::strtoul(data.c_str() + 6, nullptr, 16));
+      v.type = REG_DWORD;
+      v.data.resize(sizeof(d));
+      std::memcpy(v.data.data(), &d, sizeof(d));
+    } else if (data.rfind("hex", 0) == 0) {
+      size_t colon = data.find(':');
+      if (colon == std::string::npos) continue;
+      v.type = data[3] == '(' ? static_cast<DWORD>(std::strtoul(data.c_str() + 4, nullptr, 16)) : REG_BINARY;
+      std::istringstream bytes(data.substr(colon + 1));
+      std::string b;
+      while (std::getline(bytes, b, ','))
+        if (!b.empty()) v.data.push_back(static_cast<BYTE>(std::strtoul(b.c_str(), nullptr, 16)));
+    } else {
+      continue;
+    }
+    key->values[Lower(v.name)] = std::move(v);
+  }
+  return hive;
+}
+
+bool Save(const std::string& path, const Hive& hive) {
+  std::string tmp = path + ".tmp";
+  {
+    std::ofstream out(tmp, std::ios::binary | std::ios::trunc);
+    if (!out) return false;
+    out << "REGEDIT4\n";
+    for (auto& [lower, key] : hive) {
+      out << "\n[" << WideToUtf8(key.path) << "]\n";
+      for (auto& [lname, v] : key.values) {
+        out << (v.name.empty() ? std::string("@") : "\"" + EscapeString(v.name) + "\"") << '=';
+        if (IsPlainString(v)) {
+          out << '"' << EscapeString(AsString(v)) << "\"\n";
+        } else if (v.type == REG_DWORD && v.data.size() == 4) {
+          DWORD d;
+          std::memcpy(&d, v.data.data(), 4);
+          char buf[16];
+          std::snprintf(buf, sizeof(buf), "dword:%08x", d);
+          out << buf << '\n';
+        } else {
+          char buf[16];
+          if (v.type == REG_BINARY) {
+            out << "hex:";
+          } else {
+            std::snprintf(buf, sizeof(buf), "hex(%x):", v.type);
+            out << buf;
+          }
+          for (size_t i = 0; i < v.data.size(); ++i) {
+            std::snprintf(buf, sizeof(buf), i ? ",%02x" : "%02x", v.data[i]);
+            out << buf;
+          }
+          out << '\n';
+        }
+      }
+    }
+    if (!out.flush()) return false;
+  }
+  return std::rename(tmp.c_str(), path.c_str()) == 0;
+}
+
+struct Handles {
+  std::mutex mutex;
+  std::unordered_map<uintptr_t, std::wstring> paths;
+  uintptr_t next = 0x5000;
+};
+
+Handles& OpenKeys() {
+  static Handles* h = new Handles;
+  return *h;
+}
+
+std::optional<std::wstring> KeyPath(HKEY key) {
+  if (key == HKEY_LOCAL_MACHINE) return L"HKEY_LOCAL_MACHINE";
+  if (key == HKEY_CURRENT_USER) return L"HKEY_CURRENT_USER";
+  if (key == HKEY_CLASSES_ROOT) return L"HKEY_CLASSES_ROOT";
+  if (key == HKEY_USERS) return L"HKEY_USERS";
+  Handles& h = OpenKeys();
+  std::lock_guard<std::mutex> lock(h.mutex);
+  auto it = h.paths.find(reinterpret_cast<uintptr_t>(key));
+  if (it == h.paths.end()) return std::nullopt;
+  return it->second;
+}
+
+std::wstring Join(const std::wstring& base, const wchar_t* sub) {
+  std::wstring path = base;
+  if (sub == nullptr) return path;
+  std::wstring part = sub;
+  while (!part.empty() && part.front() == L'\\') part.erase(0, 1);
+  while (!part.empty() && part.back() == L'\\') part.pop_back();
+  return part.empty() ? path : path + L"\\" + part;
+}
+
+HKEY NewHandle(const std::wstring& path) {
+  Handles& h = OpenKeys();
+  std::lock_guard<std::mutex> lock(h.mutex);
+  uintptr_t value = h.next;
+  h.next += 4;
+  h.paths[value] = path;
+  return reinterpret_cast<HKEY>(value);
+}
+
+LSTATUS CreateKey(HKEY parent, const wchar_t* sub, bool create, PHKEY result, LPDWORD disposition) {
+  if (result == nullptr) return ERROR_INVALID_PARAMETER;
+  auto base = KeyPath(parent);
+  if (!base) return ERROR_INVALID_HANDLE;
+  std::wstring path = Join(*base, sub);
+  std::string file = FilePath();
+  FileLock lock(file);
+  Hive hive = Load(file);
+  bool exists = hive.count(Lower(path)) != 0 || path == *base;
+  if (!exists) {
+    if (!create) return ERROR_FILE_NOT_FOUND;
+    hive[Lower(path)].path = path;
+    if (!Save(file, hive)) return ERROR_CANTWRITE;
+  }
+  if (disposition) *disposition = exists ? REG_OPENED_EXISTING_KEY : REG_CREATED_NEW_KEY;
+  *result = NewHandle(path);
+  return ERROR_SUCCESS;
+}
+
+LSTATUS SetValue(HKEY key, const std::wstring& name, DWORD type, const BYTE* data, DWORD size) {
+  auto path = KeyPath(key);
+  if (!path) return ERROR_INVALID_HANDLE;
+  if (size > 1u << 20 || (data == nullptr && size != 0)) return ERROR_INVALID_PARAMETER;
+  std::string file = FilePath();
+  FileLock lock(file);
+  Hive hive = Load(file);
+  Key& k = hive[Lower(*path)];
+  if (k.path.empty()) k.path = *path;
+  Value v;
+  v.name = name;
+  v.type = type;
+  if (size) v.data.assign(data, data + size);
+  k.values[Lower(name)] = std::move(v);
+  return Save(file, hive) ? ERROR_SUCCESS : ERROR_CANTWRITE;
+}
+
+LSTATUS QueryValue(HKEY key, const std::wstring& name, Value* out) {
+  auto path = KeyPath(key);
+  if (!path) return ERROR_INVALID_HANDLE;
+  std::string file = FilePath();
+  FileLock lock(file);
+  Hive hive = Load(file);
+  auto k = hive.find(Lower(*path));
+  if (k == hive.end()) return ERROR_FILE_NOT_FOUND;
+  auto v = k->second.values.find(Lower(name));
+  if (v == k->second.values.end()) return ERROR_FILE_NOT_FOUND;
+  *out = v->second;
+  return ERROR_SUCCESS;
+}
+
+LSTATUS Deliver(const Value& v, const std::vector<BYTE>& bytes, LPDWORD type, LPBYTE data, LPDWORD size) {
+  if (type) *type = v.type;
+  if (size == nullptr) return data ? ERROR_INVALID_PARAMETER : ERROR_SUCCESS;
+  DWORD needed = static_cast<DWORD>(bytes.size());
+  if (data == nullptr) {
+    *size = needed;
+    return ERROR_SUCCESS;
+  }
+  if (*size < needed) {
+    *size = needed;
+    return ERROR_MORE_DATA;
+  }
+  if (needed) std::memcpy(data, bytes.data(), needed);
+  *size = needed;
+  return ERROR_SUCCESS;
+}
+
+LSTATUS DeleteValue(HKEY key, const std::wstring& name) {
+  auto path = KeyPath(key);
+  if (!path) return ERROR_INVALID_HANDLE;
+  std::string file = FilePath();
+  FileLock lock(file);
+  Hive hive = Load(file);
+  auto k = hive.find(Lower(*path));
+  if (k == hive.end() || k->second.values.erase(Lower(name)) == 0) return ERROR_FILE_NOT_FOUND;
+  return Save(file, hive) ? ERROR_SUCCESS : ERROR_CANTWRITE;
+}
+
+bool IsStringType(DWORD type) { return type == REG_SZ || type == REG_EXPAND_SZ; }
+
+}  // namespace
+}  // namespace w32
+
+using namespace w32;
+
+LSTATUS WINAPI RegCreateKeyExW(HKEY hKey, LPCWSTR lpSubKey, DWORD, LPWSTR, DWORD, REGSAM, LPSECURITY_ATTRIBUTES,
+                               PHKEY phkResult, LPDWORD lpdwDisposition) {
+  return CreateKey(hKey, lpSubKey, true, phkResult, lpdwDisposition);
+}
+
+LSTATUS WINAPI RegCreateKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD, LPSTR, DWORD, REGSAM, LPSECURITY_ATTRIBUTES,
+                               PHKEY phkResult, LPDWORD lpdwDisposition) {
+  std::wstring sub = AcpToWide(lpSubKey);
+  return CreateKey(hKey, lpSubKey ? sub.c_str() : nullptr, true, phkResult, lpdwDisposition);
+}
+
+LSTATUS WINAPI RegOpenKeyExW(HKEY hKey, LPCWSTR lpSubKey, DWORD, REGSAM, PHKEY phkResult) {
+  return CreateKey(hKey, lpSubKey, false, phkResult, nullptr);
+}
+
+LSTATUS WINAPI RegOpenKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD, REGSAM, PHKEY phkResult) {
+  std::wstring sub = AcpToWide(lpSubKey);
+  return CreateKey(hKey, lpSubKey ? sub.c_str() : nullptr, false, phkResult, nullptr);
+}
+
+LSTATUS WINAPI RegSetValueExW(HKEY hKey, LPCWSTR lpValueName, DWORD, DWORD dwType, const BYTE* lpData, DWORD cbData) {
+  return SetValue(hKey, lpValueName ? lpValueName : L"", dwType, lpData, cbData);
+}
+
+LSTATUS WINAPI RegSetValueExA(HKEY hKey, LPCSTR lpValueName, DWORD, DWORD dwType, const BYTE* lpData, DWORD cbData) {
+  std::wstring name = AcpToWide(lpValueName);
+  if (!IsStringType(dwType) || lpData == nullptr) return SetValue(hKey, name, dwType, lpData, cbData);
+  // Narrow strings are stored wide, as Windows does.
+  std::string narrow(reinterpret_cast<const char*>(lpData), cbData);
+  bool terminated = !narrow.empty() && narrow.back() == '\0';
+  if (terminated) narrow.pop_back();
+  std::wstring wide = ToWide(CP_ACP, narrow);
+  DWORD bytes = static_cast<DWORD>((wide.size() + (terminated ? 1 : 0)) * sizeof(wchar_t));
+  return SetValue(hKey, name, dwType, reinterpret_cast<const BYTE*>(wide.c_str()), bytes);
+}
+
+LSTATUS WINAPI RegQueryValueExW(HKEY hKey, LPCWSTR lpValueName, LPDWORD, LPDWORD lpType, LPBYTE lpData,
+                                LPDWORD lpcbData) {
+  Value v;
+  LSTATUS rc = QueryValue(hKey, lpValueName ? lpValueName : L"", &v);
+  if (rc != ERROR_SUCCESS) return rc;
+  return Deliver(v, v.data, lpType, lpData, lpcbData);
+}
+
+LSTATUS WINAPI RegQueryValueExA(HKEY hKey, LPCSTR lpValueName, LPDWORD, LPDWORD lpType, LPBYTE lpData,
+                                LPDWORD lpcbData) {
+  Value v;
+  LSTATUS rc = QueryValue(hKey, AcpToWide(lpValueName), &v);
+  if (rc != ERROR_SUCCESS) return rc;
+  if (!IsStringType(v.type)) return Deliver(v, v.data, lpType, lpData, lpcbData);
+  bool terminated = v.data.size() >= sizeof(wchar_t) &&
+                    std::all_of(v.data.end() - sizeof(wchar_t), v.data.end(), [](BYTE b) { return b == 0; });
+  std::string narrow = WideToAcp(AsString(v));
+  std::vector<BYTE> bytes(narrow.begin(), narrow.end());
+  if (terminated) bytes.push_back(0);
+  return Deliver(v, bytes, lpType, lpData, lpcbData);
+}
+
+LSTATUS WINAPI RegDeleteValueW(HKEY hKey, LPCWSTR lpValueName) {
+  return DeleteValue(hKey, lpValueName ? lpValueName : L"");
+}
+
+LSTATUS WINAPI RegDeleteValueA(HKEY hKey, LPCSTR lpValueName) { return DeleteValue(hKey, AcpToWide(lpValueName)); }
+
+LSTATUS WINAPI RegCloseKey(HKEY hKey) {
+  if (KeyPath(hKey) && reinterpret_cast<uintptr_t>(hKey) >= 0x80000000u) return ERROR_SUCCESS;  // a root
+  Handles& h = OpenKeys();
+  std::lock_guard<std::mutex> lock(h.mutex);
+  return h.paths.erase(reinterpret_cast<uintptr_t>(hKey)) ? ERROR_SUCCESS : ERROR_INVALID_HANDLE;
+}

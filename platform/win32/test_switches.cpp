@@ -1,0 +1,24 @@
+// The test switches of win32_ext.h: atomics, so any thread may flip them.
+#include "test_switches.h"
+
+#include <atomic>
+
+#include "win32_ext.h"
+
+namespace {
+std::atomic<bool> g_diskFull{false};
+std::atomic<int> g_internet{-1};
+std::atomic<bool> g_elevationDeclined{false};
+}  // namespace
+
+namespace w32 {
+bool DiskFullForTesting() { return g_diskFull.load(); }
+int InternetConnectedForTesting() { return g_internet.load(); }
+bool ElevationDeclinedForTesting() { return g_elevationDeclined.load(); }
+}  // namespace w32
+
+void W32SetDiskFullForTesting(BOOL diskFull) { g_diskFull = diskFull != FALSE; }
+
+void W32SetInternetConnectedForTesting(int state) { g_internet = state < 0 ? -1 : (state ? 1 : 0); }
+
+void W32SetElevationDeclinedForTesting(BOOL declined) { g_elevationDeclined = declined != FALSE; }

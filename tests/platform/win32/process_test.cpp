@@ -1,0 +1,220 @@
+// Shell execution, processes and their readiness, the named mutex and
+// FindWindow across processes.
+#include <gtest/gtest.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <win32_ext.h>
+#include <windows.h>
+
+#include <cstring>
+#include <fstream>
+#include <sstream>
+#include <string>
+
+namespace {
+
+class Processes : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char templ[] = "/tmp/win32-proc-XXXXXX";
+    ASSERT_NE(mkdtemp(templ), nullptr);
+    dir_ = templ;
+    setenv("MESHDROP_DRIVE_C", (dir_ + "/drive_c").c_str(), 1);
+    setenv("MESHDROP_RUNTIME_DIR", (dir_ + "/run").c_str(), 1);
+    mkdir((dir_ + "/drive_c").c_str(), 0755);
+  }
+  void TearDown() override {
+    W32SetElevationDeclinedForTesting(FALSE);
+    std::string cmd = "rm -rf '" + dir_ + "'";
+    ASSERT_EQ(system(cmd.c_str()), 0);
+  }
+
+  // Writes a script under C:\ without the execute bit; returns its Windows path.
+  std::wstring Script(const char* name, const std::string& body) {
+    std::string path = dir_ + "/drive_c/" + name;
+    std::ofstream(path) << "#!/bin/sh\n" << body;
+    chmod(path.c_str(), 0644);
+    return L"C:\\" + std::wstring(name, name + std::strlen(name));
+  }
+  std::string Read(const std::string& file) {
+    std::ifstream in(file);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+  }
+
+  std::string dir_;
+};
+
+TEST_F(Processes, ShellExecuteRunsAScriptThatSignalsReadiness) {
+  std::string out = dir_ + "/out.txt";
+  std::wstring script = Script("installer.sh",
+                               "echo \"ran $1\" > \"$2\"\n"
+                               "eval \"exec ${MESHDROP_READY_FD}>&-\"\n"
+                               "exec sleep 30\n");
+  std::wstring params = L"first \"" + std::wstring(out.begin(), out.end()) + L"\"";
+  SHELLEXECUTEINFOW info{};
+  info.cbSize = sizeof(info);
+  info.fMask = SEE_MASK_NOCLOSEPROCESS;
+  info.lpVerb = L"runas";
+  info.lpFile = script.c_str();
+  info.lpParameters = params.c_str();
+  info.nShow = SW_SHOWNORMAL;
+  ASSERT_TRUE(ShellExecuteExW(&info)) << GetLastError();
+  ASSERT_NE(info.hProcess, nullptr);
+  EXPECT_GT(reinterpret_cast<INT_PTR>(info.hInstApp), 32);
+  EXPECT_EQ(WaitForInputIdle(info.hProcess, 20000), 0u);
+  EXPECT_EQ(WaitForSingleObject(info.hProcess, 0), static_cast<DWORD>(WAIT_TIMEOUT));  // still running
+  EXPECT_EQ(Read(out), "ran first\n");
+  struct stat st {};
+  stat((dir_ + "/drive_c/installer.sh").c_str(), &st);
+  EXPECT_TRUE(st.st_mode & S_IXUSR);  // made executable to run it
+  ASSERT_TRUE(TerminateProcess(info.hProcess, 9));
+  ASSERT_EQ(WaitForSingleObject(info.hProcess, 20000), WAIT_OBJECT_0);
+  DWORD code = 0;
+  ASSERT_TRUE(GetExitCodeProcess(info.hProcess, &code));
+  EXPECT_EQ(code, 9u);
+  CloseHandle(info.hProcess);
+}
+
+TEST_F(Processes, WaitForInputIdleReturnsWithinItsBoundWhenNeverSignalled) {
+  std::wstring script = Script("silent.sh", "exec sleep 30\n");
+  SHELLEXECUTEINFOW info{};
+  info.cbSize = sizeof(info);
+  info.fMask = SEE_MASK_NOCLOSEPROCESS;
+  info.lpVerb = L"open";
+  info.lpFile = script.c_str();
+  ASSERT_TRUE(ShellExecuteExW(&info));
+  DWORD start = GetTickCount();
+  EXPECT_EQ(WaitForInputIdle(info.hProcess, 300), static_cast<DWORD>(WAIT_TIMEOUT));
+  DWORD elapsed = GetTickCount() - start;
+  EXPECT_GE(elapsed, 290u);
+  EXPECT_LT(elapsed, 10000u);
+  TerminateProcess(info.hProcess, 1);
+  // A process that ends counts as idle: the wait returns at its exit.
+  EXPECT_EQ(WaitForInputIdle(info.hProcess, INFINITE), 0u);
+  CloseHandle(info.hProcess);
+}
+
+TEST_F(Processes, DeclinedElevationFailsWith1223AndOpenStillRuns) {
+  std::wstring script = Script("engine.sh", "exit 0\n");
+  W32SetElevationDeclinedForTesting(TRUE);
+  SHELLEXECUTEINFOW info{};
+  info.cbSize = sizeof(info);
+  info.fMask = SEE_MASK_NOCLOSEPROCESS;
+  info.lpVerb = L"runas";
+  info.lpFile = script.c_str();
+  EXPECT_FALSE(ShellExecuteExW(&info));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_CANCELLED));
+  info.lpVerb = L"open";
+  ASSERT_TRUE(ShellExecuteExW(&info));
+  EXPECT_EQ(WaitForSingleObject(info.hProcess, 20000), WAIT_OBJECT_0);
+  CloseHandle(info.hProcess);
+
+  SHELLEXECUTEINFOA missing{};
+  missing.cbSize = sizeof(missing);
+  missing.lpVerb = "open";
+  missing.lpFile = "C:\\no\\such.exe";
+  EXPECT_FALSE(ShellExecuteExA(&missing));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+  EXPECT_LE(reinterpret_cast<INT_PTR>(missing.hInstApp), 32);
+}
+
+TEST_F(Processes, CreateProcessSplitsTheCommandLineAndReportsTheExitCode) {
+  std::string out = dir_ + "/args.txt";
+  std::wstring script = Script("args.sh", "printf '%s|' \"$@\" > \"$1\"\nexit 7\n");
+  std::string line = "\"C:\\args.sh\" " + out + " \"two words\" a\\\\b \\\"q\\\"";
+  STARTUPINFOA si{};
+  si.cb = sizeof(si);
+  PROCESS_INFORMATION pi{};
+  ASSERT_TRUE(CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi))
+      << GetLastError();
+  EXPECT_NE(pi.dwProcessId, 0u);
+  ASSERT_EQ(WaitForSingleObject(pi.hProcess, 20000), WAIT_OBJECT_0);
+  EXPECT_EQ(WaitForSingleObject(pi.hThread, 0), WAIT_OBJECT_0);
+  DWORD code = 0;
+  GetExitCodeProcess(pi.hProcess, &code);
+  EXPECT_EQ(code, 7u);
+  EXPECT_EQ(Read(out), out + "|two words|a\\\\b|\"q\"|");
+  CloseHandle(pi.hProcess);
+  CloseHandle(pi.hThread);
+
+  std::ofstream(dir_ + "/drive_c/readme.txt") << "not a program";
+  std::string text = "C:\\readme.txt";
+  EXPECT_FALSE(CreateProcessA(nullptr, text.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_BAD_EXE_FORMAT));
+}
+
+TEST_F(Processes, NamedMutexIsSeenTwiceInOneProcessAndFreedWithItsLastHandle) {
+  HANDLE first = CreateMutexW(nullptr, FALSE, L"QLS-Downloader::test-one");
+  ASSERT_NE(first, nullptr);
+  EXPECT_EQ(GetLastError(), 0u);
+  HANDLE second = CreateMutexW(nullptr, FALSE, L"QLS-Downloader::test-one");
+  ASSERT_NE(second, nullptr);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ALREADY_EXISTS));
+  CloseHandle(first);
+  CloseHandle(second);
+  HANDLE again = CreateMutexW(nullptr, FALSE, L"QLS-Downloader::test-one");
+  EXPECT_EQ(GetLastError(), 0u);
+  CloseHandle(again);
+}
+
+struct Restored {
+  bool restore = false;
+  bool activate = false;
+};
+Restored* g_restored = nullptr;
+
+LRESULT CALLBACK FirstInstanceProc(HWND hwnd, UINT msg, WPARAM w, LPARAM l) {
+  if (g_restored && msg == WM_SYSCOMMAND && w == SC_RESTORE) g_restored->restore = true;
+  if (g_restored && msg == WM_ACTIVATE && LOWORD(w) == WA_ACTIVE) g_restored->activate = true;
+  return DefWindowProcW(hwnd, msg, w, l);
+}
+
+TEST_F(Processes, SecondProcessSeesTheMutexAndItsRestoreRequestReachesTheFirst) {
+  Restored restored;
+  g_restored = &restored;
+  std::string name = "QLS-Downloader::http://127.0.0.1/filelist.txt";
+  std::string title = "Brightholm DownLoader " + std::to_string(getpid());
+  HANDLE mutex = CreateMutexA(nullptr, FALSE, name.c_str());
+  ASSERT_NE(mutex, nullptr);
+  ASSERT_NE(GetLastError(), static_cast<DWORD>(ERROR_ALREADY_EXISTS));
+  WNDCLASSA wc{};
+  wc.lpfnWndProc = FirstInstanceProc;
+  wc.lpszClassName = "FirstInstanceWindow";
+  RegisterClassA(&wc);
+  HWND hwnd = CreateWindowExA(0, "FirstInstanceWindow", title.c_str(), WS_OVERLAPPEDWINDOW, 0, 0, 100, 100, nullptr,
+                              nullptr, nullptr, nullptr);
+  ASSERT_NE(hwnd, nullptr);
+  W32SetWindowIconic(hwnd, TRUE);
+  EXPECT_EQ(FindWindowA(nullptr, title.c_str()), hwnd);
+
+  std::string line = "\"" + W32PathFromPosixA(WIN32_TEST_HELPER) + "\" second-instance \"" + name + "\" \"" + title +
+                     "\"";
+  STARTUPINFOA si{};
+  si.cb = sizeof(si);
+  PROCESS_INFORMATION pi{};
+  ASSERT_TRUE(CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi))
+      << GetLastError();
+  SetTimer(hwnd, 1, 50, nullptr);
+  DWORD start = GetTickCount();
+  MSG m;
+  while (!(restored.restore && restored.activate) && GetTickCount() - start < 20000 &&
+         GetMessageW(&m, nullptr, 0, 0) > 0)
+    DispatchMessageW(&m);
+  EXPECT_TRUE(restored.restore);
+  EXPECT_TRUE(restored.activate);
+  EXPECT_FALSE(IsIconic(hwnd));  // default handling of SC_RESTORE
+  ASSERT_EQ(WaitForSingleObject(pi.hProcess, 20000), WAIT_OBJECT_0);
+  DWORD code = 99;
+  GetExitCodeProcess(pi.hProcess, &code);
+  EXPECT_EQ(code, 0u) << "the helper's failed step";
+  CloseHandle(pi.hProcess);
+  CloseHandle(pi.hThread);
+  DestroyWindow(hwnd);
+  CloseHandle(mutex);
+  g_restored = nullptr;
+}
+
+}  // namespace
