@@ -257,11 +257,11 @@ BOOL CDialog::UpdateData(BOOL saveAndValidate)
 
 void CDialog::DoDataExchange(CDataExchange*) {}
 
-void CDialog::ClickDefault(MSG*)
+void CDialog::ClickDefault(MSG* msg)
 {
-    // A focused push button takes Enter itself; otherwise the default
-    // button, or IDOK when the dialog has none.
-    auto* focus = dynamic_cast<AfxWindowWidget*>(QApplication::focusWidget());
+    // A focused push button (the one the key went to) takes Enter itself;
+    // otherwise the default button, or IDOK when the dialog has none.
+    auto* focus = AfxWindowWidget::Of(CWnd::FromHandle(msg->hwnd));
     if (focus && focus->window() == GetQWidget() && focus->WindowKind() == AfxWindowWidget::Kind::Button) {
         const DWORD type = focus->style & BS_TYPEMASK;
         if (type == BS_PUSHBUTTON || type == BS_DEFPUSHBUTTON || type == BS_OWNERDRAW) {

@@ -417,7 +417,7 @@ LRESULT AfxWindowWidget::DefaultProc(UINT message, WPARAM wParam, LPARAM lParam)
         if ((m_kind == Kind::Dialog || m_kind == Kind::Window || m_kind == Kind::Popup) && wParam) {
             CDC* dc = CDC::FromHandle(reinterpret_cast<HDC>(wParam));
             CRect r(0, 0, width(), height());
-            dc->FillSolidRect(&r, m_kind == Kind::Popup ? GetSysColor(COLOR_INFOBK) : GetSysColor(COLOR_3DFACE));
+            dc->FillSolidRect(&r, GetSysColor(COLOR_3DFACE));
         }
         return 1;
     case WM_CTLCOLORSTATIC:

@@ -58,20 +58,20 @@ TEST_F(ButtonST, ShowsTheImageOfEachState)
     EXPECT_EQ(Pixel(normal, x, y), BitmapPixel(IDB_START_NORMAL, x, y));
     SaveScreenshot(normal, "button_normal");
 
-    QTest::mouseMove(widget, QPoint(50, 13));
+    MoveMouse(widget, QPoint(50, 13));
     ASSERT_TRUE(WaitFor([&] { return button.IsHovered() != FALSE; }));
     QImage hover = Grab(button);
     EXPECT_EQ(Pixel(hover, x, y), BitmapPixel(IDB_START_HOVER, x, y));
     SaveScreenshot(hover, "button_hover");
 
-    QTest::mousePress(widget, Qt::LeftButton, {}, QPoint(50, 13));
+    PressMouse(widget, QPoint(50, 13));
     QImage pressed = Grab(button);
     EXPECT_EQ(Pixel(pressed, x + 1, y + 1), BitmapPixel(IDB_START_HOVER, x, y)) << "pressed: moved by 1,1";
     SaveScreenshot(pressed, "button_pressed");
-    QTest::mouseRelease(widget, Qt::LeftButton, {}, QPoint(50, 13));
+    ReleaseMouse(widget, QPoint(50, 13));
 
     // Leaving clears the hover mark.
-    QTest::mouseMove(host.GetQWidget(), QPoint(300, 250));
+    MoveMouse(host.GetQWidget(), QPoint(300, 250));
     ASSERT_TRUE(WaitFor([&] { return button.IsHovered() == FALSE; }));
     EXPECT_EQ(Pixel(Grab(button), x, y), BitmapPixel(IDB_START_NORMAL, x, y));
 

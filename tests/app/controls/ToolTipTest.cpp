@@ -20,12 +20,6 @@ public:
     }
 };
 
-void MoveMouse(QWidget* widget, QPoint point)
-{
-    QCursor::setPos(widget->mapToGlobal(point));
-    QTest::mouseMove(widget, point);
-}
-
 } // namespace
 
 TEST(OXToolTipCtrl, AppearsAfterHalfASecondOverTheToolAndHidesOnAClick)
@@ -64,6 +58,7 @@ TEST(OXToolTipCtrl, HidesWhenTheCursorLeavesTheTool)
     ASSERT_TRUE(box.Create(L"", WS_VISIBLE | BS_AUTOCHECKBOX, CRect(13, 100, 26, 113), &host, IDC_CONSENT));
     ASSERT_TRUE(host.tip.Create(&host));
     host.tip.AddTool(&box, L"tip");
+    MoveMouse(host.GetQWidget(), QPoint(150, 30));
     MoveMouse(box.GetQWidget(), QPoint(6, 6));
     ASSERT_TRUE(WaitFor([&] { return host.tip.IsTipVisible() != FALSE; }, 5000));
     // Away from the tool without a message reaching the relay: the tip's

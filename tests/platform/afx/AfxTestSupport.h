@@ -3,6 +3,7 @@
 #pragma once
 
 #include <QApplication>
+#include <QCursor>
 #include <QDir>
 #include <QImage>
 #include <QTest>
@@ -27,6 +28,29 @@ inline void EnsureTestApplication()
 inline bool WaitFor(const std::function<bool()>& done, int timeoutMs = 5000)
 {
     return QTest::qWaitFor(done, timeoutMs);
+}
+
+// Moves the mouse through the window system, so that widgets get their
+// enter and leave events, and puts the cursor there.
+inline void MoveMouse(QWidget* widget, QPoint pos)
+{
+    QWidget* top = widget->window();
+    const QPoint inTop = widget->mapTo(top, pos);
+    QCursor::setPos(top->mapToGlobal(inTop));
+    QTest::mouseMove(top->windowHandle(), inTop);
+}
+
+// Presses and releases the left button through the window system.
+inline void PressMouse(QWidget* widget, QPoint pos)
+{
+    QWidget* top = widget->window();
+    QTest::mousePress(top->windowHandle(), Qt::LeftButton, {}, widget->mapTo(top, pos));
+}
+
+inline void ReleaseMouse(QWidget* widget, QPoint pos)
+{
+    QWidget* top = widget->window();
+    QTest::mouseRelease(top->windowHandle(), Qt::LeftButton, {}, widget->mapTo(top, pos));
 }
 
 inline QImage Grab(CWnd& wnd)
