@@ -670,7 +670,7 @@ void AfxWindowWidget::Navigate(const CString& url)
         if (!m_network)
             m_network = new QNetworkAccessManager(this);
         QNetworkReply* reply = m_network->get(QNetworkRequest(QUrl(address)));
-        auto* received = new QByteArray;
+        auto received = std::make_shared<QByteArray>();
         connect(reply, &QNetworkReply::readyRead, reply, [reply, received] {
             received->append(reply->read(kBrowserContentLimit + 1 - received->size()));
             if (received->size() > kBrowserContentLimit)
@@ -685,7 +685,6 @@ void AfxWindowWidget::Navigate(const CString& url)
                 m_browserView->setText(QStringLiteral("(content larger than 8 MiB)"));
             else
                 ShowBrowserContent(*received, address);
-            delete received;
             reply->deleteLater();
         });
         return;
