@@ -100,7 +100,7 @@ DWORD CButtonST::DrawBorder(BOOL enable, BOOL repaint)
 DWORD CButtonST::DrawTransparent(BOOL repaint)
 {
     m_drawTransparent = TRUE;
-    m_background.DeleteObject();
+    m_background.Forget();
     if (repaint)
         Invalidate();
     return BTNST_OK;
@@ -214,30 +214,6 @@ BOOL CButtonST::OnClicked()
 // ---------------------------------------------------------------------------
 // Drawing
 
-void CButtonST::PaintBackground(CDC* dc)
-{
-    CRect client;
-    GetClientRect(&client);
-    CDC memory;
-    memory.CreateCompatibleDC(dc);
-    if (m_background.IsNull()) {
-        // What the parent shows under the button, kept from the first drawing.
-        CWnd* parent = GetParent();
-        CRect inParent;
-        GetWindowRect(&inParent);
-        if (parent)
-            parent->ScreenToClient(&inParent);
-        CClientDC parentDC(parent, this);
-        m_background.CreateCompatibleBitmap(dc, client.Width(), client.Height());
-        memory.SelectObject(&m_background);
-        memory.BitBlt(0, 0, client.Width(), client.Height(), &parentDC, inParent.left, inParent.top, SRCCOPY);
-    } else {
-        memory.SelectObject(&m_background);
-    }
-    dc->BitBlt(0, 0, client.Width(), client.Height(), &memory, 0, 0, SRCCOPY);
-    memory.SelectObject(static_cast<CBitmap*>(nullptr));
-}
-
 void CButtonST::DrawImage(CDC* dc, const CRect& rect, bool pressed, bool disabled)
 {
     int index = 1;
@@ -278,7 +254,7 @@ void CButtonST::DrawItem(LPDRAWITEMSTRUCT drawItem)
     const bool focused = (drawItem->itemState & ODS_FOCUS) != 0;
 
     if (m_drawTransparent) {
-        PaintBackground(dc);
+        m_background.Paint(*this, dc);
     } else {
         const COLORREF back = m_mouseOnButton || pressed ? m_colours[BTNST_COLOR_BK_IN]
                               : focused                  ? m_colours[BTNST_COLOR_BK_FOCUS]

@@ -6,6 +6,8 @@
 
 #include <afxwin.h>
 
+#include "SavedBackground.h"
+
 class CButtonST : public CButton {
 public:
     enum { BTNST_COLOR_BK_IN, BTNST_COLOR_FG_IN, BTNST_COLOR_BK_OUT, BTNST_COLOR_FG_OUT,
@@ -57,7 +59,6 @@ private:
 
     DWORD LoadImage(Image& image, UINT id, COLORREF transparent);
     void CancelHover();
-    void PaintBackground(CDC* dc);
     void DrawImage(CDC* dc, const CRect& rect, bool pressed, bool disabled);
 
     Image m_images[3];
@@ -71,5 +72,5 @@ private:
     int m_check = 0;
     CPoint m_pressedOffset{1, 1};
     COLORREF m_colours[BTNST_MAX_COLORS];
-    CBitmap m_background;
+    CSavedBackground m_background;
 };

@@ -15,25 +15,7 @@ HBRUSH CTransparentStatic2::CtlColor(CDC* dc, UINT)
 
 BOOL CTransparentStatic2::OnEraseBkgnd(CDC* dc)
 {
-    CRect client;
-    GetClientRect(&client);
-    CDC memory;
-    memory.CreateCompatibleDC(dc);
-    if (m_background.IsNull()) {
-        CWnd* parent = GetParent();
-        CRect inParent;
-        GetWindowRect(&inParent);
-        if (parent)
-            parent->ScreenToClient(&inParent);
-        CClientDC parentDC(parent, this);
-        m_background.CreateCompatibleBitmap(dc, client.Width(), client.Height());
-        memory.SelectObject(&m_background);
-        memory.BitBlt(0, 0, client.Width(), client.Height(), &parentDC, inParent.left, inParent.top, SRCCOPY);
-    } else {
-        memory.SelectObject(&m_background);
-    }
-    dc->BitBlt(0, 0, client.Width(), client.Height(), &memory, 0, 0, SRCCOPY);
-    memory.SelectObject(static_cast<CBitmap*>(nullptr));
+    m_background.Paint(*this, dc);
     return TRUE;
 }
 

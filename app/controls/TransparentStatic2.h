@@ -5,6 +5,8 @@
 
 #include <afxwin.h>
 
+#include "SavedBackground.h"
+
 class CTransparentStatic2 : public CStatic {
 protected:
     HBRUSH CtlColor(CDC* dc, UINT ctlColor);
@@ -13,5 +15,5 @@ protected:
     DECLARE_MESSAGE_MAP()
 
 private:
-    CBitmap m_background;
+    CSavedBackground m_background;
 };

@@ -75,6 +75,10 @@ CWnd* AfxLookupHandle(HWND hwnd)
     return it == HandleMap().end() ? nullptr : it->second;
 }
 
+const CWnd CWnd::wndTop(HWND_TOP);
+const CWnd CWnd::wndBottom(HWND_BOTTOM);
+const CWnd CWnd::wndTopMost(HWND_TOPMOST);
+
 CWnd::CWnd() = default;
 
 CWnd::~CWnd()
@@ -342,11 +346,19 @@ BOOL CWnd::PostMessage(UINT message, WPARAM wParam, LPARAM lParam)
 // ---------------------------------------------------------------------------
 // Geometry and state
 
+void CWnd::SetGeometry(int x, int y, int width, int height)
+{
+    // Dialogs keep a fixed size: the program decides it, not the player.
+    if (m_widget->isWindow() && !(m_widget->style & WS_THICKFRAME))
+        m_widget->setFixedSize(width, height);
+    m_widget->setGeometry(x, y, width, height);
+}
+
 void CWnd::MoveWindow(int x, int y, int width, int height, BOOL repaint)
 {
     if (!m_widget)
         return;
-    m_widget->setGeometry(x, y, width, height);
+    SetGeometry(x, y, width, height);
     if (repaint)
         m_widget->update();
 }
@@ -361,10 +373,8 @@ BOOL CWnd::SetWindowPos(const CWnd* insertAfter, int x, int y, int width, int he
 {
     if (!m_widget)
         return FALSE;
-    if (!(flags & SWP_NOMOVE))
-        m_widget->move(x, y);
-    if (!(flags & SWP_NOSIZE))
-        m_widget->resize(width, height);
+    SetGeometry(flags & SWP_NOMOVE ? m_widget->x() : x, flags & SWP_NOMOVE ? m_widget->y() : y,
+                flags & SWP_NOSIZE ? m_widget->width() : width, flags & SWP_NOSIZE ? m_widget->height() : height);
     if (!(flags & SWP_NOZORDER)) {
         HWND after = insertAfter ? insertAfter->m_hWnd : HWND_TOP;
         if (after == HWND_TOP || after == HWND_TOPMOST)
@@ -402,44 +412,53 @@ void CWnd::GetWindowRect(LPRECT rect) const
     *rect = CRect(topLeft.x(), topLeft.y(), topLeft.x() + m_widget->width(), topLeft.y() + m_widget->height());
 }
 
+namespace {
+
+// Moves a point, or both corners of a rectangle, between a window's client
+// coordinates and the screen's: by the offset of the window's top-left corner.
+QPoint ScreenOffset(const QWidget* widget)
+{
+    return widget ? widget->mapToGlobal(QPoint(0, 0)) : QPoint();
+}
+
+void Shift(LPPOINT point, QPoint by)
+{
+    if (point) {
+        point->x += by.x();
+        point->y += by.y();
+    }
+}
+
+void Shift(LPRECT rect, QPoint by)
+{
+    if (rect) {
+        rect->left += by.x();
+        rect->right += by.x();
+        rect->top += by.y();
+        rect->bottom += by.y();
+    }
+}
+
+} // namespace
+
 void CWnd::ScreenToClient(LPPOINT point) const
 {
-    if (!point || !m_widget)
-        return;
-    const QPoint p = m_widget->mapFromGlobal(QPoint(point->x, point->y));
-    point->x = p.x();
-    point->y = p.y();
+    Shift(point, -ScreenOffset(m_widget));
 }
 
 void CWnd::ScreenToClient(LPRECT rect) const
 {
-    if (!rect)
-        return;
-    POINT topLeft{rect->left, rect->top};
-    POINT bottomRight{rect->right, rect->bottom};
-    ScreenToClient(&topLeft);
-    ScreenToClient(&bottomRight);
-    *rect = CRect(topLeft.x, topLeft.y, bottomRight.x, bottomRight.y);
+    Shift(rect, -ScreenOffset(m_widget));
 }
 
 void CWnd::ClientToScreen(LPPOINT point) const
 {
-    if (!point || !m_widget)
-        return;
-    const QPoint p = m_widget->mapToGlobal(QPoint(point->x, point->y));
-    point->x = p.x();
-    point->y = p.y();
+    Shift(point, ScreenOffset(m_widget));
 }
 
 void CWnd::ClientToScreen(LPRECT rect) const
 {
-    if (!rect)
-        return;
-    POINT topLeft{rect->left, rect->top};
-    POINT bottomRight{rect->right, rect->bottom};
-    ClientToScreen(&topLeft);
-    ClientToScreen(&bottomRight);
-    *rect = CRect(topLeft.x, topLeft.y, bottomRight.x, bottomRight.y);
+    Shift(rect, ScreenOffset(m_widget));
 }
 
 void CWnd::CenterWindow(CWnd*)

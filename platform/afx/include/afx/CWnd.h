@@ -31,6 +31,11 @@ public:
 
     HWND m_hWnd = nullptr;
 
+    // Places in the stacking order for SetWindowPos.
+    static const CWnd wndTop;
+    static const CWnd wndBottom;
+    static const CWnd wndTopMost;
+
     HWND GetSafeHwnd() const { return m_hWnd; }
     operator HWND() const { return m_hWnd; }
     // The framework window behind a handle; null for handles of other
@@ -61,7 +66,8 @@ public:
     LRESULT SendMessage(UINT message, WPARAM wParam = 0, LPARAM lParam = 0);
     BOOL PostMessage(UINT message, WPARAM wParam = 0, LPARAM lParam = 0);
 
-    // Geometry and state
+    // Geometry and state. The rectangle of a top-level window is its client
+    // rectangle: the window system adds the frame around it.
     void MoveWindow(int x, int y, int width, int height, BOOL repaint = TRUE);
     void MoveWindow(LPCRECT rect, BOOL repaint = TRUE);
     BOOL SetWindowPos(const CWnd* insertAfter, int x, int y, int width, int height, UINT flags);
@@ -72,6 +78,8 @@ public:
     void ClientToScreen(LPPOINT point) const;
     void ClientToScreen(LPRECT rect) const;
     void CenterWindow(CWnd* alternateOwner = nullptr);
+    // The window rectangle for a client rectangle; the same rectangle here.
+    void CalcWindowRect(LPRECT) const {}
     BOOL ShowWindow(int showCommand);
     BOOL IsWindowVisible() const;
     BOOL EnableWindow(BOOL enable = TRUE);
@@ -147,6 +155,9 @@ protected:
     virtual void PostNcDestroy() {}
 
 private:
+    explicit CWnd(HWND sentinel) : m_hWnd(sentinel) {}
+    void SetGeometry(int x, int y, int width, int height);
+
     friend class AfxWindowWidget;
     friend class CDialog;
 
