@@ -5,27 +5,32 @@
 JOBS      ?= 2
 BUILD     ?= build
 SANBUILD  ?= build-sanitize
+FUZZBUILD ?= build-fuzz
+FUZZ_SECONDS ?= 15
 CMAKE_GEN := $(shell command -v ninja >/dev/null 2>&1 && echo "-G Ninja")
 CTEST_ARGS ?= --output-on-failure -j$(JOBS) --timeout 600
 
-.PHONY: deps build test build-sanitize test-sanitize bench clean
+.PHONY: deps build test build-sanitize test-sanitize fuzz bench clean
 
 deps:
 	@./scripts/install-deps.sh
 
-$(BUILD)/CMakeCache.txt: | deps
-	cmake -S . -B $(BUILD) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=RelWithDebInfo
-
-build: deps $(BUILD)/CMakeCache.txt
+# Configuring every time is quick, and picks up folders added since the last run.
+build: deps
+	cmake -S . -B $(BUILD) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 	cmake --build $(BUILD) -j$(JOBS)
 
 test: build
 	ctest --test-dir $(BUILD) $(CTEST_ARGS)
+	$(MAKE) fuzz
 
-$(SANBUILD)/CMakeCache.txt: | deps
-	cmake -S . -B $(SANBUILD) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Debug -DMESHDROP_SANITIZE=ON
+# Each fuzz target runs for FUZZ_SECONDS in a clang build of its own.
+fuzz: deps
+	CC=clang CXX=clang++ cmake -S . -B $(FUZZBUILD) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DMESHDROP_FUZZ=ON >/dev/null
+	./scripts/run-fuzzers.sh $(FUZZBUILD) $(FUZZ_SECONDS) $(JOBS)
 
-build-sanitize: deps $(SANBUILD)/CMakeCache.txt
+build-sanitize: deps
+	cmake -S . -B $(SANBUILD) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Debug -DMESHDROP_SANITIZE=ON >/dev/null
 	cmake --build $(SANBUILD) -j$(JOBS)
 
 test-sanitize: build-sanitize
@@ -35,4 +40,4 @@ bench: build
 	./scripts/run-benchmarks.sh $(BUILD)
 
 clean:
-	rm -rf $(BUILD) $(SANBUILD)
+	rm -rf $(BUILD) $(SANBUILD) $(FUZZBUILD)

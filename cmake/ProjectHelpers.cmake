@@ -27,8 +27,32 @@ function(meshdrop_add_test)
   endif()
   add_executable(${T_NAME} ${T_SOURCES})
   target_link_libraries(${T_NAME} PRIVATE ${T_LIBS} GTest::gtest GTest::gtest_main GTest::gmock Threads::Threads)
-  gtest_discover_tests(${T_NAME}
-    DISCOVERY_TIMEOUT 60
-    PROPERTIES TIMEOUT ${T_TIMEOUT} LABELS "${T_LABELS}"
-               ENVIRONMENT "QT_QPA_PLATFORM=offscreen;ASAN_OPTIONS=detect_leaks=1:abort_on_error=1;LSAN_OPTIONS=suppressions=${PROJECT_SOURCE_DIR}/tests/lsan.supp;UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1")
+  set(env "QT_QPA_PLATFORM=offscreen"
+          "ASAN_OPTIONS=detect_leaks=1:abort_on_error=1"
+          "LSAN_OPTIONS=suppressions=${PROJECT_SOURCE_DIR}/tests/lsan.supp"
+          "UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1")
+  set(props TIMEOUT ${T_TIMEOUT} ENVIRONMENT "${env}")
+  if(T_LABELS)
+    list(APPEND props LABELS "${T_LABELS}")
+  endif()
+  gtest_discover_tests(${T_NAME} DISCOVERY_TIMEOUT 60 PROPERTIES ${props})
+endfunction()
+
+# meshdrop_add_fuzzer(NAME fuzz_x SOURCES ... LIBS ... CORPUS dir)
+# A libFuzzer target. In the fuzzing build (MESHDROP_FUZZ, clang) it is linked
+# with libFuzzer and listed in fuzzers.txt for scripts/run-fuzzers.sh; in every
+# other build it gets a small driver and replays its corpus as a CTest test.
+function(meshdrop_add_fuzzer)
+  cmake_parse_arguments(F "" "NAME;CORPUS" "SOURCES;LIBS" ${ARGN})
+  add_executable(${F_NAME} ${F_SOURCES})
+  target_link_libraries(${F_NAME} PRIVATE ${F_LIBS})
+  if(MESHDROP_FUZZ)
+    target_link_options(${F_NAME} PRIVATE -fsanitize=fuzzer)
+    file(APPEND ${CMAKE_BINARY_DIR}/fuzzers.txt "${F_NAME} ${F_CORPUS}\n")
+  else()
+    target_sources(${F_NAME} PRIVATE ${PROJECT_SOURCE_DIR}/tests/fuzz_driver/StandaloneFuzzDriver.cpp)
+    add_test(NAME ${F_NAME}.replay_corpus COMMAND ${F_NAME} ${F_CORPUS})
+    set_tests_properties(${F_NAME}.replay_corpus PROPERTIES TIMEOUT 120
+      ENVIRONMENT "ASAN_OPTIONS=detect_leaks=1:abort_on_error=1;UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1")
+  endif()
 endfunction()

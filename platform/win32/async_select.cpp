@@ -42,7 +42,10 @@ uint32_t DesiredEvents(const SocketState& st) {
 void CheckReadSide(SocketState& st, std::vector<Notice>& notices) {
   char probe;
   ssize_t n = ::recv(st.fd, static_cast<void*>(&probe), size_t{1}, MSG_PEEK | MSG_DONTWAIT);
-  if (n > 0) {
+  // A datagram socket has no close: an empty datagram or a queued error
+  // (an ICMP refusal) is for recvfrom to report.
+  bool datagram = !st.stream && (n >= 0 || (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR));
+  if (n > 0 || datagram) {
     if (st.mask & FD_READ) notices.push_back({FD_READ, 0});
     st.readArmed = false;  // until the program calls recv
     return;

@@ -138,16 +138,16 @@ void MessageQueue::UpdateSignalLocked() {
 }
 
 void MessageQueue::ArmTimerLocked() {
-  itimerspec spec{};
+  itimerspec setting{};
   if (!timers_.empty()) {
     uint64_t due = std::min_element(timers_.begin(), timers_.end(), [](const Timer& a, const Timer& b) {
                      return a.due < b.due;
                    })->due;
     if (due == 0) due = 1;  // an all-zero value would disarm
-    spec.it_value.tv_sec = static_cast<time_t>(due / 1000);
-    spec.it_value.tv_nsec = static_cast<long>(due % 1000) * 1000000L;
+    setting.it_value.tv_sec = static_cast<time_t>(due / 1000);
+    setting.it_value.tv_nsec = static_cast<long>(due % 1000) * 1000000L;
   }
-  timerfd_settime(timerFd_, TFD_TIMER_ABSTIME, &spec, nullptr);
+  timerfd_settime(timerFd_, TFD_TIMER_ABSTIME, &setting, nullptr);
 }
 
 bool MessageQueue::Post(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {

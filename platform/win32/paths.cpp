@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <climits>
 #include <cerrno>
 #include <cstdlib>
 #include <cwctype>
@@ -134,9 +135,17 @@ std::wstring FromPosixPath(const std::string& input) {
   std::string absolute = input.empty() || input[0] != '/' ? CurrentDirectory() + "/" + input : input;
   std::string path = NormalizePosix(absolute);
   std::string root = DriveCRoot();
+  auto under = [&path](const std::string& folder) {
+    return folder != "/" && (path == folder || path.rfind(folder + "/", 0) == 0);
+  };
+  if (!under(root)) {
+    // The current directory comes back resolved: compare with C:'s real path too.
+    char resolved[PATH_MAX];
+    if (realpath(root.c_str(), resolved) != nullptr && under(resolved)) root = resolved;
+  }
   std::wstring out;
   std::string tail;
-  if (root != "/" && (path == root || path == root + "/" || path.rfind(root + "/", 0) == 0)) {
+  if (under(root)) {
     out = L"C:";
     tail = path.substr(root.size());
   } else {

@@ -216,7 +216,11 @@ using namespace w32;
 namespace {
 
 BOOL Create(const std::wstring* application, const std::wstring* commandLine, const std::wstring* directory,
-            LPPROCESS_INFORMATION info) {
+            LPVOID environment, LPPROCESS_INFORMATION info) {
+  if (environment != nullptr) {
+    SetLastError(ERROR_NOT_SUPPORTED);
+    return FALSE;
+  }
   std::vector<std::wstring> words = commandLine ? SplitCommandLine(*commandLine) : std::vector<std::wstring>();
   std::wstring program = application ? *application : words.empty() ? L"" : words.front();
   if (program.empty() || info == nullptr) {
@@ -260,29 +264,21 @@ std::shared_ptr<ProcessObject> Process(HANDLE h) {
 BOOL WINAPI CreateProcessW(LPCWSTR lpApplicationName, LPWSTR lpCommandLine, LPSECURITY_ATTRIBUTES,
                            LPSECURITY_ATTRIBUTES, BOOL, DWORD, LPVOID lpEnvironment, LPCWSTR lpCurrentDirectory,
                            LPSTARTUPINFOW, LPPROCESS_INFORMATION lpProcessInformation) {
-  if (lpEnvironment != nullptr) {
-    SetLastError(ERROR_NOT_SUPPORTED);
-    return FALSE;
-  }
   std::wstring app = lpApplicationName ? lpApplicationName : L"";
   std::wstring line = lpCommandLine ? lpCommandLine : L"";
   std::wstring dir = lpCurrentDirectory ? lpCurrentDirectory : L"";
   return Create(lpApplicationName ? &app : nullptr, lpCommandLine ? &line : nullptr,
-                lpCurrentDirectory ? &dir : nullptr, lpProcessInformation);
+                lpCurrentDirectory ? &dir : nullptr, lpEnvironment, lpProcessInformation);
 }
 
 BOOL WINAPI CreateProcessA(LPCSTR lpApplicationName, LPSTR lpCommandLine, LPSECURITY_ATTRIBUTES,
                            LPSECURITY_ATTRIBUTES, BOOL, DWORD, LPVOID lpEnvironment, LPCSTR lpCurrentDirectory,
                            LPSTARTUPINFOA, LPPROCESS_INFORMATION lpProcessInformation) {
-  if (lpEnvironment != nullptr) {
-    SetLastError(ERROR_NOT_SUPPORTED);
-    return FALSE;
-  }
   std::wstring app = AcpToWide(lpApplicationName);
   std::wstring line = AcpToWide(lpCommandLine);
   std::wstring dir = AcpToWide(lpCurrentDirectory);
   return Create(lpApplicationName ? &app : nullptr, lpCommandLine ? &line : nullptr,
-                lpCurrentDirectory ? &dir : nullptr, lpProcessInformation);
+                lpCurrentDirectory ? &dir : nullptr, lpEnvironment, lpProcessInformation);
 }
 
 BOOL WINAPI GetExitCodeProcess(HANDLE hProcess, LPDWORD lpExitCode) {

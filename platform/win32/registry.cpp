@@ -262,54 +262,70 @@ HKEY NewHandle(const std::wstring& path) {
   return reinterpret_cast<HKEY>(value);
 }
 
-LSTATUS CreateKey(HKEY parent, const wchar_t* sub, bool create, PHKEY result, LPDWORD disposition) {
-  if (result == nullptr) return ERROR_INVALID_PARAMETER;
-  auto base = KeyPath(parent);
-  if (!base) return ERROR_INVALID_HANDLE;
-  std::wstring path = Join(*base, sub);
+// Runs f(hive, keyPath, save) on the file's contents under its lock, where
+// keyPath is the path `handle` names; writes the file back when f set `save`.
+template <typename F>
+LSTATUS WithHive(HKEY handle, F f) {
+  auto path = KeyPath(handle);
+  if (!path) return ERROR_INVALID_HANDLE;
   std::string file = FilePath();
   FileLock lock(file);
   Hive hive = Load(file);
-  bool exists = hive.count(Lower(path)) != 0 || path == *base;
-  if (!exists) {
+  bool save = false;
+  LSTATUS rc = f(hive, *path, save);
+  if (rc == ERROR_SUCCESS && save && !Save(file, hive)) return ERROR_CANTWRITE;
+  return rc;
+}
+
+LSTATUS CreateKey(HKEY parent, const wchar_t* sub, bool create, PHKEY result, LPDWORD disposition) {
+  if (result == nullptr) return ERROR_INVALID_PARAMETER;
+  std::wstring path;
+  bool existed = false;
+  LSTATUS rc = WithHive(parent, [&](Hive& hive, const std::wstring& base, bool& save) -> LSTATUS {
+    path = Join(base, sub);
+    existed = hive.count(Lower(path)) != 0 || path == base;
+    if (existed) return ERROR_SUCCESS;
     if (!create) return ERROR_FILE_NOT_FOUND;
     hive[Lower(path)].path = path;
-    if (!Save(file, hive)) return ERROR_CANTWRITE;
-  }
-  if (disposition) *disposition = exists ? REG_OPENED_EXISTING_KEY : REG_CREATED_NEW_KEY;
+    save = true;
+    return ERROR_SUCCESS;
+  });
+  if (rc != ERROR_SUCCESS) return rc;
+  if (disposition) *disposition = existed ? REG_OPENED_EXISTING_KEY : REG_CREATED_NEW_KEY;
   *result = NewHandle(path);
   return ERROR_SUCCESS;
 }
 
 LSTATUS SetValue(HKEY key, const std::wstring& name, DWORD type, const BYTE* data, DWORD size) {
-  auto path = KeyPath(key);
-  if (!path) return ERROR_INVALID_HANDLE;
   if (size > 1u << 20 || (data == nullptr && size != 0)) return ERROR_INVALID_PARAMETER;
-  std::string file = FilePath();
-  FileLock lock(file);
-  Hive hive = Load(file);
-  Key& k = hive[Lower(*path)];
-  if (k.path.empty()) k.path = *path;
-  Value v;
-  v.name = name;
-  v.type = type;
-  if (size) v.data.assign(data, data + size);
-  k.values[Lower(name)] = std::move(v);
-  return Save(file, hive) ? ERROR_SUCCESS : ERROR_CANTWRITE;
+  return WithHive(key, [&](Hive& hive, const std::wstring& path, bool& save) -> LSTATUS {
+    Key& k = hive[Lower(path)];
+    if (k.path.empty()) k.path = path;
+    Value v;
+    v.name = name;
+    v.type = type;
+    if (size) v.data.assign(data, data + size);
+    k.values[Lower(name)] = std::move(v);
+    save = true;
+    return ERROR_SUCCESS;
+  });
+}
+
+// Finds a value of an existing key, or nullptr.
+Value* FindValue(Hive& hive, const std::wstring& path, const std::wstring& name) {
+  auto k = hive.find(Lower(path));
+  if (k == hive.end()) return nullptr;
+  auto v = k->second.values.find(Lower(name));
+  return v == k->second.values.end() ? nullptr : &v->second;
 }
 
 LSTATUS QueryValue(HKEY key, const std::wstring& name, Value* out) {
-  auto path = KeyPath(key);
-  if (!path) return ERROR_INVALID_HANDLE;
-  std::string file = FilePath();
-  FileLock lock(file);
-  Hive hive = Load(file);
-  auto k = hive.find(Lower(*path));
-  if (k == hive.end()) return ERROR_FILE_NOT_FOUND;
-  auto v = k->second.values.find(Lower(name));
-  if (v == k->second.values.end()) return ERROR_FILE_NOT_FOUND;
-  *out = v->second;
-  return ERROR_SUCCESS;
+  return WithHive(key, [&](Hive& hive, const std::wstring& path, bool&) -> LSTATUS {
+    Value* v = FindValue(hive, path, name);
+    if (v == nullptr) return ERROR_FILE_NOT_FOUND;
+    *out = *v;
+    return ERROR_SUCCESS;
+  });
 }
 
 LSTATUS Deliver(const Value& v, const std::vector<BYTE>& bytes, LPDWORD type, LPBYTE data, LPDWORD size) {
@@ -330,14 +346,12 @@ LSTATUS Deliver(const Value& v, const std::vector<BYTE>& bytes, LPDWORD type, LP
 }
 
 LSTATUS DeleteValue(HKEY key, const std::wstring& name) {
-  auto path = KeyPath(key);
-  if (!path) return ERROR_INVALID_HANDLE;
-  std::string file = FilePath();
-  FileLock lock(file);
-  Hive hive = Load(file);
-  auto k = hive.find(Lower(*path));
-  if (k == hive.end() || k->second.values.erase(Lower(name)) == 0) return ERROR_FILE_NOT_FOUND;
-  return Save(file, hive) ? ERROR_SUCCESS : ERROR_CANTWRITE;
+  return WithHive(key, [&](Hive& hive, const std::wstring& path, bool& save) -> LSTATUS {
+    if (FindValue(hive, path, name) == nullptr) return ERROR_FILE_NOT_FOUND;
+    hive[Lower(path)].values.erase(Lower(name));
+    save = true;
+    return ERROR_SUCCESS;
+  });
 }
 
 bool IsStringType(DWORD type) { return type == REG_SZ || type == REG_EXPAND_SZ; }

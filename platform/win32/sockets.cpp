@@ -359,23 +359,23 @@ int getsockopt(SOCKET s, int level, int optname, char* optval, int* optlen) {
   return 0;
 }
 
-int getsockname(SOCKET s, struct sockaddr* name, int* namelen) {
+namespace {
+
+// getsockname and getpeername: the same call shape.
+int AddressQuery(int (*query)(int, sockaddr*, socklen_t*), SOCKET s, struct sockaddr* name, int* namelen) {
   if (!ValidSocket(s)) return FailSocketCall(ENOTSOCK);
   if (namelen == nullptr) return FailSocketCall(EFAULT);
   socklen_t len = Length(*namelen);
-  if (::getsockname(Fd(s), name, &len) != 0) return FailSocketCall(errno);
+  if (query(Fd(s), name, &len) != 0) return FailSocketCall(errno);
   *namelen = static_cast<int>(len);
   return 0;
 }
 
-int getpeername(SOCKET s, struct sockaddr* name, int* namelen) {
-  if (!ValidSocket(s)) return FailSocketCall(ENOTSOCK);
-  if (namelen == nullptr) return FailSocketCall(EFAULT);
-  socklen_t len = Length(*namelen);
-  if (::getpeername(Fd(s), name, &len) != 0) return FailSocketCall(errno);
-  *namelen = static_cast<int>(len);
-  return 0;
-}
+}  // namespace
+
+int getsockname(SOCKET s, struct sockaddr* name, int* namelen) { return AddressQuery(::getsockname, s, name, namelen); }
+
+int getpeername(SOCKET s, struct sockaddr* name, int* namelen) { return AddressQuery(::getpeername, s, name, namelen); }
 
 int shutdown(SOCKET s, int how) {
   if (!ValidSocket(s)) return FailSocketCall(ENOTSOCK);

@@ -2,6 +2,7 @@
 // Windows (error modes, common-control registration), which do nothing.
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstring>
 #include <vector>
 
@@ -34,12 +35,25 @@ std::wstring ExecutablePath() {
   return w32::FromPosixPath(buf.data());
 }
 
-}  // namespace
+// Copies a path into a caller's buffer with GetModuleFileName's truncation rule.
+template <typename Char>
+DWORD CopyTruncated(const std::basic_string<Char>& path, Char* out, DWORD size) {
+  if (out == nullptr || size == 0) {
+    SetLastError(ERROR_INSUFFICIENT_BUFFER);
+    return 0;
+  }
+  DWORD n = static_cast<DWORD>(std::min<size_t>(path.size(), size - 1));
+  std::copy(path.begin(), path.begin() + n, out);
+  out[n] = 0;
+  SetLastError(n < path.size() ? ERROR_INSUFFICIENT_BUFFER : ERROR_SUCCESS);
+  return n < path.size() ? size : n;
+}
 
-BOOL WINAPI GetVersionExW(LPOSVERSIONINFOW lpVersionInformation) {
-  BOOL ok = FillVersion(lpVersionInformation);
-  if (ok && lpVersionInformation->dwOSVersionInfoSize >= sizeof(OSVERSIONINFOEXW)) {
-    auto* ex = reinterpret_cast<LPOSVERSIONINFOEXW>(lpVersionInformation);
+template <typename Info, typename InfoEx>
+BOOL FillVersionEx(Info* info) {
+  BOOL ok = FillVersion(info);
+  if (ok && info->dwOSVersionInfoSize >= sizeof(InfoEx)) {
+    auto* ex = reinterpret_cast<InfoEx*>(info);
     ex->wServicePackMajor = 1;
     ex->wServicePackMinor = 0;
     ex->wSuiteMask = 0;
@@ -48,16 +62,14 @@ BOOL WINAPI GetVersionExW(LPOSVERSIONINFOW lpVersionInformation) {
   return ok;
 }
 
+}  // namespace
+
+BOOL WINAPI GetVersionExW(LPOSVERSIONINFOW lpVersionInformation) {
+  return FillVersionEx<OSVERSIONINFOW, OSVERSIONINFOEXW>(lpVersionInformation);
+}
+
 BOOL WINAPI GetVersionExA(LPOSVERSIONINFOA lpVersionInformation) {
-  BOOL ok = FillVersion(lpVersionInformation);
-  if (ok && lpVersionInformation->dwOSVersionInfoSize >= sizeof(OSVERSIONINFOEXA)) {
-    auto* ex = reinterpret_cast<LPOSVERSIONINFOEXA>(lpVersionInformation);
-    ex->wServicePackMajor = 1;
-    ex->wServicePackMinor = 0;
-    ex->wSuiteMask = 0;
-    ex->wProductType = 1;
-  }
-  return ok;
+  return FillVersionEx<OSVERSIONINFOA, OSVERSIONINFOEXA>(lpVersionInformation);
 }
 
 DWORD WINAPI GetVersion(void) { return kMajor | (kMinor << 8) | (kBuild << 16); }
@@ -70,27 +82,9 @@ BOOL WINAPI InitCommonControlsEx(const INITCOMMONCONTROLSEX*) { return TRUE; }
 void WINAPI InitCommonControls(void) {}
 
 DWORD WINAPI GetModuleFileNameW(HMODULE, LPWSTR lpFilename, DWORD nSize) {
-  std::wstring path = ExecutablePath();
-  if (lpFilename == nullptr || nSize == 0) {
-    SetLastError(ERROR_INSUFFICIENT_BUFFER);
-    return 0;
-  }
-  DWORD n = static_cast<DWORD>(std::min<size_t>(path.size(), nSize - 1));
-  std::wmemcpy(lpFilename, path.c_str(), n);
-  lpFilename[n] = 0;
-  SetLastError(n < path.size() ? ERROR_INSUFFICIENT_BUFFER : ERROR_SUCCESS);
-  return n < path.size() ? nSize : n;
+  return CopyTruncated(ExecutablePath(), lpFilename, nSize);
 }
 
 DWORD WINAPI GetModuleFileNameA(HMODULE, LPSTR lpFilename, DWORD nSize) {
-  std::string path = w32::WideToAcp(ExecutablePath());
-  if (lpFilename == nullptr || nSize == 0) {
-    SetLastError(ERROR_INSUFFICIENT_BUFFER);
-    return 0;
-  }
-  DWORD n = static_cast<DWORD>(std::min<size_t>(path.size(), nSize - 1));
-  std::memcpy(lpFilename, path.c_str(), n);
-  lpFilename[n] = 0;
-  SetLastError(n < path.size() ? ERROR_INSUFFICIENT_BUFFER : ERROR_SUCCESS);
-  return n < path.size() ? nSize : n;
+  return CopyTruncated(w32::WideToAcp(ExecutablePath()), lpFilename, nSize);
 }

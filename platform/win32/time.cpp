@@ -23,21 +23,25 @@ DWORD WINAPI GetTickCount(void) { return static_cast<DWORD>(w32::MonotonicMs());
 
 ULONGLONG WINAPI GetTickCount64(void) { return w32::MonotonicMs(); }
 
-void WINAPI GetLocalTime(LPSYSTEMTIME lpSystemTime) {
+namespace {
+
+void Now(bool local, LPSYSTEMTIME out) {
   timespec ts{};
   clock_gettime(CLOCK_REALTIME, &ts);
   struct tm t {};
-  localtime_r(&ts.tv_sec, &t);
-  FillSystemTime(t, ts.tv_nsec / 1000000, lpSystemTime);
+  if (local) {
+    localtime_r(&ts.tv_sec, &t);
+  } else {
+    gmtime_r(&ts.tv_sec, &t);
+  }
+  FillSystemTime(t, ts.tv_nsec / 1000000, out);
 }
 
-void WINAPI GetSystemTime(LPSYSTEMTIME lpSystemTime) {
-  timespec ts{};
-  clock_gettime(CLOCK_REALTIME, &ts);
-  struct tm t {};
-  gmtime_r(&ts.tv_sec, &t);
-  FillSystemTime(t, ts.tv_nsec / 1000000, lpSystemTime);
-}
+}  // namespace
+
+void WINAPI GetLocalTime(LPSYSTEMTIME lpSystemTime) { Now(true, lpSystemTime); }
+
+void WINAPI GetSystemTime(LPSYSTEMTIME lpSystemTime) { Now(false, lpSystemTime); }
 
 void WINAPI GetSystemTimeAsFileTime(LPFILETIME lpSystemTimeAsFileTime) {
   // 100-nanosecond intervals since 1601-01-01.

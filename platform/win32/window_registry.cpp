@@ -117,7 +117,7 @@ void Serve(int listener) {
       if (std::strcmp(verb, "activate") == 0) ok = PostMessageW(hwnd, WM_ACTIVATE, WA_ACTIVE, 0);
     }
     const char* reply = ok ? "ok\n" : "no\n";
-    ssize_t n = write(conn, reply, std::strlen(reply));
+    ssize_t n = send(conn, reply, std::strlen(reply), MSG_NOSIGNAL);  // a vanished client raises no SIGPIPE
     (void)n;
     close(conn);
   }
@@ -304,16 +304,15 @@ BOOL WINAPI ShowWindow(HWND hWnd, int nCmdShow) {
     SetLastError(ERROR_INVALID_WINDOW_HANDLE);
     return FALSE;
   }
-  if (nCmdShow == SW_RESTORE) {
-    bool wasVisible = window->queue ? window->visible : true;
-    Request(hWnd, "restore", WM_SYSCOMMAND, SC_RESTORE);
-    return wasVisible ? TRUE : FALSE;
+  if (!window->queue) {  // another process's window: only a restore can be asked for
+    if (nCmdShow == SW_RESTORE) Request(hWnd, "restore", WM_SYSCOMMAND, SC_RESTORE);
+    return TRUE;
   }
-  if (!window->queue) return TRUE;
-  bool wasVisible = window->visible;
-  window->visible = nCmdShow != SW_HIDE;
-  if (nCmdShow == SW_MINIMIZE || nCmdShow == SW_SHOWMINIMIZED || nCmdShow == SW_SHOWMINNOACTIVE)
-    W32SetWindowIconic(hWnd, TRUE);
+  bool minimise = nCmdShow == SW_MINIMIZE || nCmdShow == SW_SHOWMINIMIZED || nCmdShow == SW_SHOWMINNOACTIVE;
+  bool wasVisible = false, iconicChanged = false;
+  UpdateWindowState(hWnd, minimise ? 1 : -1, nCmdShow == SW_HIDE ? 0 : 1, &wasVisible, &iconicChanged);
+  if (iconicChanged) PublishWindows();
+  if (nCmdShow == SW_RESTORE) Request(hWnd, "restore", WM_SYSCOMMAND, SC_RESTORE);
   return wasVisible ? TRUE : FALSE;
 }
 
@@ -322,7 +321,7 @@ BOOL WINAPI SetForegroundWindow(HWND hWnd) { return Request(hWnd, "activate", WM
 BOOL WINAPI IsIconic(HWND hWnd) {
   auto window = LookupWindow(hWnd);
   if (!window) return FALSE;
-  if (window->queue) return window->iconic ? TRUE : FALSE;
+  if (window->queue) return WindowIsIconic(hWnd) ? TRUE : FALSE;
   std::string dir = RuntimeDir();
   for (auto& e : ReadList(dir, window->remotePid))
     if (e.handle == window->remoteHandle) return e.iconic ? TRUE : FALSE;
@@ -332,14 +331,11 @@ BOOL WINAPI IsIconic(HWND hWnd) {
 HWND WINAPI GetLastActivePopup(HWND hWnd) { return IsWindow(hWnd) ? hWnd : nullptr; }
 
 BOOL W32SetWindowIconic(HWND hWnd, BOOL iconic) {
-  auto window = LookupWindow(hWnd);
-  if (!window || !window->queue) {
+  bool changed = false;
+  if (!UpdateWindowState(hWnd, iconic ? 1 : 0, -1, nullptr, &changed)) {
     SetLastError(ERROR_INVALID_WINDOW_HANDLE);
     return FALSE;
   }
-  if (window->iconic != (iconic != FALSE)) {
-    window->iconic = iconic != FALSE;
-    PublishWindows();
-  }
+  if (changed) PublishWindows();
   return TRUE;
 }

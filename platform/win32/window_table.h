@@ -26,6 +26,11 @@ struct Window {
 };
 
 std::shared_ptr<Window> LookupWindow(HWND hwnd);
+// Changes the published state of a window of this process under the table
+// lock: `iconic` and `visible` are -1 to keep, else 0 or 1. Reports the
+// previous visibility; false for an unknown window.
+bool UpdateWindowState(HWND hwnd, int iconic, int visible, bool* wasVisible, bool* iconicChanged);
+bool WindowIsIconic(HWND hwnd);
 // The queue of a window of this process (nullptr with ERROR_INVALID_WINDOW_HANDLE).
 std::shared_ptr<MessageQueue> WindowQueue(HWND hwnd);
 

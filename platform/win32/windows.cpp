@@ -241,6 +241,26 @@ std::shared_ptr<Window> LookupWindow(HWND hwnd) {
   return it == t.windows.end() ? nullptr : it->second;
 }
 
+bool UpdateWindowState(HWND hwnd, int iconic, int visible, bool* wasVisible, bool* iconicChanged) {
+  WindowTable& t = Table();
+  std::lock_guard<std::mutex> lock(t.mutex);
+  auto it = t.windows.find(reinterpret_cast<uintptr_t>(hwnd));
+  if (it == t.windows.end() || !it->second->queue) return false;
+  Window& w = *it->second;
+  if (wasVisible) *wasVisible = w.visible;
+  if (iconicChanged) *iconicChanged = iconic >= 0 && w.iconic != (iconic != 0);
+  if (iconic >= 0) w.iconic = iconic != 0;
+  if (visible >= 0) w.visible = visible != 0;
+  return true;
+}
+
+bool WindowIsIconic(HWND hwnd) {
+  WindowTable& t = Table();
+  std::lock_guard<std::mutex> lock(t.mutex);
+  auto it = t.windows.find(reinterpret_cast<uintptr_t>(hwnd));
+  return it != t.windows.end() && it->second->iconic;
+}
+
 std::shared_ptr<MessageQueue> WindowQueue(HWND hwnd) {
   auto window = LookupWindow(hwnd);
   if (!window || !window->queue) {

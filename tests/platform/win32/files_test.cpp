@@ -8,15 +8,14 @@
 
 #include <string>
 
+#include "temp_dir.h"
+
 namespace {
 
 class Files : public ::testing::Test {
  protected:
   void SetUp() override {
-    char templ[] = "/tmp/win32-files-XXXXXX";
-    ASSERT_NE(mkdtemp(templ), nullptr);
-    base_ = templ;
-    root_ = base_ + "/drive_c";
+    root_ = temp_.path() + "/drive_c";
     ASSERT_EQ(mkdir(root_.c_str(), 0755), 0);
     setenv("MESHDROP_DRIVE_C", root_.c_str(), 1);
     char cwd[4096];
@@ -26,11 +25,10 @@ class Files : public ::testing::Test {
     W32SetDiskFullForTesting(FALSE);
     chdir(oldCwd_.c_str());
     unsetenv("MESHDROP_DRIVE_C");
-    std::string cmd = "rm -rf '" + base_ + "'";
-    ASSERT_EQ(system(cmd.c_str()), 0);
   }
 
-  std::string base_, root_, oldCwd_;
+  TempDir temp_;
+  std::string root_, oldCwd_;
 };
 
 TEST_F(Files, DrivesMapBothWays) {
@@ -72,6 +70,13 @@ TEST_F(Files, DrivelessAndRelativePathsFollowTheCurrentDirectory) {
   ASSERT_TRUE(SetCurrentDirectoryA("Z:\\tmp"));
   EXPECT_EQ(W32PathToPosix(std::string_view("\\foo")), "/foo");
   EXPECT_EQ(W32PathToPosix(std::string_view("C:file")), root_ + "/file");  // another drive: its root
+  // C: reached through a symbolic link still maps back to C:.
+  std::string link = temp_.path() + "/link";
+  ASSERT_EQ(symlink(root_.c_str(), link.c_str()), 0);
+  setenv("MESHDROP_DRIVE_C", link.c_str(), 1);
+  ASSERT_EQ(chdir((link + "/work").c_str()), 0);
+  ASSERT_GT(GetCurrentDirectoryW(MAX_PATH, cwd), 0u);
+  EXPECT_STREQ(cwd, L"C:\\work");
   EXPECT_FALSE(SetCurrentDirectoryW(L"C:\\missing"));
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
 }

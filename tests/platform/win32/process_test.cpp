@@ -12,22 +12,21 @@
 #include <sstream>
 #include <string>
 
+#include "temp_dir.h"
+
 namespace {
 
 class Processes : public ::testing::Test {
  protected:
   void SetUp() override {
-    char templ[] = "/tmp/win32-proc-XXXXXX";
-    ASSERT_NE(mkdtemp(templ), nullptr);
-    dir_ = templ;
+    dir_ = temp_.path();
     setenv("MESHDROP_DRIVE_C", (dir_ + "/drive_c").c_str(), 1);
     setenv("MESHDROP_RUNTIME_DIR", (dir_ + "/run").c_str(), 1);
     mkdir((dir_ + "/drive_c").c_str(), 0755);
   }
   void TearDown() override {
     W32SetElevationDeclinedForTesting(FALSE);
-    std::string cmd = "rm -rf '" + dir_ + "'";
-    ASSERT_EQ(system(cmd.c_str()), 0);
+    unsetenv("MESHDROP_DRIVE_C");
   }
 
   // Writes a script under C:\ without the execute bit; returns its Windows path.
@@ -37,6 +36,15 @@ class Processes : public ::testing::Test {
     chmod(path.c_str(), 0644);
     return L"C:\\" + std::wstring(name, name + std::strlen(name));
   }
+  // A request that returns the process handle.
+  static SHELLEXECUTEINFOW Request(const wchar_t* verb, const std::wstring& file) {
+    SHELLEXECUTEINFOW info{};
+    info.cbSize = sizeof(info);
+    info.fMask = SEE_MASK_NOCLOSEPROCESS;
+    info.lpVerb = verb;
+    info.lpFile = file.c_str();
+    return info;
+  }
   std::string Read(const std::string& file) {
     std::ifstream in(file);
     std::stringstream s;
@@ -44,6 +52,7 @@ class Processes : public ::testing::Test {
     return s.str();
   }
 
+  TempDir temp_;
   std::string dir_;
 };
 
@@ -54,11 +63,7 @@ TEST_F(Processes, ShellExecuteRunsAScriptThatSignalsReadiness) {
                                "eval \"exec ${MESHDROP_READY_FD}>&-\"\n"
                                "exec sleep 30\n");
   std::wstring params = L"first \"" + std::wstring(out.begin(), out.end()) + L"\"";
-  SHELLEXECUTEINFOW info{};
-  info.cbSize = sizeof(info);
-  info.fMask = SEE_MASK_NOCLOSEPROCESS;
-  info.lpVerb = L"runas";
-  info.lpFile = script.c_str();
+  SHELLEXECUTEINFOW info = Request(L"runas", script);
   info.lpParameters = params.c_str();
   info.nShow = SW_SHOWNORMAL;
   ASSERT_TRUE(ShellExecuteExW(&info)) << GetLastError();
@@ -80,11 +85,7 @@ TEST_F(Processes, ShellExecuteRunsAScriptThatSignalsReadiness) {
 
 TEST_F(Processes, WaitForInputIdleReturnsWithinItsBoundWhenNeverSignalled) {
   std::wstring script = Script("silent.sh", "exec sleep 30\n");
-  SHELLEXECUTEINFOW info{};
-  info.cbSize = sizeof(info);
-  info.fMask = SEE_MASK_NOCLOSEPROCESS;
-  info.lpVerb = L"open";
-  info.lpFile = script.c_str();
+  SHELLEXECUTEINFOW info = Request(L"open", script);
   ASSERT_TRUE(ShellExecuteExW(&info));
   DWORD start = GetTickCount();
   EXPECT_EQ(WaitForInputIdle(info.hProcess, 300), static_cast<DWORD>(WAIT_TIMEOUT));
@@ -100,11 +101,7 @@ TEST_F(Processes, WaitForInputIdleReturnsWithinItsBoundWhenNeverSignalled) {
 TEST_F(Processes, DeclinedElevationFailsWith1223AndOpenStillRuns) {
   std::wstring script = Script("engine.sh", "exit 0\n");
   W32SetElevationDeclinedForTesting(TRUE);
-  SHELLEXECUTEINFOW info{};
-  info.cbSize = sizeof(info);
-  info.fMask = SEE_MASK_NOCLOSEPROCESS;
-  info.lpVerb = L"runas";
-  info.lpFile = script.c_str();
+  SHELLEXECUTEINFOW info = Request(L"runas", script);
   EXPECT_FALSE(ShellExecuteExW(&info));
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_CANCELLED));
   info.lpVerb = L"open";
@@ -119,6 +116,41 @@ TEST_F(Processes, DeclinedElevationFailsWith1223AndOpenStillRuns) {
   EXPECT_FALSE(ShellExecuteExA(&missing));
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
   EXPECT_LE(reinterpret_cast<INT_PTR>(missing.hInstApp), 32);
+}
+
+TEST_F(Processes, WindowsProgramsGoThroughWineAndDocumentsThroughXdgOpen) {
+  // Stand-ins for wine and xdg-open record how they were called.
+  std::string bin = dir_ + "/bin";
+  mkdir(bin.c_str(), 0755);
+  for (const char* tool : {"wine", "xdg-open"}) {
+    std::string path = bin + "/" + tool;
+    std::ofstream(path) << "#!/bin/sh\necho \"" << tool << " $*\" > \"" << dir_ << "/" << tool << ".txt\"\n";
+    chmod(path.c_str(), 0755);
+  }
+  std::string oldPath = getenv("PATH") ? getenv("PATH") : "";
+  setenv("PATH", (bin + ":" + oldPath).c_str(), 1);
+  std::ofstream(dir_ + "/drive_c/setup.exe") << "MZ\x90\x00 not really";
+  std::ofstream(dir_ + "/drive_c/notes.txt") << "text";
+
+  std::wstring setup = L"C:\\setup.exe";
+  SHELLEXECUTEINFOW info = Request(L"open", setup);
+  info.lpParameters = L"/S";
+  ASSERT_TRUE(ShellExecuteExW(&info)) << GetLastError();
+  ASSERT_EQ(WaitForSingleObject(info.hProcess, 20000), WAIT_OBJECT_0);
+  CloseHandle(info.hProcess);
+  EXPECT_EQ(Read(dir_ + "/wine.txt"), "wine " + dir_ + "/drive_c/setup.exe /S\n");
+
+  info.lpFile = L"C:\\notes.txt";
+  info.lpParameters = nullptr;
+  ASSERT_TRUE(ShellExecuteExW(&info)) << GetLastError();
+  ASSERT_EQ(WaitForSingleObject(info.hProcess, 20000), WAIT_OBJECT_0);
+  CloseHandle(info.hProcess);
+  EXPECT_EQ(Read(dir_ + "/xdg-open.txt"), "xdg-open " + dir_ + "/drive_c/notes.txt\n");
+
+  setenv("PATH", "/nonexistent", 1);
+  EXPECT_FALSE(ShellExecuteExW(&info));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_NO_ASSOCIATION));
+  setenv("PATH", oldPath.c_str(), 1);
 }
 
 TEST_F(Processes, CreateProcessSplitsTheCommandLineAndReportsTheExitCode) {

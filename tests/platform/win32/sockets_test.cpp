@@ -108,6 +108,16 @@ class Sockets : public ::testing::Test {
     return nullptr;
   }
 
+  // A loopback port where nothing listens, and a fresh socket to try it with.
+  sockaddr_in ClosedPort(SOCKET* s) {
+    uint16_t port;
+    SOCKET closed = Listener(&port);
+    closesocket(closed);
+    open_.clear();
+    *s = Track(socket(AF_INET, SOCK_STREAM, 0));
+    return Loopback(port);
+  }
+
   // A connected client (selected with `events`) and the accepted server side.
   void Connect(long events, SOCKET* client, SOCKET* server) {
     uint16_t port;
@@ -132,13 +142,9 @@ class Sockets : public ::testing::Test {
 };
 
 TEST_F(Sockets, RefusedConnectReportsItsErrorThroughTheConnectNotice) {
-  uint16_t port;
-  SOCKET closed = Listener(&port);
-  closesocket(closed);
-  open_.clear();
-  SOCKET s = Track(socket(AF_INET, SOCK_STREAM, 0));
+  SOCKET s;
+  sockaddr_in a = ClosedPort(&s);
   ASSERT_EQ(WSAAsyncSelect(s, hwnd_, kSocketMessage, FD_CONNECT | FD_READ | FD_WRITE | FD_CLOSE), 0);
-  sockaddr_in a = Loopback(port);
   EXPECT_EQ(connect(s, reinterpret_cast<sockaddr*>(&a), sizeof(a)), SOCKET_ERROR);
   EXPECT_EQ(WSAGetLastError(), WSAEWOULDBLOCK);
   ASSERT_TRUE(PumpUntil([&] { return Find(s, FD_CONNECT) != nullptr; }));
@@ -150,12 +156,8 @@ TEST_F(Sockets, RefusedConnectReportsItsErrorThroughTheConnectNotice) {
 }
 
 TEST_F(Sockets, BlockingConnectToAClosedPortFailsWith10061) {
-  uint16_t port;
-  SOCKET closed = Listener(&port);
-  closesocket(closed);
-  open_.clear();
-  SOCKET s = Track(socket(AF_INET, SOCK_STREAM, 0));
-  sockaddr_in a = Loopback(port);
+  SOCKET s;
+  sockaddr_in a = ClosedPort(&s);
   EXPECT_EQ(connect(s, reinterpret_cast<sockaddr*>(&a), sizeof(a)), SOCKET_ERROR);
   EXPECT_EQ(WSAGetLastError(), WSAECONNREFUSED);
 }
@@ -366,6 +368,25 @@ TEST_F(Sockets, WinsockErrorNumbersAndOptions) {
   u_long blocking = 0;
   EXPECT_EQ(ioctlsocket(udp, FIONBIO, &blocking), SOCKET_ERROR);
   EXPECT_EQ(WSAGetLastError(), WSAEINVAL);
+}
+
+TEST_F(Sockets, DatagramSocketsGetReadNoticesEvenForEmptyDatagrams) {
+  SOCKET receiver = Track(socket(AF_INET, SOCK_DGRAM, 0));
+  sockaddr_in a = Loopback(0);
+  ASSERT_EQ(bind(receiver, reinterpret_cast<sockaddr*>(&a), sizeof(a)), 0);
+  int len = sizeof(a);
+  getsockname(receiver, reinterpret_cast<sockaddr*>(&a), &len);
+  ASSERT_EQ(WSAAsyncSelect(receiver, hwnd_, kSocketMessage, FD_READ | FD_WRITE | FD_CLOSE), 0);
+  ASSERT_TRUE(PumpUntil([&] { return Count(receiver, FD_WRITE) == 1; }));
+  SOCKET sender = Track(socket(AF_INET, SOCK_DGRAM, 0));
+  ASSERT_EQ(sendto(sender, "", 0, 0, reinterpret_cast<sockaddr*>(&a), sizeof(a)), 0);
+  ASSERT_TRUE(PumpUntil([&] { return Count(receiver, FD_READ) == 1; }));
+  char buf[4];
+  EXPECT_EQ(recvfrom(receiver, buf, sizeof(buf), 0, nullptr, nullptr), 0);
+  ASSERT_EQ(sendto(sender, "ab", 2, 0, reinterpret_cast<sockaddr*>(&a), sizeof(a)), 2);
+  ASSERT_TRUE(PumpUntil([&] { return Count(receiver, FD_READ) == 2; }));
+  EXPECT_EQ(recvfrom(receiver, buf, sizeof(buf), 0, nullptr, nullptr), 2);
+  EXPECT_EQ(Count(receiver, FD_CLOSE), 0);
 }
 
 TEST_F(Sockets, HostLookupGivesIPv4Addresses) {

@@ -10,6 +10,8 @@
 #include <sstream>
 #include <string>
 
+#include "temp_dir.h"
+
 namespace {
 
 const wchar_t kChinese[] = L"至少需要 1.5 GB 容量。剩餘容量：下載";
@@ -79,18 +81,12 @@ TEST(CodePages, LengthContract) {
 class Registry : public ::testing::Test {
  protected:
   void SetUp() override {
-    char templ[] = "/tmp/win32-reg-XXXXXX";
-    ASSERT_NE(mkdtemp(templ), nullptr);
-    dir_ = templ;
-    file_ = dir_ + "/meshdrop.reg";
+    file_ = temp_.path() + "/meshdrop.reg";
     setenv("MESHDROP_REGISTRY", file_.c_str(), 1);
   }
-  void TearDown() override {
-    unsetenv("MESHDROP_REGISTRY");
-    std::string cmd = "rm -rf '" + dir_ + "'";
-    ASSERT_EQ(system(cmd.c_str()), 0);
-  }
-  std::string dir_, file_;
+  void TearDown() override { unsetenv("MESHDROP_REGISTRY"); }
+  TempDir temp_;
+  std::string file_;
 };
 
 const wchar_t kFolder[] = L"C:\\quorvik\\veilrune\\ \"下載\" \\\\x";

@@ -1,0 +1,53 @@
+#include "cp/CNpn.h"
+
+#include <winsock2.h>
+
+#include "cp/cpCMutex.h"
+#include "cp/cpCQoS.h"
+#include "cp/cpCTimerQueue.h"
+#include "ov/ovCGarbageCollector.h"
+
+CNpn::CNpn(cpCMutex* lock) : m_lock(lock)
+{
+    WSADATA data{};
+    if (WSAStartup(MAKEWORD(2, 2), &data) == 0) {
+        m_socketsStarted = true;
+        if (data.wVersion != MAKEWORD(2, 2)) {
+            // Another version was offered: stop again, and carry on unchecked.
+            WSACleanup();
+            m_socketsStarted = false;
+        }
+    }
+    m_timerQueue = std::make_unique<cpCTimerQueue>(lock);
+    m_startResult = m_timerQueue->Start();
+    if (OV_FAILED(m_startResult)) {
+        return;
+    }
+    m_qos = std::make_unique<cpCQoS>();
+    m_startResult = m_qos->Start(lock);
+    if (OV_FAILED(m_startResult)) {
+        return;
+    }
+    m_collector = std::make_unique<ovCGarbageCollector>();
+    m_startResult = m_collector->Init();
+    ovCGarbageCollector::SetGarbageCollector(m_collector.get());
+    m_started = OV_SUCCEEDED(m_startResult);
+}
+
+CNpn::~CNpn()
+{
+    cpCMutexLock lock(m_lock.Get<cpCMutex>());
+    m_collector.reset();
+    m_qos.reset();
+    m_timerQueue.reset();
+    // A runtime never cleaned up still stops the socket library it started.
+    Cleanup();
+}
+
+void CNpn::Cleanup()
+{
+    if (m_socketsStarted) {
+        WSACleanup();
+        m_socketsStarted = false;
+    }
+}

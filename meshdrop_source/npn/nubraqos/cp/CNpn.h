@@ -1,0 +1,45 @@
+#pragma once
+// The network runtime: starts and stops the socket library, the timer queue,
+// the bandwidth manager (with the hidden socket window) and the deferred-
+// release collector. Constructed on the library's worker thread with the
+// library lock held; that thread's message loop then drives everything.
+
+#include <memory>
+
+#include "ov/ovResult.h"
+#include "ov/ovSmartPtr.h"
+
+class cpCMutex;
+class cpCQoS;
+class cpCTimerQueue;
+class ovCGarbageCollector;
+
+class CNpn {
+public:
+    explicit CNpn(cpCMutex* lock);
+    ~CNpn();
+    CNpn(const CNpn&) = delete;
+    CNpn& operator=(const CNpn&) = delete;
+
+    // Whether the window and the timers are running; without them the
+    // network library cannot work.
+    bool IsStarted() const { return m_started; }
+    OVRESULT GetStartResult() const { return m_startResult; }
+
+    // After the worker's message loop has ended, under the library lock:
+    // stops the socket library.
+    void Cleanup();
+
+    cpCTimerQueue* GetTimerQueue() const { return m_timerQueue.get(); }
+    cpCQoS* GetQoS() const { return m_qos.get(); }
+    ovCGarbageCollector* GetGarbageCollector() const { return m_collector.get(); }
+
+private:
+    ovSmartPtr m_lock;
+    bool m_socketsStarted = false;
+    std::unique_ptr<cpCTimerQueue> m_timerQueue;
+    std::unique_ptr<cpCQoS> m_qos;
+    std::unique_ptr<ovCGarbageCollector> m_collector;
+    bool m_started = false;
+    OVRESULT m_startResult = OVR_PLATFORM_FAIL;
+};

@@ -1,0 +1,80 @@
+#pragma once
+// Socket records: the state of one non-blocking platform socket, and the
+// functions the connection context and cpCSocket call on them. Readiness is
+// reported to the hidden socket window as message 0x40A + the record's slot.
+
+#include <winsock2.h>
+
+#include <cstdint>
+
+#include "ov/ovResult.h"
+
+// Messages of the hidden socket window.
+inline constexpr UINT CP_WM_SOCKET_WINDOW_STOP = 0x408;
+inline constexpr UINT CP_WM_CONTEXT_EVENT = 0x409;
+inline constexpr UINT CP_WM_SOCKET_NOTIFY = 0x40A; // + slot 0..63
+inline constexpr int CP_SOCKET_SLOTS = 64;
+
+// The address callers pass: IPv4 address in network byte order, port in host order.
+struct cpEndpoint {
+    std::uint32_t address = 0;
+    std::uint16_t port = 0;
+};
+
+// Holds the hidden window's handle for the records registered with it.
+struct cpSocketWindowHolder {
+    HWND window = nullptr;
+};
+
+enum cpSocketKind : int { CP_SOCKET_TCP = 0, CP_SOCKET_UDP = 1 };
+
+struct cpSocketRecord {
+    SOCKET socket = INVALID_SOCKET;
+    int kind = CP_SOCKET_TCP;
+    sockaddr_in address{};
+    int addressLength = 0;
+    u_long nonBlocking = 0;
+    int slot = -1;
+    cpSocketWindowHolder* window = nullptr;
+
+    bool HasSocket() const { return socket != INVALID_SOCKET; }
+};
+
+// Maps the platform's last socket error to a result code.
+OVRESULT cpMapSocketError(int platformError);
+OVRESULT cpLastSocketError();
+
+// Makes the socket in *record (a new record when *record is null). Fails with
+// OVR_SOCK_EXISTS when the record already holds a socket. On failure a record
+// made here is freed again and *record set back to null.
+OVRESULT cpSocketCreate(cpSocketRecord** record, int kind);
+OVRESULT cpSocketSetNonBlocking(cpSocketRecord* record, int flag);
+OVRESULT cpSocketConnect(cpSocketRecord* record, const cpEndpoint& endpoint);
+OVRESULT cpSocketBind(cpSocketRecord* record, const cpEndpoint& endpoint);
+OVRESULT cpSocketListen(cpSocketRecord* record);
+OVRESULT cpSocketAccept(cpSocketRecord* record, cpSocketRecord** accepted, cpEndpoint* peer);
+OVRESULT cpSocketSend(cpSocketRecord* record, const void* bytes, std::uint32_t length, std::uint32_t* sent);
+// Succeeds only when more than 0 bytes arrived; an orderly close and errors
+// go through the error mapping.
+OVRESULT cpSocketReceive(cpSocketRecord* record, void* buffer, std::uint32_t size, std::uint32_t* received);
+OVRESULT cpSocketSendTo(cpSocketRecord* record, const void* bytes, std::uint32_t length, const cpEndpoint& endpoint,
+                        std::uint32_t* sent);
+OVRESULT cpSocketReceiveFrom(cpSocketRecord* record, void* buffer, std::uint32_t size, cpEndpoint* from,
+                             std::uint32_t* received);
+// Option 0 turns broadcast on; anything else fails.
+OVRESULT cpSocketSetOption(cpSocketRecord* record, int option);
+// Closes the socket and frees the record; *record becomes null.
+OVRESULT cpSocketClose(cpSocketRecord** record);
+
+// Asks for every socket event as message CP_WM_SOCKET_NOTIFY + slot.
+OVRESULT cpSocketRegister(cpSocketRecord* record, cpSocketWindowHolder* window, int slot);
+// Asks again for read, write, out-of-band and close notifications.
+OVRESULT cpSocketRearm(cpSocketRecord* record);
+// Cancels the notifications; *slot receives the slot or -1.
+OVRESULT cpSocketUnregister(cpSocketRecord* record, int* slot);
+// Posts CP_WM_CONTEXT_EVENT for the record's slot.
+OVRESULT cpSocketPostContextEvent(cpSocketRecord* record);
+
+// Host look-up (IPv4): the first address, or all of them in the platform's order.
+OVRESULT cpResolveFirst(const char* name, std::uint32_t* address);
+OVRESULT cpResolveAll(const char* name, std::uint32_t* addresses, int capacity, int* count);

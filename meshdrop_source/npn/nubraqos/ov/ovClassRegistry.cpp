@@ -1,0 +1,43 @@
+// The classes of the network library that CreateInstance can make. A class
+// adds its line here when it is written; identifiers without a class create
+// nothing.
+
+#include "ov/ovClassFactory.h"
+#include "ov/ovClassIds.h"
+
+#include <new>
+
+#include "cp/cpCMutex.h"
+#include "cp/cpCQoSContext.h"
+#include "cp/cpCSocket.h"
+#include "cp/cpCTimer.h"
+#include "nw/nwCStreamDispatcher.h"
+
+namespace {
+
+template <class T>
+ovIUnknown* CreateObject()
+{
+    return new (std::nothrow) T();
+}
+
+// The context is held through its ovIQoSContext interface.
+ovIUnknown* CreateContext()
+{
+    return static_cast<ovIQoSContext*>(new (std::nothrow) cpCQoSContext());
+}
+
+constexpr ovClassEntry kLibraryClasses[] = {
+    {OVCLS_SOCKET, &CreateObject<cpCSocket>},
+    {OVCLS_TIMER, &CreateObject<cpCTimer>},
+    {OVCLS_MUTEX, &CreateObject<cpCMutex>},
+    {OVCLS_QOS_CONTEXT, &CreateContext},
+    {OVCLS_STREAM_DISPATCHER, &CreateObject<nwCStreamDispatcher>},
+};
+
+} // namespace
+
+std::span<const ovClassEntry> ovLibraryClasses()
+{
+    return kLibraryClasses;
+}

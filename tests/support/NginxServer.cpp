@@ -1,0 +1,142 @@
+#include "NginxServer.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <fstream>
+#include <thread>
+
+namespace testsupport {
+
+namespace {
+
+uint16_t freeLoopbackPort()
+{
+    int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof a;
+    uint16_t port = 0;
+    if (::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 &&
+        getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len) == 0)
+        port = ntohs(a.sin_port);
+    ::close(fd);
+    return port;
+}
+
+bool accepts(uint16_t port)
+{
+    int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    a.sin_port = htons(port);
+    bool ok = ::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
+    ::close(fd);
+    return ok;
+}
+
+}  // namespace
+
+std::string NginxServer::program()
+{
+    for (const char* p : {"/usr/sbin/nginx", "/usr/bin/nginx", "/usr/local/sbin/nginx"})
+        if (access(p, X_OK) == 0)
+            return p;
+    return {};
+}
+
+NginxServer::NginxServer(std::string documentRoot, std::vector<std::string> extraLocations)
+    : documentRoot_(std::move(documentRoot)), extraLocations_(std::move(extraLocations))
+{
+}
+
+NginxServer::~NginxServer() { stop(); }
+
+std::string NginxServer::url(const std::string& path) const
+{
+    return "http://127.0.0.1:" + std::to_string(port_) + path;
+}
+
+bool NginxServer::start()
+{
+    const std::string nginx = program();
+    if (nginx.empty()) {
+        error_ = "nginx is not installed (scripts/install-deps.sh installs it)";
+        return false;
+    }
+    // The port is chosen free just before nginx binds it; another process could
+    // take it in between, so a few attempts are made.
+    for (int attempt = 0; attempt < 5; ++attempt) {
+        port_ = freeLoopbackPort();
+        const std::string& p = prefix_.path();
+        std::ofstream conf(p + "/nginx.conf", std::ios::trunc);
+        conf << "daemon off;\n"
+                "master_process off;\n"
+                "worker_processes 1;\n"
+                "pid " << p << "/nginx.pid;\n"
+                "error_log " << p << "/error.log warn;\n"
+                "events { worker_connections 256; }\n"
+                "http {\n"
+                "  access_log " << p << "/access.log;\n"
+                "  client_body_temp_path " << p << "/body;\n"
+                "  proxy_temp_path " << p << "/proxy;\n"
+                "  fastcgi_temp_path " << p << "/fastcgi;\n"
+                "  uwsgi_temp_path " << p << "/uwsgi;\n"
+                "  scgi_temp_path " << p << "/scgi;\n"
+                "  default_type application/octet-stream;\n"
+                "  sendfile on;\n"
+                "  keepalive_timeout 30;\n"
+                "  server {\n"
+                "    listen 127.0.0.1:" << port_ << ";\n"
+                "    root " << documentRoot_ << ";\n";
+        for (const auto& loc : extraLocations_)
+            conf << "    " << loc << "\n";
+        conf << "  }\n}\n";
+        conf.close();
+
+        pid_t pid = fork();
+        if (pid == 0) {
+            execl(nginx.c_str(), nginx.c_str(), "-p", p.c_str(), "-c", (p + "/nginx.conf").c_str(),
+                  static_cast<char*>(nullptr));
+            _exit(127);
+        }
+        pid_ = pid;
+        auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+        while (std::chrono::steady_clock::now() < deadline) {
+            if (accepts(port_))
+                return true;
+            int status = 0;
+            if (waitpid(pid_, &status, WNOHANG) == pid_) {
+                pid_ = -1;
+                break;  // nginx ended: most likely the port was taken; try another
+            }
+            // Polling for a foreign process to start listening: there is no
+            // event to wait on, so check every 20 ms until the deadline.
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+        stop();
+    }
+    std::ifstream log(prefix_.path() + "/error.log");
+    error_ = "nginx did not start: " + std::string(std::istreambuf_iterator<char>(log), {});
+    return false;
+}
+
+void NginxServer::stop()
+{
+    if (pid_ > 0) {
+        kill(pid_, SIGTERM);
+        int status = 0;
+        waitpid(pid_, &status, 0);
+        pid_ = -1;
+    }
+}
+
+}  // namespace testsupport

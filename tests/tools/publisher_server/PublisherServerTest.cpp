@@ -1,0 +1,159 @@
+// The publisher server as the demo and the end-to-end tests use it: started as
+// a program, it announces its ports and serves the package it generated.
+#include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+
+#include "HttpFileServer.h"
+#include "SamplePackage.h"
+#include "TempDir.h"
+
+using namespace publisher;
+
+namespace {
+
+std::string httpGet(uint16_t port, const std::string& target, const std::string& extra = "")
+{
+    int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    a.sin_port = htons(port);
+    std::string out;
+    if (::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0) {
+        std::string req = "GET " + target + " HTTP/1.1\r\nHost: x\r\nConnection: close\r\n" + extra + "\r\n";
+        ::send(fd, req.data(), req.size(), MSG_NOSIGNAL);
+        char buf[65536];
+        ssize_t n;
+        while ((n = ::recv(fd, buf, sizeof buf, 0)) > 0)
+            out.append(buf, static_cast<size_t>(n));
+    }
+    ::close(fd);
+    return out;
+}
+
+std::string bodyOf(const std::string& response)
+{
+    size_t p = response.find("\r\n\r\n");
+    return p == std::string::npos ? std::string() : response.substr(p + 4);
+}
+
+// Runs the program with ephemeral ports and reads its ready line.
+class PublisherProcess {
+public:
+    explicit PublisherProcess(const std::string& root)
+    {
+        std::string cmd = std::string(PUBLISHER_SERVER_PROGRAM) +
+                          " --port 0 --mirror-port 0 --sizes 300K,1K --root " + root + " & echo $!";
+        out_ = popen(cmd.c_str(), "r");
+        char line[512];
+        if (out_ && fgets(line, sizeof line, out_))
+            pid_ = atoi(line);
+        if (out_ && fgets(line, sizeof line, out_))
+            sscanf(line, "publisher_server ready port=%hu mirror_port=%hu", &port, &mirrorPort);
+    }
+    ~PublisherProcess()
+    {
+        if (pid_ > 0)
+            kill(pid_, SIGTERM);
+        if (out_)
+            pclose(out_);
+    }
+    uint16_t port = 0, mirrorPort = 0;
+
+private:
+    FILE* out_ = nullptr;
+    int pid_ = -1;
+};
+
+}  // namespace
+
+TEST(PublisherServer, ServesTheGeneratedPackageOnBothPorts)
+{
+    testsupport::TempDir root;
+    PublisherProcess server(root.path());
+    ASSERT_NE(server.port, 0);
+    ASSERT_NE(server.mirrorPort, 0);
+
+    const std::string list = bodyOf(httpGet(server.port, kFileListPath));
+    const std::string main = "http://127.0.0.1:" + std::to_string(server.port);
+    const std::string mirror = "http://127.0.0.1:" + std::to_string(server.mirrorPort);
+    const std::string pkg = std::string(kPackageFolder) + "package/";
+    EXPECT_EQ(list, mirror + pkg + "veilrune_01.pak|" + main + pkg + "veilrune_01.pak\r\n" +
+                        main + pkg + "veilrune_02.pak\r\n" + main + pkg + "setup.exe\r\n");
+
+    std::string expected(300 * 1024, '\0');
+    fillPackageBytes(0, 0, expected.data(), expected.size());
+    EXPECT_EQ(bodyOf(httpGet(server.mirrorPort, pkg + "veilrune_01.pak")), expected);
+    std::string tail = httpGet(server.port, pkg + "veilrune_01.pak", "Range: bytes=1000-\r\n");
+    EXPECT_EQ(tail.rfind("HTTP/1.1 206", 0), 0u);
+    EXPECT_EQ(bodyOf(tail), expected.substr(1000));
+    EXPECT_EQ(httpGet(server.port, pkg + "veilrune_01.pak", "Range: bytes=307200-\r\n").rfind("HTTP/1.1 416", 0), 0u);
+    EXPECT_EQ(httpGet(server.port, pkg + "nothing.pak").rfind("HTTP/1.1 404", 0), 0u);
+
+    const std::string banner = bodyOf(httpGet(server.port, kBannerPath));
+    EXPECT_EQ(banner.substr(0, 6), "GIF89a");
+    EXPECT_EQ(banner.back(), '\x3B');
+
+    // The installer arrives as a download would: a script without the execute bit.
+    const std::string setup = bodyOf(httpGet(server.port, pkg + "setup.exe"));
+    EXPECT_EQ(setup.rfind("#!/bin/sh\n", 0), 0u);
+    struct stat st{};
+    ASSERT_EQ(stat((root.path() + pkg + "setup.exe").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & S_IXUSR, 0u);
+}
+
+TEST(PublisherServer, InstallerRecordsThatItRan)
+{
+    testsupport::TempDir root;
+    PackageOptions o{root.path(), "127.0.0.1", 1, 2, {10}};
+    Package p;
+    std::string error;
+    ASSERT_TRUE(generatePackage(o, p, error)) << error;
+    const std::string setup = p.files.back().localPath;
+    int ready[2];
+    ASSERT_EQ(pipe(ready), 0);
+    pid_t child = fork();
+    if (child == 0) {
+        close(ready[0]);
+        setenv("MESHDROP_READY_FD", std::to_string(ready[1]).c_str(), 1);
+        setenv("MESHDROP_SETUP_MARKER", root.file("ran").c_str(), 1);
+        execl("/bin/sh", "sh", setup.c_str(), static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    close(ready[1]);
+    char c;
+    EXPECT_EQ(read(ready[0], &c, 1), 0);
+    int status = 0;
+    waitpid(child, &status, 0);
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+    EXPECT_NE(testsupport::readFile(root.file("ran")).find("setup ran"), std::string::npos);
+    close(ready[0]);
+}
+
+TEST(PublisherServer, RefusesPathsOutsideItsFolderAndParsesSizes)
+{
+    std::string path;
+    EXPECT_TRUE(decodeTargetPath("/a%20b/c.txt?x=1", path));
+    EXPECT_EQ(path, "/a b/c.txt");
+    EXPECT_FALSE(decodeTargetPath("/download/../../etc/passwd", path));
+    EXPECT_FALSE(decodeTargetPath("/%2e%2e/etc/passwd", path));
+    EXPECT_FALSE(decodeTargetPath("/a%00b", path));
+    EXPECT_FALSE(decodeTargetPath("relative", path));
+    uint64_t v = 0;
+    EXPECT_TRUE(parseSize("8M", v));
+    EXPECT_EQ(v, 8u << 20);
+    EXPECT_TRUE(parseSize("123", v));
+    EXPECT_EQ(v, 123u);
+    EXPECT_FALSE(parseSize("12Q", v));
+    EXPECT_FALSE(parseSize("99999999999999999999", v));
+    EXPECT_FALSE(parseSize("", v));
+}

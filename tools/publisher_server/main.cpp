@@ -1,0 +1,124 @@
+// publisher_server: generates a sample package and serves it on 127.0.0.1.
+//
+//   publisher_server [--port N] [--mirror-port N] [--sizes 6M,4M,2M] [--rate BYTES]
+//                    [--root DIR] [--host NAME] [--log]
+//
+// Prints one line "publisher_server ready port=P mirror_port=M root=DIR" once
+// both ports accept connections, then serves until SIGINT or SIGTERM.
+#include <signal.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <string>
+
+#include "HttpFileServer.h"
+#include "SamplePackage.h"
+
+using namespace publisher;
+
+namespace {
+
+void usage()
+{
+    fprintf(stderr,
+            "usage: publisher_server [--port N] [--mirror-port N] [--sizes 6M,4M,2M] [--rate BYTES]\n"
+            "                        [--root DIR] [--host NAME] [--log]\n");
+}
+
+bool parsePort(const char* text, uint16_t& out)
+{
+    char* end = nullptr;
+    long v = strtol(text, &end, 10);
+    if (*text == '\0' || *end != '\0' || v < 0 || v > 65535)
+        return false;
+    out = static_cast<uint16_t>(v);
+    return true;
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    uint16_t port = 18080, mirrorPort = 18081;
+    std::string sizes = "6M,4M,2M", root, host = "127.0.0.1";
+    uint64_t rate = 0;
+    bool log = false;
+    for (int i = 1; i < argc; ++i) {
+        std::string a = argv[i];
+        const char* v = i + 1 < argc ? argv[i + 1] : nullptr;
+        bool ok = true;
+        if (a == "--log") {
+            log = true;
+            continue;
+        } else if (!v) {
+            ok = false;
+        } else if (a == "--port") {
+            ok = parsePort(v, port);
+        } else if (a == "--mirror-port") {
+            ok = parsePort(v, mirrorPort);
+        } else if (a == "--sizes") {
+            sizes = v;
+        } else if (a == "--rate") {
+            ok = parseSize(v, rate);
+        } else if (a == "--root") {
+            root = v;
+        } else if (a == "--host") {
+            host = v;
+        } else {
+            ok = false;
+        }
+        if (!ok) {
+            usage();
+            return 2;
+        }
+        ++i;
+    }
+
+    PackageOptions package;
+    for (size_t pos = 0; pos <= sizes.size();) {
+        size_t comma = sizes.find(',', pos);
+        std::string item = sizes.substr(pos, comma == std::string::npos ? std::string::npos : comma - pos);
+        uint64_t size = 0;
+        if (!parseSize(item, size) || size == 0) {
+            fprintf(stderr, "publisher_server: bad size '%s'\n", item.c_str());
+            return 2;
+        }
+        package.sizes.push_back(size);
+        if (comma == std::string::npos)
+            break;
+        pos = comma + 1;
+    }
+    if (root.empty())
+        root = (std::filesystem::temp_directory_path() / ("meshdrop-publisher-" + std::to_string(getpid()))).string();
+
+    // Block the stop signals before any thread starts, so that only sigwait sees them.
+    sigset_t stop;
+    sigemptyset(&stop);
+    sigaddset(&stop, SIGINT);
+    sigaddset(&stop, SIGTERM);
+    pthread_sigmask(SIG_BLOCK, &stop, nullptr);
+
+    HttpFileServer server({root, rate, log});
+    package.port = server.listenOn(port);
+    package.mirrorPort = package.port ? server.listenOn(mirrorPort) : 0;
+    if (!package.port || !package.mirrorPort) {
+        fprintf(stderr, "publisher_server: cannot listen on 127.0.0.1:%u/%u: %s\n", port, mirrorPort, strerror(errno));
+        return 1;
+    }
+    package.root = root;
+    package.host = host;
+    Package generated;
+    std::string error;
+    if (!generatePackage(package, generated, error)) {
+        fprintf(stderr, "publisher_server: %s\n", error.c_str());
+        return 1;
+    }
+    printf("publisher_server ready port=%u mirror_port=%u root=%s\n", package.port, package.mirrorPort, root.c_str());
+    fflush(stdout);
+    int sig = 0;
+    sigwait(&stop, &sig);
+    return 0;
+}
