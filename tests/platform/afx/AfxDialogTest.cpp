@@ -176,3 +176,52 @@ TEST_F(AfxDialog, TemplateUnitsFollowTheDialogFont)
     const CRect check = dialog.MapDialogRect(CRect(10, 25, 110, 35));
     EXPECT_EQ(checkGeometry, QRect(check.left, check.top, check.Width(), check.Height()));
 }
+
+namespace {
+
+// A dialog that takes Escape away from the dialog keys, as the main window
+// does to ask before closing.
+class EscapeAskingDialog : public ExchangeDialog {
+public:
+    int m_escapes = 0;
+    BOOL PreTranslateMessage(MSG* msg) override
+    {
+        if (msg->message == WM_KEYDOWN && msg->wParam == VK_ESCAPE) {
+            msg->wParam = 0;
+            ++m_escapes;
+        }
+        return ExchangeDialog::PreTranslateMessage(msg);
+    }
+};
+
+} // namespace
+
+TEST_F(AfxDialog, EscapeWhoseKeyWasTakenAwayDoesNotCancel)
+{
+    EscapeAskingDialog dialog;
+    dialog.m_onShown = [](ExchangeDialog& d) {
+        QTest::keyClick(Item(d, kCheck), Qt::Key_Escape);
+        QTest::keyClick(Item(d, kCheck), Qt::Key_Escape);
+        d.EndDialog(9);
+    };
+    EXPECT_EQ(dialog.DoModal(), 9);
+    EXPECT_EQ(dialog.m_escapes, 2);
+}
+
+TEST(AfxString, FormatsLongTextsAndEditsLikeTheFrameworkString)
+{
+    CString text;
+    const std::wstring long_part(5000, L'字');
+    text.Format(L"%ls [%d/%d]", long_part.c_str(), 3, 7);
+    EXPECT_EQ(text.GetLength(), 5000 + 6);
+    EXPECT_EQ(text.Right(5), L"[3/7]");
+
+    CString path = L"  C:\\quorvik\\Setup.EXE \t";
+    path.Trim();
+    EXPECT_EQ(path, L"C:\\quorvik\\Setup.EXE");
+    EXPECT_EQ(path.ReverseFind(L'.'), 16);
+    EXPECT_EQ(path.Mid(path.ReverseFind(L'.')).MakeLower(), L".exe");
+    EXPECT_EQ(path.Find(L','), -1);
+    EXPECT_EQ(path.Left(2), L"C:");
+    EXPECT_EQ(path.Mid(100), L"");
+}
