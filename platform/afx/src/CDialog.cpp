@@ -91,7 +91,7 @@ void DDX_Text(CDataExchange* dx, int id, CString& value)
 
 void DDX_Check(CDataExchange* dx, int id, int& value)
 {
-    auto* control = static_cast<CButton*>(dx->m_pDlgWnd->GetDlgItem(id));
+    CWnd* control = dx->m_pDlgWnd->GetDlgItem(id);
     if (!control)
         return;
     if (dx->m_bSaveAndValidate)
