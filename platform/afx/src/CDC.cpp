@@ -2,6 +2,8 @@
 
 #include <QFontMetrics>
 
+#include <utility>
+
 #include "afx/CWnd.h"
 #include "WindowWidget.h"
 
@@ -75,51 +77,37 @@ CBitmap* CDC::SelectObject(CBitmap* bitmap)
 
 CFont* CDC::SelectObject(CFont* font)
 {
-    CFont* previous = m_font;
-    m_font = font;
-    return previous;
+    return std::exchange(m_font, font);
 }
 
 CBrush* CDC::SelectObject(CBrush* brush)
 {
-    CBrush* previous = m_brush;
-    m_brush = brush;
-    return previous;
+    return std::exchange(m_brush, brush);
 }
 
 CPen* CDC::SelectObject(CPen* pen)
 {
-    CPen* previous = m_pen;
-    m_pen = pen;
-    return previous;
+    return std::exchange(m_pen, pen);
 }
 
 COLORREF CDC::SetTextColor(COLORREF colour)
 {
-    COLORREF previous = m_textColour;
-    m_textColour = colour;
-    return previous;
+    return std::exchange(m_textColour, colour);
 }
 
 COLORREF CDC::SetBkColor(COLORREF colour)
 {
-    COLORREF previous = m_bkColour;
-    m_bkColour = colour;
-    return previous;
+    return std::exchange(m_bkColour, colour);
 }
 
 int CDC::SetBkMode(int mode)
 {
-    int previous = m_bkMode;
-    m_bkMode = mode;
-    return previous;
+    return std::exchange(m_bkMode, mode);
 }
 
 UINT CDC::SetTextAlign(UINT align)
 {
-    UINT previous = m_textAlign;
-    m_textAlign = align;
-    return previous;
+    return std::exchange(m_textAlign, align);
 }
 
 const QImage* CDC::SourceImage() const

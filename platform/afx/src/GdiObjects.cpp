@@ -144,20 +144,8 @@ BOOL CFont::CreateFont(int height, int width, int escapement, int orientation, i
                        BYTE underline, BYTE strikeOut, BYTE charSet, BYTE outPrecision, BYTE clipPrecision,
                        BYTE quality, BYTE pitchAndFamily, LPCWSTR faceName)
 {
-    LOGFONTW lf{};
-    lf.lfHeight = height;
-    lf.lfWidth = width;
-    lf.lfEscapement = escapement;
-    lf.lfOrientation = orientation;
-    lf.lfWeight = weight;
-    lf.lfItalic = italic;
-    lf.lfUnderline = underline;
-    lf.lfStrikeOut = strikeOut;
-    lf.lfCharSet = charSet;
-    lf.lfOutPrecision = outPrecision;
-    lf.lfClipPrecision = clipPrecision;
-    lf.lfQuality = quality;
-    lf.lfPitchAndFamily = pitchAndFamily;
+    LOGFONTW lf{height,   width,      escapement,   orientation,   weight,  italic,         underline,
+                strikeOut, charSet, outPrecision, clipPrecision, quality, pitchAndFamily, {}};
     if (faceName)
         std::wcsncpy(lf.lfFaceName, faceName, LF_FACESIZE - 1);
     return CreateFontIndirect(&lf);
