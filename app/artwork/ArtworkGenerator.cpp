@@ -1,0 +1,290 @@
+// Draws every bitmap resource of the downloader window and writes them as
+// 24-bit BMP files named <id>.bmp into the folder given on the command line. Runs at build time; the pictures are
+// made here from shapes and text so that they can be changed by editing code.
+//
+// Look: a dark slate panel, light-grey text and a gold accent (the colour of
+// the speed graph's bars). Magenta (255, 0, 255) marks transparent pixels of
+// button images.
+#include <QDir>
+#include <QFontDatabase>
+#include <QGuiApplication>
+#include <QImage>
+#include <QLinearGradient>
+#include <QPainter>
+#include <QPainterPath>
+
+#include <cstdio>
+#include <functional>
+#include <map>
+
+namespace {
+
+const QColor kMagenta(255, 0, 255);
+const QColor kPanel(0x26, 0x2B, 0x33);
+const QColor kPanelDark(0x1A, 0x1E, 0x24);
+const QColor kEdge(0x3C, 0x44, 0x50);
+const QColor kGold(0xD5, 0xBA, 0x11);
+const QColor kCaption(0xC9, 0xCF, 0xD8);
+
+QString CjkFamily()
+{
+    for (const QString& family : {QStringLiteral("WenQuanYi Micro Hei"), QStringLiteral("Noto Sans CJK TC")}) {
+        if (QFontDatabase::families().contains(family))
+            return family;
+    }
+    return QFontDatabase::systemFont(QFontDatabase::GeneralFont).family();
+}
+
+QFont CaptionFont(int pixels, bool bold = false)
+{
+    QFont font(CjkFamily());
+    font.setPixelSize(pixels);
+    font.setBold(bold);
+    font.setStyleStrategy(QFont::NoAntialias);
+    return font;
+}
+
+enum class ButtonState { Hover, Normal, Disabled };
+
+// A rounded button on magenta, with its caption centred.
+QImage Button(int w, int h, const QString& text, ButtonState state)
+{
+    QImage image(w, h, QImage::Format_RGB32);
+    image.fill(kMagenta);
+    QPainter p(&image);
+    // No antialiasing: edge pixels must be either magenta or button colour.
+    QPainterPath shape;
+    shape.addRoundedRect(QRectF(0.5, 0.5, w - 1, h - 1), 4, 4);
+    QLinearGradient fill(0, 0, 0, h);
+    QColor border;
+    QColor textColour;
+    switch (state) {
+    case ButtonState::Hover:
+        fill.setColorAt(0, QColor(0xF2, 0xD6, 0x4A));
+        fill.setColorAt(1, QColor(0xB0, 0x92, 0x0C));
+        border = QColor(0xFF, 0xEE, 0x99);
+        textColour = QColor(0x20, 0x1A, 0x05);
+        break;
+    case ButtonState::Normal:
+        fill.setColorAt(0, QColor(0x55, 0x5E, 0x6B));
+        fill.setColorAt(1, QColor(0x30, 0x36, 0x3F));
+        border = kGold;
+        textColour = QColor(0xEF, 0xEF, 0xEF);
+        break;
+    case ButtonState::Disabled:
+        fill.setColorAt(0, QColor(0x44, 0x47, 0x4C));
+        fill.setColorAt(1, QColor(0x38, 0x3A, 0x3E));
+        border = QColor(0x5A, 0x5D, 0x62);
+        textColour = QColor(0x7A, 0x7D, 0x82);
+        break;
+    }
+    p.setPen(border);
+    p.setBrush(fill);
+    p.drawPath(shape);
+    p.setPen(textColour);
+    p.setFont(CaptionFont(h >= 24 ? 14 : 12, true));
+    p.drawText(QRect(0, 0, w, h), Qt::AlignCenter, text);
+    return image;
+}
+
+QImage CheckBox(bool checked)
+{
+    QImage image(13, 13, QImage::Format_RGB32);
+    image.fill(kMagenta);
+    QPainter p(&image);
+    p.setPen(kGold);
+    p.setBrush(kPanelDark);
+    p.drawRect(0, 0, 12, 12);
+    if (checked) {
+        p.setPen(QPen(kGold, 2));
+        p.drawLine(3, 6, 5, 9);
+        p.drawLine(5, 9, 10, 3);
+    }
+    return image;
+}
+
+QImage ProgressFill()
+{
+    QImage image(85, 16, QImage::Format_RGB32);
+    QPainter p(&image);
+    QLinearGradient fill(0, 0, 0, 16);
+    fill.setColorAt(0, QColor(0xF0, 0xD8, 0x50));
+    fill.setColorAt(0.5, kGold);
+    fill.setColorAt(1, QColor(0x8E, 0x7A, 0x08));
+    p.fillRect(image.rect(), fill);
+    // Diagonal stripes that tile seamlessly every 17 pixels.
+    p.setPen(QPen(QColor(0xFF, 0xF0, 0x90, 70), 3));
+    for (int x = -16; x < 85 + 16; x += 17)
+        p.drawLine(x, 16, x + 16, 0);
+    return image;
+}
+
+QImage ProgressBack()
+{
+    QImage image(286, 18, QImage::Format_RGB32);
+    QPainter p(&image);
+    p.fillRect(image.rect(), kPanelDark);
+    p.setPen(kEdge);
+    p.drawRect(0, 0, 285, 17);
+    p.setPen(QColor(0x10, 0x12, 0x16));
+    p.drawLine(1, 1, 284, 1);
+    return image;
+}
+
+QImage Strip(int w, int h, bool horizontal)
+{
+    QImage image(w, h, QImage::Format_RGB32);
+    QPainter p(&image);
+    QLinearGradient fill(0, 0, horizontal ? 0 : w, horizontal ? h : 0);
+    fill.setColorAt(0, QColor(0x34, 0x3A, 0x44));
+    fill.setColorAt(1, kPanelDark);
+    p.fillRect(image.rect(), fill);
+    p.setPen(kGold);
+    if (horizontal)
+        p.drawLine(0, h - 1, w - 1, h - 1);
+    else
+        p.drawLine(w - 1, 0, w - 1, h - 1);
+    return image;
+}
+
+QImage TopStrip()
+{
+    QImage image = Strip(748, 20, true);
+    QPainter p(&image);
+    p.setPen(kCaption);
+    p.setFont(CaptionFont(12, true));
+    p.drawText(QRect(28, 0, 400, 20), Qt::AlignVCenter | Qt::AlignLeft,
+               QStringLiteral("Brightholm DownLoader"));
+    p.setBrush(kGold);
+    p.setPen(Qt::NoPen);
+    p.drawEllipse(QPoint(14, 10), 5, 5);
+    return image;
+}
+
+QImage BottomStrip()
+{
+    QImage image(748, 21, QImage::Format_RGB32);
+    QPainter p(&image);
+    QLinearGradient fill(0, 0, 0, 21);
+    fill.setColorAt(0, kPanelDark);
+    fill.setColorAt(1, QColor(0x34, 0x3A, 0x44));
+    p.fillRect(image.rect(), fill);
+    p.setPen(kGold);
+    p.drawLine(0, 0, 747, 0);
+    return image;
+}
+
+// Caption of a value label, right-aligned so that it ends just left of the
+// label. Positions are the main dialog's label positions minus the panel's
+// own position (363, 20).
+void Caption(QPainter& p, int right, int top, const QString& text)
+{
+    p.drawText(QRect(4, top - 2, right - 4 - 4, 18), Qt::AlignRight | Qt::AlignVCenter, text);
+}
+
+QImage Panel()
+{
+    QImage image(385, 396, QImage::Format_RGB32);
+    QPainter p(&image);
+    QLinearGradient fill(0, 0, 385, 396);
+    fill.setColorAt(0, kPanel);
+    fill.setColorAt(1, kPanelDark);
+    p.fillRect(image.rect(), fill);
+
+    // Groups: file information, times, speed with its graph, progress, folder.
+    p.setPen(kEdge);
+    p.setBrush(Qt::NoBrush);
+    p.drawRoundedRect(QRect(6, 2, 372, 92), 4, 4);
+    p.drawRoundedRect(QRect(6, 104, 372, 32), 4, 4);
+    p.drawRoundedRect(QRect(6, 146, 372, 104), 4, 4);
+    p.drawRoundedRect(QRect(6, 256, 372, 62), 4, 4);
+    p.drawRoundedRect(QRect(6, 326, 372, 34), 4, 4);
+    p.setPen(QColor(0x30, 0x36, 0x3F));
+    p.drawLine(10, 32, 374, 32);
+    p.drawLine(10, 63, 374, 63);
+
+    p.setPen(kCaption);
+    p.setFont(CaptionFont(12));
+    Caption(p, 93, 8, QStringLiteral("目前檔案："));
+    Caption(p, 93, 39, QStringLiteral("已下載："));
+    Caption(p, 93, 70, QStringLiteral("檔案大小："));
+    Caption(p, 97, 114, QStringLiteral("經過時間："));
+    p.drawText(QRect(184, 112, 85, 18), Qt::AlignRight | Qt::AlignVCenter, QStringLiteral("剩餘時間："));
+    Caption(p, 93, 153, QStringLiteral("下載速度："));
+    Caption(p, 78, 262, QStringLiteral("檔案進度"));
+    Caption(p, 78, 292, QStringLiteral("全部進度"));
+    Caption(p, 84, 336, QStringLiteral("下載路徑"));
+    return image;
+}
+
+QImage GraphBack()
+{
+    QImage image(342, 69, QImage::Format_RGB32);
+    QPainter p(&image);
+    p.fillRect(image.rect(), QColor(0x12, 0x15, 0x1A));
+    p.setPen(QColor(0x25, 0x2B, 0x33));
+    for (int y = 0; y < 69; y += 69 / 4)
+        p.drawLine(0, y, 341, y);
+    for (int x = 0; x < 342; x += 5 * 6)
+        p.drawLine(x, 0, x, 68);
+    p.setPen(kEdge);
+    p.drawRect(0, 0, 341, 68);
+    p.setPen(QColor(0x6A, 0x72, 0x7E));
+    p.setFont(CaptionFont(9));
+    p.drawText(QRect(300, 2, 38, 12), Qt::AlignRight | Qt::AlignTop, QStringLiteral("100M"));
+    return image;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    QGuiApplication app(argc, argv);
+    if (argc < 2) {
+        std::fprintf(stderr, "usage: %s <output folder>\n", argv[0]);
+        return 2;
+    }
+    const QString folder = QString::fromLocal8Bit(argv[1]);
+    QDir().mkpath(folder);
+
+    using B = ButtonState;
+    const std::map<int, std::function<QImage()>> bitmaps = {
+        {164, [] { return Button(65, 19, QStringLiteral("變更"), B::Hover); }},
+        {165, [] { return Button(65, 19, QStringLiteral("變更"), B::Normal); }},
+        {166, [] { return Button(65, 19, QStringLiteral("變更"), B::Disabled); }},
+        {168, [] { return Button(65, 19, QStringLiteral("說明"), B::Hover); }},
+        {169, [] { return Button(65, 19, QStringLiteral("說明"), B::Normal); }},
+        {170, [] { return Button(51, 23, QStringLiteral("說明"), B::Disabled); }},
+        {176, [] { return Button(108, 26, QStringLiteral("開始下載"), B::Hover); }},
+        {174, [] { return Button(108, 26, QStringLiteral("開始下載"), B::Normal); }},
+        {175, [] { return Button(108, 26, QStringLiteral("開始下載"), B::Disabled); }},
+        {191, [] { return Button(108, 26, QStringLiteral("停止下載"), B::Hover); }},
+        {192, [] { return Button(108, 26, QStringLiteral("停止下載"), B::Normal); }},
+        {193, [] { return Button(108, 26, QStringLiteral("停止下載"), B::Disabled); }},
+        {197, [] { return Button(108, 26, QStringLiteral("執行安裝"), B::Hover); }},
+        {199, [] { return Button(108, 26, QStringLiteral("執行安裝"), B::Normal); }},
+        {198, [] { return Button(108, 26, QStringLiteral("執行安裝"), B::Disabled); }},
+        {173, [] { return Button(108, 26, QStringLiteral("關閉"), B::Hover); }},
+        {171, [] { return Button(108, 26, QStringLiteral("關閉"), B::Normal); }},
+        {172, [] { return Button(108, 26, QStringLiteral("關閉"), B::Disabled); }},
+        {178, [] { return CheckBox(true); }},
+        {177, [] { return CheckBox(false); }},
+        {179, [] { return ProgressFill(); }},
+        {180, [] { return ProgressBack(); }},
+        {187, [] { return TopStrip(); }},
+        {188, [] { return BottomStrip(); }},
+        {189, [] { return Strip(21, 396, false); }},
+        {190, [] { return Panel(); }},
+        {200, [] { return GraphBack(); }},
+    };
+
+    for (const auto& [id, draw] : bitmaps) {
+        const QString name = QString::number(id) + QStringLiteral(".bmp");
+        QImage image = draw().convertToFormat(QImage::Format_RGB888);
+        if (!image.save(folder + QLatin1Char('/') + name, "BMP")) {
+            std::fprintf(stderr, "cannot write %s\n", qPrintable(name));
+            return 1;
+        }
+    }
+    return 0;
+}

@@ -1,0 +1,54 @@
+// CPoint, CSize and CRect: the framework's helpers over POINT, SIZE and RECT.
+#pragma once
+
+#include "afx/AfxTypes.h"
+
+class CPoint : public POINT {
+public:
+    CPoint() { x = 0; y = 0; }
+    CPoint(int px, int py) { x = px; y = py; }
+    CPoint(POINT p) { x = p.x; y = p.y; }
+    bool operator==(const CPoint& o) const { return x == o.x && y == o.y; }
+};
+
+class CSize : public SIZE {
+public:
+    CSize() { cx = 0; cy = 0; }
+    CSize(int w, int h) { cx = w; cy = h; }
+    bool operator==(const CSize& o) const { return cx == o.cx && cy == o.cy; }
+};
+
+class CRect : public RECT {
+public:
+    CRect() { left = top = right = bottom = 0; }
+    CRect(int l, int t, int r, int b) { left = l; top = t; right = r; bottom = b; }
+    CRect(const RECT& r) { left = r.left; top = r.top; right = r.right; bottom = r.bottom; }
+    CRect(POINT topLeft, SIZE size)
+    {
+        left = topLeft.x;
+        top = topLeft.y;
+        right = left + size.cx;
+        bottom = top + size.cy;
+    }
+
+    int Width() const { return right - left; }
+    int Height() const { return bottom - top; }
+    CSize Size() const { return CSize(Width(), Height()); }
+    CPoint TopLeft() const { return CPoint(left, top); }
+    CPoint BottomRight() const { return CPoint(right, bottom); }
+    CPoint CenterPoint() const { return CPoint((left + right) / 2, (top + bottom) / 2); }
+    bool IsRectEmpty() const { return right <= left || bottom <= top; }
+    bool PtInRect(POINT p) const { return p.x >= left && p.x < right && p.y >= top && p.y < bottom; }
+    void SetRect(int l, int t, int r, int b) { left = l; top = t; right = r; bottom = b; }
+    void SetRectEmpty() { left = top = right = bottom = 0; }
+    void OffsetRect(int dx, int dy) { left += dx; right += dx; top += dy; bottom += dy; }
+    void DeflateRect(int dx, int dy) { left += dx; right -= dx; top += dy; bottom -= dy; }
+    void DeflateRect(int l, int t, int r, int b) { left += l; top += t; right -= r; bottom -= b; }
+    void InflateRect(int dx, int dy) { DeflateRect(-dx, -dy); }
+    bool operator==(const CRect& o) const
+    {
+        return left == o.left && top == o.top && right == o.right && bottom == o.bottom;
+    }
+    operator RECT*() { return this; }
+    operator const RECT*() const { return this; }
+};

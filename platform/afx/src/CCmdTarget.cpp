@@ -1,0 +1,13 @@
+#include "afx/CCmdTarget.h"
+
+const AFX_MSGMAP* CCmdTarget::GetThisMessageMap()
+{
+    static const AFX_MSGMAP_ENTRY entries[] = {{0, 0, 0, nullptr}};
+    static const AFX_MSGMAP map = {nullptr, &entries[0]};
+    return &map;
+}
+
+const AFX_MSGMAP* CCmdTarget::GetMessageMap() const
+{
+    return GetThisMessageMap();
+}
