@@ -1,5 +1,6 @@
 # The two commands of the README:
 #   make test   installs what is missing, builds and runs every test
+#   make demo   builds the downloader and runs it against the publisher server
 # Further targets: test-sanitize (the same tests under ASan/UBSan), bench.
 
 JOBS      ?= 2
@@ -10,7 +11,7 @@ FUZZ_SECONDS ?= 15
 CMAKE_GEN := $(shell command -v ninja >/dev/null 2>&1 && echo "-G Ninja")
 CTEST_ARGS ?= --output-on-failure -j$(JOBS) --timeout 600
 
-.PHONY: deps build test build-sanitize test-sanitize fuzz bench clean
+.PHONY: deps build test demo build-sanitize test-sanitize fuzz bench clean
 
 deps:
 	@./scripts/install-deps.sh
@@ -23,6 +24,9 @@ build: deps
 test: build
 	ctest --test-dir $(BUILD) $(CTEST_ARGS)
 	$(MAKE) fuzz
+
+demo: deps
+	JOBS=$(JOBS) ./scripts/demo.sh $(BUILD)
 
 # Each fuzz target runs for FUZZ_SECONDS in a clang build of its own.
 fuzz: deps

@@ -1,5 +1,7 @@
 #include "DisplayFormat.h"
 
+#include "SystemCodePage.h"
+
 #include <windows.h>
 
 #include <cmath>
@@ -72,18 +74,7 @@ std::optional<std::wstring> FormatCurrentFileLabel(const std::vector<std::wstrin
     // The label shows the name as the system code page sees it, which is also
     // how the library will name the file on disk.
     const std::wstring& entry = fileList[static_cast<size_t>(index)];
-    std::wstring shown;
-    int narrowLength = WideCharToMultiByte(CP_ACP, 0, entry.c_str(), -1, nullptr, 0, nullptr, nullptr);
-    if (narrowLength > 0) {
-        std::string narrow(static_cast<size_t>(narrowLength), '\0');
-        WideCharToMultiByte(CP_ACP, 0, entry.c_str(), -1, narrow.data(), narrowLength, nullptr, nullptr);
-        int wideLength = MultiByteToWideChar(CP_ACP, 0, narrow.c_str(), -1, nullptr, 0);
-        if (wideLength > 0) {
-            shown.resize(static_cast<size_t>(wideLength));
-            MultiByteToWideChar(CP_ACP, 0, narrow.c_str(), -1, shown.data(), wideLength);
-            shown.resize(static_cast<size_t>(wideLength) - 1);
-        }
-    }
+    const std::wstring shown = FromSystemCodePage(ToSystemCodePage(entry));
 
     size_t slash = shown.rfind(L'/');
     std::wstring name = slash == std::wstring::npos ? std::wstring() : shown.substr(slash + 1);

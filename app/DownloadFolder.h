@@ -1,0 +1,59 @@
+// The download folder: its default, the folder that may not be chosen, the
+// folder browser with the space the download needs and the space the chosen
+// place has, and publishing the folder in the registry for the installer.
+#pragma once
+
+#include <afxwin.h>
+
+#include <cstdint>
+#include <optional>
+
+// The platform's program-files folder without a trailing separator; empty
+// when the platform cannot tell.
+CString ProgramFilesFolder();
+
+// <program files>\Orvane\QLSDownloader\QLSDownloaderEngine.exe: the folder of
+// this path may not be chosen as the download folder.
+CString ReservedProgramPath();
+
+// The drive and folder part of a path, with its trailing "\".
+CString FolderOfPath(const CString& path);
+
+// The drive designator of a path ("C:"), or empty when it has none.
+CString DriveOfPath(const CString& path);
+
+// "<drive of the program-files folder>\quorvik\veilrune\".
+CString DefaultDownloadFolder();
+// The same for a given program-files folder.
+CString DefaultDownloadFolderFor(const CString& programFilesFolder);
+
+// Free bytes of the file system the path's files would land on (all free
+// bytes, not only the caller's quota); 0 when the platform cannot tell.
+uint64_t FreeSpaceOfPath(const CString& path);
+
+// The size the download needs, process-wide: the size check's total, shown
+// by the folder browser. 0 until the sizes are known.
+uint64_t RequiredDownloadSize();
+void SetRequiredDownloadSize(uint64_t bytes);
+
+// "至少需要 <size> 容量。\n" and the title line with the free space under it.
+CString FolderBrowserTitle(uint64_t requiredBytes);
+CString FolderBrowserTitleLine(uint64_t requiredBytes, uint64_t freeBytes);
+
+// The browser's callback: preselects the folder given as its data when the
+// browser opens, and shows the free space of every folder the player moves
+// to in the title line.
+int CALLBACK DownloadFolderBrowseCallback(HWND hwnd, UINT message, LPARAM lParam, LPARAM data);
+
+enum class FolderChoice { Cancelled, Reserved, Chosen };
+
+// Lets the player choose a folder, starting at `current` (created first when
+// it is missing). A chosen folder ends with "\"; the reserved folder is
+// refused.
+FolderChoice BrowseForDownloadFolder(CWnd* owner, const CString& current, const CString& reservedFolder,
+                                     CString& chosen);
+
+// Writes `folder` as the string value `valueName` under
+// HKEY_LOCAL_MACHINE\SOFTWARE\Orvane Inc.\DownloadPath. A registry that
+// cannot be written is skipped silently: the download goes on without it.
+void PublishDownloadFolder(LPCWSTR valueName, const CString& folder);

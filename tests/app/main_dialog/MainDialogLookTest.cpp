@@ -1,0 +1,86 @@
+// The window once the file list and its sizes are known: texts, layout,
+// fonts, the buttons' looks, and a screenshot of it.
+#include "MainDialogTestSupport.h"
+
+#include "DisplayFormat.h"
+#include "DownloadFolder.h"
+
+using namespace maindialogtest;
+
+namespace {
+
+class MainDialogLook : public ::testing::Test {
+protected:
+    void SetUp() override { UseFileListUrl(TestPublisher::Start({300 * 1024, 200 * 1024, 100 * 1024}).FileListUrl()); }
+};
+
+CRect ClientRectOf(CWnd& dialog, int id)
+{
+    CRect r;
+    dialog.GetDlgItem(id)->GetWindowRect(&r);
+    dialog.ScreenToClient(&r);
+    return r;
+}
+
+} // namespace
+
+TEST_F(MainDialogLook, ReadyWindowShowsTheListSizesAndFirstFileInItsLayout)
+{
+    BoxRecorder boxes;
+    CQLSDownloaderDlg dialog;
+    RunDialog(dialog, [&](CQLSDownloaderDlg& d) {
+        ASSERT_TRUE(WaitUntilReady(d));
+        WaitFor([&] { return LabelText(d, IDC_FILE_SIZE) == L"600.00 KB"; }, 2000);
+
+        CString title;
+        d.GetWindowText(title);
+        EXPECT_EQ(title, L"Brightholm DownLoader");
+        const auto& files = TestPublisher::Start({}).Package().files;
+        ASSERT_EQ(d.FileList().size(), files.size());
+        EXPECT_NE(d.FileList()[0].find(L"|"), std::wstring::npos) << "the first entry keeps its mirrors";
+        EXPECT_EQ(LabelText(d, IDC_CURRENT_FILE), L"veilrune_01.pak [1/4]");
+        const double total = 600.0 * 1024 + static_cast<double>(files.back().size);
+        EXPECT_EQ(LabelText(d, IDC_FILE_SIZE), CString(FormatSize(total)));
+        EXPECT_EQ(LabelText(d, IDC_RECEIVED), L"0 Bytes");
+        EXPECT_EQ(LabelText(d, IDC_SPEED), L"0.0 Bytes");
+        EXPECT_EQ(LabelText(d, IDC_ELAPSED_TIME), L"00:00:00");
+        EXPECT_EQ(LabelText(d, IDC_REMAIN_TIME), L"00:00:00");
+        EXPECT_EQ(LabelText(d, IDC_FOLDER), L"C:\\quorvik\\veilrune\\");
+
+        CRect client;
+        d.GetClientRect(&client);
+        EXPECT_EQ(client.Width(), 748);
+        EXPECT_EQ(client.Height(), 437);
+        EXPECT_EQ(ClientRectOf(d, IDC_CURRENT_FILE), CRect(456, 28, 456 + 263, 28 + 14));
+        EXPECT_EQ(ClientRectOf(d, IDC_REMAIN_TIME), CRect(634, 134, 634 + 85, 134 + 14));
+        EXPECT_EQ(ClientRectOf(d, IDC_GRAPH), CRect(385, 191, 385 + 342, 191 + 69));
+        EXPECT_EQ(ClientRectOf(d, IDC_TOTAL_PROGRESS), CRect(441, 312, 441 + 286, 312 + 18));
+        EXPECT_EQ(ClientRectOf(d, IDC_CHANGE_FOLDER), CRect(662, 352, 662 + 65, 352 + 19)) << "sized to its bitmap";
+        EXPECT_EQ(ClientRectOf(d, IDC_START), CRect(384, 391, 384 + 108, 391 + 26));
+        EXPECT_EQ(ClientRectOf(d, IDC_FRAME_PANEL), CRect(363, 20, 363 + 385, 20 + 396));
+
+        EXPECT_TRUE(Visible(d, IDC_START));
+        EXPECT_TRUE(Visible(d, IDC_CHANGE_FOLDER));
+        EXPECT_TRUE(Visible(d, IDC_CLOSE));
+        EXPECT_FALSE(Visible(d, IDC_INSTALL));
+        for (int hidden : {IDC_CAPTION1, IDC_CAPTION2, IDC_CAPTION3, IDC_CAPTION4, IDC_HIDDEN_BUTTON, IDC_CONSENT})
+            EXPECT_FALSE(Visible(d, hidden)) << hidden;
+        EXPECT_EQ(static_cast<CButtonST*>(d.GetDlgItem(IDC_CONSENT))->GetCheck(), BST_CHECKED);
+
+        LOGFONTW font{};
+        d.GetDlgItem(IDC_SPEED)->GetFont()->GetLogFont(&font);
+        EXPECT_STREQ(font.lfFaceName, L"Verdana");
+        EXPECT_EQ(font.lfWeight, FW_BOLD);
+        d.GetDlgItem(IDC_FOLDER)->GetFont()->GetLogFont(&font);
+        EXPECT_STREQ(font.lfFaceName, L"돋움");
+
+        const QImage shot = Grab(d);
+        SaveScreenshot(shot, "main_window_ready");
+        // The dark panel behind the labels, not the dialog's grey face.
+        const QColor panel(Pixel(shot, 740, 250));
+        EXPECT_LT(panel.lightness(), 80);
+        Click(d, IDC_CLOSE);
+    });
+    EXPECT_TRUE(boxes.Calls().empty()) << boxes.Calls().front().text.c_str();
+    EXPECT_FALSE(dialog.GetSafeHwnd());
+}

@@ -1,0 +1,218 @@
+// Helpers for tests of the real downloader window: a machine of its own for
+// the test process (C: drive, registry and runtime folder in a temporary
+// folder), the publisher server in the process, the message-box and folder
+// responders, and a way to play the player while the dialog runs modally.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <QTimer>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include <win32_ext.h>
+
+#include "AfxTestSupport.h"
+#include "HttpFileServer.h"
+#include "QLSDownloaderApp.h"
+#include "SamplePackage.h"
+#include "main_dialog/QLSDownloaderDlg.h"
+
+namespace maindialogtest {
+
+// A temporary folder holding the process's C: drive, registry file and
+// runtime folder, made before the first platform call and removed at exit.
+class TestMachine {
+public:
+    static const std::string& Root()
+    {
+        static const std::string root = Make();
+        return root;
+    }
+    static std::string DriveC() { return Root() + "/drive_c"; }
+    static std::string Registry() { return Root() + "/registry.reg"; }
+
+private:
+    static std::string Make()
+    {
+        std::string pattern = (std::filesystem::temp_directory_path() / "qls-window-test-XXXXXX").string();
+        if (mkdtemp(pattern.data()) == nullptr)
+            std::abort();
+        std::filesystem::create_directories(pattern + "/drive_c");
+        std::filesystem::create_directories(pattern + "/runtime");
+        setenv("MESHDROP_DRIVE_C", (pattern + "/drive_c").c_str(), 1);
+        setenv("MESHDROP_REGISTRY", (pattern + "/registry.reg").c_str(), 1);
+        setenv("MESHDROP_RUNTIME_DIR", (pattern + "/runtime").c_str(), 1);
+        setenv("MESHDROP_SETUP_MARKER", (pattern + "/setup.ran").c_str(), 1);
+        static std::string removeAtExit;
+        removeAtExit = pattern;
+        std::atexit([] {
+            std::error_code ignored;
+            std::filesystem::remove_all(removeAtExit, ignored);
+        });
+        return pattern;
+    }
+};
+
+[[maybe_unused]] inline const bool g_testMachineReady = !TestMachine::Root().empty();
+
+inline std::string ReadWholeFile(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream bytes;
+    bytes << in.rdbuf();
+    return bytes.str();
+}
+
+inline void WriteWholeFile(const std::string& path, const std::string& bytes)
+{
+    std::filesystem::create_directories(std::filesystem::path(path).parent_path());
+    std::ofstream(path, std::ios::binary) << bytes;
+}
+
+// The publisher server with a sample package, on two ephemeral ports of
+// 127.0.0.1. It lives as long as the process: its threads are detached.
+class TestPublisher {
+public:
+    static TestPublisher& Start(std::vector<uint64_t> sizes, uint64_t rate = 0)
+    {
+        static TestPublisher* publisher = new TestPublisher(std::move(sizes), rate);
+        return *publisher;
+    }
+
+    uint16_t Port() const { return m_port; }
+    std::string Root() const { return m_root; }
+    const publisher::Package& Package() const { return m_package; }
+    std::wstring Url(const std::string& path) const
+    {
+        return QString::fromStdString("http://127.0.0.1:" + std::to_string(m_port) + path).toStdWString();
+    }
+    std::wstring FileListUrl() const { return Url(publisher::kFileListPath); }
+    // Serves `bytes` at /lists/<name> and returns its address.
+    std::wstring ServeList(const std::string& name, const std::string& bytes) const
+    {
+        WriteWholeFile(m_root + "/lists/" + name, bytes);
+        return Url("/lists/" + name);
+    }
+
+private:
+    TestPublisher(std::vector<uint64_t> sizes, uint64_t rate)
+        : m_root(TestMachine::Root() + "/publisher"), m_server({m_root, rate, false})
+    {
+        m_port = m_server.listenOn(0);
+        const uint16_t mirror = m_server.listenOn(0);
+        publisher::PackageOptions options;
+        options.root = m_root;
+        options.port = m_port;
+        options.mirrorPort = mirror;
+        options.sizes = std::move(sizes);
+        std::string error;
+        if (m_port == 0 || mirror == 0 || !publisher::generatePackage(options, m_package, error))
+            ADD_FAILURE() << "publisher server: " << error;
+    }
+
+    std::string m_root;
+    publisher::HttpFileServer m_server;
+    publisher::Package m_package;
+    uint16_t m_port = 0;
+};
+
+// Records every message box and answers it: Yes/No boxes with `yesNoAnswer`.
+class BoxRecorder {
+public:
+    explicit BoxRecorder(int yesNoAnswer = IDYES) : m_yesNoAnswer(yesNoAnswer)
+    {
+        AfxSetMessageBoxResponder([this](const AfxMessageBoxCall& call) {
+            m_calls.push_back(call);
+            if (m_onBox)
+                m_onBox(call);
+            return call.buttons == MB_YESNO ? m_yesNoAnswer : IDOK;
+        });
+    }
+    ~BoxRecorder() { AfxSetMessageBoxResponder(nullptr); }
+
+    const std::vector<AfxMessageBoxCall>& Calls() const { return m_calls; }
+    void SetYesNoAnswer(int answer) { m_yesNoAnswer = answer; }
+    void OnBox(std::function<void(const AfxMessageBoxCall&)> onBox) { m_onBox = std::move(onBox); }
+    std::vector<CString> Texts() const
+    {
+        std::vector<CString> texts;
+        for (const auto& call : m_calls)
+            texts.push_back(call.text);
+        return texts;
+    }
+    bool Saw(const CString& text) const
+    {
+        for (const auto& call : m_calls) {
+            if (call.text == text)
+                return true;
+        }
+        return false;
+    }
+
+private:
+    int m_yesNoAnswer;
+    std::vector<AfxMessageBoxCall> m_calls;
+    std::function<void(const AfxMessageBoxCall&)> m_onBox;
+};
+
+// The application object of the test process: the dialog reads the file-list
+// address from its command line.
+inline CQLSDownloaderApp& TestApp()
+{
+    static CQLSDownloaderApp* app = new CQLSDownloaderApp;
+    return *app;
+}
+
+inline void UseFileListUrl(const std::wstring& url)
+{
+    TestApp().m_cmdInfo.m_strFirstParam = url;
+}
+
+inline CString LabelText(CWnd& dialog, int id)
+{
+    CString text;
+    dialog.GetDlgItem(id)->GetWindowText(text);
+    return text;
+}
+
+inline bool Visible(CWnd& dialog, int id)
+{
+    return dialog.GetDlgItem(id)->IsWindowVisible() != FALSE;
+}
+
+inline void Click(CWnd& dialog, int id)
+{
+    dialog.GetDlgItem(id)->SendMessage(BM_CLICK);
+}
+
+// Runs the dialog modally while `player` plays; returns the modal result.
+inline INT_PTR RunDialog(CQLSDownloaderDlg& dialog, std::function<void(CQLSDownloaderDlg&)> player)
+{
+    EnsureTestApplication();
+    (void)TestApp();
+    QTimer::singleShot(0, [&dialog, player] { player(dialog); });
+    return dialog.DoModal();
+}
+
+// The dialog has the file list and its sizes: the ready state.
+inline bool WaitUntilReady(CQLSDownloaderDlg& dialog, int timeoutMs = 20000)
+{
+    return WaitFor([&] { return !LabelText(dialog, IDC_FILE_SIZE).empty() && !dialog.FileList().empty() &&
+                                LabelText(dialog, IDC_SPEED) == L"0.0 Bytes"; },
+                   timeoutMs);
+}
+
+// The Windows path of a file of the test's C: drive.
+inline std::string PosixOf(const CString& windowsPath)
+{
+    return W32PathToPosix(std::wstring_view(windowsPath));
+}
+
+} // namespace maindialogtest
