@@ -53,27 +53,29 @@ TEST_F(DownloadFolder, DefaultFolderLiesOnTheProgramFilesDrive)
 TEST_F(DownloadFolder, BrowserStartsAtTheCurrentFolderAndShowsNeededAndFreeSpace)
 {
     SetRequiredDownloadSize(3 * 1024 * 1024);
+    std::filesystem::create_directories(TestMachine::DriveC() + "/quorvik");
     CString chosen;
     ASSERT_EQ(Choose(CString(L"C:\\games"), chosen), FolderChoice::Chosen);
     EXPECT_EQ(chosen, L"C:\\games\\") << "a separator is appended";
     EXPECT_EQ(m_title, L"至少需要 3.00 MB 容量。\n");
     EXPECT_EQ(m_preselected, L"C:\\quorvik\\veilrune\\");
     EXPECT_TRUE(std::filesystem::is_directory(TestMachine::DriveC() + "/quorvik/veilrune"))
-        << "the missing current folder is created before the browser opens";
+        << "the missing current folder is created before the browser opens (one level)";
     // The free space is that of the file system C:\games would be made on.
     const uint64_t free = FreeSpaceOfPath(L"C:\\games");
     EXPECT_GT(free, 0u);
     const std::wstring expectedStart = L"至少需要 3.00 MB 容量。\n剩餘容量：";
     EXPECT_EQ(m_titleLine.substr(0, expectedStart.size()), expectedStart);
-    EXPECT_NE(m_titleLine.find(L"B"), std::wstring::npos) << m_titleLine;
+    EXPECT_NE(m_titleLine.find(L"B"), std::wstring::npos) << m_titleLine.c_str();
 }
 
 TEST_F(DownloadFolder, BrowserBeforeTheSizesAreKnownNeedsZeroBytes)
 {
     CString chosen;
-    EXPECT_EQ(Choose(std::nullopt, chosen), FolderChoice::Cancelled);
+    EXPECT_EQ(Choose(std::nullopt, chosen, L"C:\\a\\b\\c\\"), FolderChoice::Cancelled);
     EXPECT_EQ(m_title, L"至少需要 0 Bytes 容量。\n");
     EXPECT_TRUE(chosen.empty());
+    EXPECT_FALSE(std::filesystem::exists(TestMachine::DriveC() + "/a")) << "only one level is created";
 }
 
 TEST_F(DownloadFolder, ReservedFolderIsRefusedButItsSubFolderAndOtherCaseAreNot)
@@ -108,9 +110,9 @@ TEST_F(DownloadFolder, PublishedFolderReadsBackWhole)
 
 TEST_F(DownloadFolder, UnwritableRegistryIsSkippedQuietly)
 {
-    const std::string registry = TestMachine::Registry();
-    std::filesystem::create_directories(registry);  // a folder where the file should be
+    const std::string unwritable = TestMachine::Root() + "/no such folder/registry.reg";
+    setenv("MESHDROP_REGISTRY", unwritable.c_str(), 1);
     PublishDownloadFolder(L"veilrune", L"C:\\x\\");
-    std::filesystem::remove(registry);
-    SUCCEED();
+    setenv("MESHDROP_REGISTRY", TestMachine::Registry().c_str(), 1);
+    EXPECT_FALSE(std::filesystem::exists(unwritable));
 }

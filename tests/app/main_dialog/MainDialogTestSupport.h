@@ -94,6 +94,14 @@ public:
         return QString::fromStdString("http://127.0.0.1:" + std::to_string(m_port) + path).toStdWString();
     }
     std::wstring FileListUrl() const { return Url(publisher::kFileListPath); }
+    // Bytes of the whole package, installer included.
+    uint64_t PackageBytes() const
+    {
+        uint64_t total = 0;
+        for (const auto& file : m_package.files)
+            total += file.size;
+        return total;
+    }
     // Serves `bytes` at /lists/<name> and returns its address.
     std::wstring ServeList(const std::string& name, const std::string& bytes) const
     {
@@ -191,6 +199,27 @@ inline void Click(CWnd& dialog, int id)
 {
     dialog.GetDlgItem(id)->SendMessage(BM_CLICK);
 }
+
+// Whether the library can fetch a file list at all: a library built without
+// its data session refuses every fetch, and the window's tests that need the
+// list are skipped there rather than failed.
+inline bool LibraryFetchesFileLists()
+{
+    static const bool fetches = [] {
+        if (MeshdropLib_Initialize(nullptr, nullptr, nullptr) != MESHDROPLIB_OK)
+            return false;
+        const int started = MeshdropLib_FetchFileList("http://127.0.0.1:9/filelist.txt");
+        MeshdropLib_Finalize();
+        return started == MESHDROPLIB_OK;
+    }();
+    return fetches;
+}
+
+#define SKIP_WITHOUT_FILE_LIST_FETCH()                                              \
+    do {                                                                            \
+        if (!maindialogtest::LibraryFetchesFileLists())                             \
+            GTEST_SKIP() << "this build of the library cannot fetch the file list"; \
+    } while (0)
 
 // Runs the dialog modally while `player` plays; returns the modal result.
 inline INT_PTR RunDialog(CQLSDownloaderDlg& dialog, std::function<void(CQLSDownloaderDlg&)> player)
