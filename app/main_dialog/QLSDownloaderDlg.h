@@ -90,6 +90,9 @@ private:
     void StopDownload();
     void UpdateButtons(int mode);
     void CloseWithConfirmation();
+    // While a download runs, asks the question and stops it on Yes; true
+    // when the window is to close.
+    bool ConfirmClose(LPCWSTR questionFormat);
     BOOL RunProgram(const CString& path);
 
     void PushData() { UpdateData(FALSE); }

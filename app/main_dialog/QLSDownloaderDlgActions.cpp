@@ -129,26 +129,26 @@ void CQLSDownloaderDlg::OnBnClickedClose()
 
 void CQLSDownloaderDlg::CloseWithConfirmation()
 {
-    if (m_hJob != 0) {
-        CString question;
-        question.Format(L"關閉視窗時，即會中止下載 %ls\n確定要關閉視窗嗎？", L"veilrune");
-        if (DialogBox(question.c_str(), MB_YESNO | MB_ICONINFORMATION) != IDYES)
-            return;
-        StopDownload();
-    }
-    OnOK();
+    if (ConfirmClose(L"關閉視窗時，即會中止下載 %ls\n確定要關閉視窗嗎？"))
+        OnOK();
 }
 
 void CQLSDownloaderDlg::OnClose()
 {
-    if (m_hJob != 0) {
-        CString question;
-        question.Format(L"關閉視窗時，將立即終止下載 %ls\n確定要關閉視窗嗎？", L"veilrune");
-        if (DialogBox(question.c_str(), MB_YESNO | MB_ICONINFORMATION) != IDYES)
-            return;
-        StopDownload();
-    }
-    CDialog::OnClose();
+    if (ConfirmClose(L"關閉視窗時，將立即終止下載 %ls\n確定要關閉視窗嗎？"))
+        CDialog::OnClose();
+}
+
+bool CQLSDownloaderDlg::ConfirmClose(LPCWSTR questionFormat)
+{
+    if (m_hJob == 0)
+        return true;
+    CString question;
+    question.Format(questionFormat, L"veilrune");
+    if (DialogBox(question.c_str(), MB_YESNO | MB_ICONINFORMATION) != IDYES)
+        return false;
+    StopDownload();
+    return true;
 }
 
 void CQLSDownloaderDlg::OnDestroy()

@@ -100,13 +100,7 @@ TEST_F(DownloadFlow, DownloadsEveryFileRunsTheInstallerAndQuits)
     }
     EXPECT_EQ(Downloaded("setup.exe"), ReadWholeFile(files.back().localPath));
 
-    HKEY key = nullptr;
-    ASSERT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Orvane Inc.\\DownloadPath", 0, KEY_READ, &key), ERROR_SUCCESS);
-    WCHAR value[MAX_PATH] = {};
-    DWORD bytes = sizeof value;
-    EXPECT_EQ(RegQueryValueExW(key, L"veilrune", nullptr, nullptr, reinterpret_cast<BYTE*>(value), &bytes), ERROR_SUCCESS);
-    RegCloseKey(key);
-    EXPECT_EQ(CString(value), L"C:\\quorvik\\veilrune\\");
+    EXPECT_EQ(PublishedFolder(), L"C:\\quorvik\\veilrune\\");
 
     const std::string log = ReadWholeFile(FindFile(TestMachine::DriveC(), "service.log"));
     EXPECT_NE(log.find("[MeshdropLib] Initialize"), std::string::npos) << log;

@@ -195,11 +195,5 @@ TEST_F(MainDialogFailures, ChosenFolderIsShownPublishedAndNamedWhenTheDiskIsFull
         Click(d, IDC_CLOSE);
     });
 
-    HKEY key = nullptr;
-    ASSERT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Orvane Inc.\\DownloadPath", 0, KEY_READ, &key), ERROR_SUCCESS);
-    WCHAR value[MAX_PATH] = {};
-    DWORD bytes = sizeof value;
-    EXPECT_EQ(RegQueryValueExW(key, L"veilrune", nullptr, nullptr, reinterpret_cast<BYTE*>(value), &bytes), ERROR_SUCCESS);
-    RegCloseKey(key);
-    EXPECT_EQ(CString(value), L"C:\\games\\");
+    EXPECT_EQ(PublishedFolder(), L"C:\\games\\");
 }

@@ -22,12 +22,14 @@
 #include "HttpFileServer.h"
 #include "QLSDownloaderApp.h"
 #include "SamplePackage.h"
+#include "TestDriveC.h"
 #include "main_dialog/QLSDownloaderDlg.h"
 
 namespace maindialogtest {
 
-// A temporary folder holding the process's C: drive, registry file and
-// runtime folder, made before the first platform call and removed at exit.
+// The process's machine: a temporary C: drive (removed at exit) that also
+// holds the registry file, the runtime folder and the installer's marker,
+// all set before the first platform call.
 class TestMachine {
 public:
     static const std::string& Root()
@@ -35,28 +37,18 @@ public:
         static const std::string root = Make();
         return root;
     }
-    static std::string DriveC() { return Root() + "/drive_c"; }
+    static std::string DriveC() { return TestDriveC::Root(); }
     static std::string Registry() { return Root() + "/registry.reg"; }
 
 private:
     static std::string Make()
     {
-        std::string pattern = (std::filesystem::temp_directory_path() / "qls-window-test-XXXXXX").string();
-        if (mkdtemp(pattern.data()) == nullptr)
-            std::abort();
-        std::filesystem::create_directories(pattern + "/drive_c");
-        std::filesystem::create_directories(pattern + "/runtime");
-        setenv("MESHDROP_DRIVE_C", (pattern + "/drive_c").c_str(), 1);
-        setenv("MESHDROP_REGISTRY", (pattern + "/registry.reg").c_str(), 1);
-        setenv("MESHDROP_RUNTIME_DIR", (pattern + "/runtime").c_str(), 1);
-        setenv("MESHDROP_SETUP_MARKER", (pattern + "/setup.ran").c_str(), 1);
-        static std::string removeAtExit;
-        removeAtExit = pattern;
-        std::atexit([] {
-            std::error_code ignored;
-            std::filesystem::remove_all(removeAtExit, ignored);
-        });
-        return pattern;
+        const std::string root = TestDriveC::Root() + "/.test-machine";
+        std::filesystem::create_directories(root + "/runtime");
+        setenv("MESHDROP_REGISTRY", (root + "/registry.reg").c_str(), 1);
+        setenv("MESHDROP_RUNTIME_DIR", (root + "/runtime").c_str(), 1);
+        setenv("MESHDROP_SETUP_MARKER", (root + "/setup.ran").c_str(), 1);
+        return root;
     }
 };
 
@@ -236,6 +228,19 @@ inline bool WaitUntilReady(CQLSDownloaderDlg& dialog, int timeoutMs = 20000)
     return WaitFor([&] { return !LabelText(dialog, IDC_FILE_SIZE).empty() && !dialog.FileList().empty() &&
                                 LabelText(dialog, IDC_SPEED) == L"0.0 Bytes"; },
                    timeoutMs);
+}
+
+// The folder published in the registry for the installer, or empty.
+inline CString PublishedFolder()
+{
+    HKEY key = nullptr;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Orvane Inc.\\DownloadPath", 0, KEY_READ, &key) != ERROR_SUCCESS)
+        return CString();
+    WCHAR value[MAX_PATH] = {};
+    DWORD bytes = sizeof value - sizeof(WCHAR);
+    const LSTATUS status = RegQueryValueExW(key, L"veilrune", nullptr, nullptr, reinterpret_cast<BYTE*>(value), &bytes);
+    RegCloseKey(key);
+    return status == ERROR_SUCCESS ? CString(value) : CString();
 }
 
 // The Windows path of a file of the test's C: drive.
