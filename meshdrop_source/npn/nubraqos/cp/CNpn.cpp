@@ -5,6 +5,7 @@
 #include "cp/cpCMutex.h"
 #include "cp/cpCQoS.h"
 #include "cp/cpCTimerQueue.h"
+#include "nw/nwCHttpMimeTypeMap.h"
 #include "ov/ovCGarbageCollector.h"
 
 CNpn::CNpn(cpCMutex* lock) : m_lock(lock)
@@ -31,12 +32,18 @@ CNpn::CNpn(cpCMutex* lock) : m_lock(lock)
     m_collector = std::make_unique<ovCGarbageCollector>();
     m_startResult = m_collector->Init();
     ovCGarbageCollector::SetGarbageCollector(m_collector.get());
+    m_mimeTypes = std::make_unique<nwCHttpMimeTypeMap>();
+    nwCHttpMimeTypeMap::SetMimeTypeMap(m_mimeTypes.get());
     m_started = OV_SUCCEEDED(m_startResult);
 }
 
 CNpn::~CNpn()
 {
     cpCMutexLock lock(m_lock.Get<cpCMutex>());
+    if (m_mimeTypes) {
+        nwCHttpMimeTypeMap::SetMimeTypeMap(nullptr);
+        m_mimeTypes.reset();
+    }
     m_collector.reset();
     m_qos.reset();
     m_timerQueue.reset();

@@ -12,6 +12,7 @@
 class cpCMutex;
 class cpCQoS;
 class cpCTimerQueue;
+class nwCHttpMimeTypeMap;
 class ovCGarbageCollector;
 
 class CNpn {
@@ -33,6 +34,7 @@ public:
     cpCTimerQueue* GetTimerQueue() const { return m_timerQueue.get(); }
     cpCQoS* GetQoS() const { return m_qos.get(); }
     ovCGarbageCollector* GetGarbageCollector() const { return m_collector.get(); }
+    nwCHttpMimeTypeMap* GetMimeTypeMap() const { return m_mimeTypes.get(); }
 
 private:
     ovSmartPtr m_lock;
@@ -40,6 +42,7 @@ private:
     std::unique_ptr<cpCTimerQueue> m_timerQueue;
     std::unique_ptr<cpCQoS> m_qos;
     std::unique_ptr<ovCGarbageCollector> m_collector;
+    std::unique_ptr<nwCHttpMimeTypeMap> m_mimeTypes; // created last, destroyed first
     bool m_started = false;
     OVRESULT m_startResult = OVR_PLATFORM_FAIL;
 };

@@ -11,6 +11,7 @@
 #include "cp/cpCQoSContext.h"
 #include "cp/cpCSocket.h"
 #include "cp/cpCTimer.h"
+#include "nw/nwCHttpClientExLayer.h"
 #include "nw/nwCStreamDispatcher.h"
 
 namespace {
@@ -33,6 +34,7 @@ constexpr ovClassEntry kLibraryClasses[] = {
     {OVCLS_MUTEX, &CreateObject<cpCMutex>},
     {OVCLS_QOS_CONTEXT, &CreateContext},
     {OVCLS_STREAM_DISPATCHER, &CreateObject<nwCStreamDispatcher>},
+    {OVCLS_HTTP_CLIENT_LAYER, &nwCHttpClientExLayer::CreateLayer<nwCHttpClientExLayer>},
 };
 
 } // namespace

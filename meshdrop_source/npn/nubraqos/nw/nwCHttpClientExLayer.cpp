@@ -1,0 +1,292 @@
+#include "nw/nwCHttpClientExLayer.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "cp/cpCHostCache.h"
+#include "cp/ovIQoSContext.h"
+#include "nw/nwCHttpGETHeaderBuilder.h"
+#include "nw/nwCHttpPOSTHeaderBuilder.h"
+#include "nw/nwHttpConstants.h"
+#include "nw/nwHttpUrl.h"
+#include "ov/ovClassIds.h"
+
+namespace {
+
+constexpr char kHeadEnd[] = "\r\n\r\n";
+constexpr std::uint32_t kHeadEndLength = 4;
+
+// Offset just past the first blank line within `length` bytes, or 0.
+std::uint32_t FindHeadEnd(const std::uint8_t* data, std::uint32_t length)
+{
+    if (length < kHeadEndLength) {
+        return 0;
+    }
+    const auto* begin = reinterpret_cast<const char*>(data);
+    const char* end = begin + length;
+    const char* found = std::search(begin, end, kHeadEnd, kHeadEnd + kHeadEndLength);
+    return found == end ? 0 : static_cast<std::uint32_t>(found - begin) + kHeadEndLength;
+}
+
+} // namespace
+
+OVRESULT nwCHttpClientExLayer::SetListener(nwIHttpClientExEventListener* listener, std::uint32_t cookie)
+{
+    m_listener = listener;
+    m_cookie = cookie;
+    return OVR_NET_OK;
+}
+
+OVRESULT nwCHttpClientExLayer::SetURL(const char* url)
+{
+    nwHttpUrl parsed;
+    if (!url || !*url || !nwParseHttpUrl(url, &parsed) || !m_context) {
+        return OVR_NET_FAIL;
+    }
+    // Only an opened context that has not started connecting can connect.
+    int state = QOS_STATE_NEW;
+    if (OV_FAILED(m_context->GetState(&state)) || state != QOS_STATE_OPEN) {
+        return OVR_NET_FAIL;
+    }
+    std::uint32_t address = 0;
+    if (!cpCHostCache::GetInstance().GetAddress(parsed.host.GetString(), parsed.port, &address)) {
+        return OVR_NET_FAIL;
+    }
+    if (parsed.scheme == HTTP_SCHEME_HTTPS) {
+        // HTTPS runs over a TLS layer at the bottom; without one the address
+        // cannot be served and nothing is connected.
+        ovIUnknown* tls = nullptr;
+        if (OV_FAILED(FindLayer(OVCLS_TLS_LAYER, &tls)) && OV_FAILED(AddLayer(OVCLS_TLS_LAYER, true))) {
+            return OVR_NET_FAIL;
+        }
+    }
+    m_path = parsed.path;
+    nwSetFieldByPrefix(m_request.headers, "Host", parsed.host.GetString());
+    RemoveEventMask(QOS_SEND_QUEUE_EMPTY);
+    SetHostName(parsed.host.GetString());
+    const cpEndpoint endpoint{address, parsed.port};
+    SetRemoteEndpoint(endpoint);
+    Connect(endpoint);
+    return OVR_NET_OK;
+}
+
+OVRESULT nwCHttpClientExLayer::AddHeader(const char* name, const char* value)
+{
+    if (!name || !*name || !value || !*value || nwHasLineBreak(name) || nwHasLineBreak(value)) {
+        return OVR_NET_FAIL;
+    }
+    nwSetFieldByPrefix(m_request.headers, name, value);
+    return OVR_NET_OK;
+}
+
+OVRESULT nwCHttpClientExLayer::AddParameter(const char* name, const char* value)
+{
+    if (!name || !*name || !value || !*value) {
+        return OVR_NET_FAIL;
+    }
+    nwSetFieldByPrefix(m_request.parameters, name, value);
+    return OVR_NET_OK;
+}
+
+OVRESULT nwCHttpClientExLayer::GetStatusCode(int* code)
+{
+    if (!code) {
+        return OVR_NET_FAIL;
+    }
+    *code = m_response.GetStatusCode();
+    return OVR_NET_OK;
+}
+
+OVRESULT nwCHttpClientExLayer::GetContentLength(std::int64_t* length)
+{
+    if (!length) {
+        return OVR_NET_FAIL;
+    }
+    *length = m_response.GetContentLength();
+    return OVR_NET_OK;
+}
+
+OVRESULT nwCHttpClientExLayer::GetResponseHeader(const char* name, ovCString* value)
+{
+    const ovCString* found = m_response.FindHeader(name);
+    if (!found || !value) {
+        return OVR_NET_FAIL;
+    }
+    *value = *found;
+    return OVR_NET_OK;
+}
+
+OVRESULT nwCHttpClientExLayer::GetRawHead(ovCString* head)
+{
+    if (!head || !m_response.HasHead()) {
+        return OVR_NET_FAIL;
+    }
+    *head = m_response.GetRawHead();
+    return OVR_NET_OK;
+}
+
+OVRESULT nwCHttpClientExLayer::SendRequest(std::unique_ptr<nwCHttpRequestHeaderBuilder> builder, const char* marker)
+{
+    if (!builder || !m_context) {
+        return OVR_NET_FAIL;
+    }
+    // The marker carries the path to the request line (an empty path gives "/").
+    if (!m_path.IsEmpty()) {
+        nwSetFieldByPrefix(m_request.headers, marker, m_path.GetString());
+    }
+    builder->SetBodyLength(m_request.bodyLength);
+    for (const nwHttpField& header : m_request.headers) {
+        builder->AddHeader(header.name.GetString(), header.value.GetString());
+    }
+    for (const nwHttpField& parameter : m_request.parameters) {
+        builder->AddParameter(parameter.name.GetString(), parameter.value.GetString());
+    }
+    ovCString head;
+    builder->Build(&head);
+    m_request.builder = std::move(builder);
+    return WriteDown({reinterpret_cast<const std::uint8_t*>(head.GetString()), head.GetLength()});
+}
+
+OVRESULT nwCHttpClientExLayer::SendGET()
+{
+    const OVRESULT result = SendRequest(std::make_unique<nwCHttpGETHeaderBuilder>(), "GET");
+    return OV_FAILED(result) ? OVR_NET_FAIL : OVR_NET_OK;
+}
+
+OVRESULT nwCHttpClientExLayer::SendPOST(std::int64_t bodyLength)
+{
+    // A negative or absurd length cannot be announced.
+    if (bodyLength < 0 || bodyLength > (INT64_MAX >> 1) || !m_context) {
+        return OVR_NET_FAIL;
+    }
+    m_postTotal = bodyLength;
+    m_request.bodyLength = bodyLength;
+    AddEventMask(QOS_SEND_QUEUE_EMPTY);
+    const OVRESULT result = SendRequest(std::make_unique<nwCHttpPOSTHeaderBuilder>(), "POST");
+    return OV_FAILED(result) ? OVR_NET_FAIL : OVR_NET_OK;
+}
+
+OVRESULT nwCHttpClientExLayer::SendBody(const void* data, std::uint32_t length)
+{
+    if (!data || !m_context) {
+        return OVR_NET_FAIL;
+    }
+    m_bodySent += length;
+    const OVRESULT result = WriteDown({static_cast<const std::uint8_t*>(data), length});
+    return OV_FAILED(result) ? OVR_NET_FAIL : OVR_NET_OK;
+}
+
+void nwCHttpClientExLayer::Notify(void (nwIHttpClientExEventListener::*notification)(std::uint32_t))
+{
+    if (m_listener) {
+        (m_listener->*notification)(m_cookie);
+    }
+}
+
+bool nwCHttpClientExLayer::OnConnected()
+{
+    Notify(&nwIHttpClientExEventListener::OnConnected);
+    return true;
+}
+
+bool nwCHttpClientExLayer::OnUnreachable()
+{
+    Notify(&nwIHttpClientExEventListener::OnHostUnreach);
+    return true;
+}
+
+void nwCHttpClientExLayer::OnClose()
+{
+    Notify(&nwIHttpClientExEventListener::OnClosed);
+    m_listener = nullptr;
+}
+
+bool nwCHttpClientExLayer::OnConnectFailed()
+{
+    Notify(&nwIHttpClientExEventListener::OnConnectTimeout);
+    return true;
+}
+
+bool nwCHttpClientExLayer::OnIdleTimeout()
+{
+    Notify(&nwIHttpClientExEventListener::OnRecvTimeout);
+    return true;
+}
+
+bool nwCHttpClientExLayer::OnSendQueueEmpty()
+{
+    if (m_postTotal > 0 && m_bodySent >= m_postTotal) {
+        if (!m_trailerSent && m_request.builder) {
+            m_trailerSent = true;
+            ovCString trailer;
+            m_request.builder->BuildTrailer(&trailer);
+            WriteDown({reinterpret_cast<const std::uint8_t*>(trailer.GetString()), trailer.GetLength()});
+        }
+        RemoveEventMask(QOS_SEND_QUEUE_EMPTY);
+        return true;
+    }
+    Notify(&nwIHttpClientExEventListener::OnSendQueueEmpty);
+    return true;
+}
+
+void nwCHttpClientExLayer::RegisterHandlers()
+{
+    AddRawHandler(&nwCHttpClientExLayer::OnRawData, this);
+}
+
+int nwCHttpClientExLayer::OnRawData(const std::uint8_t* data, std::uint32_t length, void* user)
+{
+    return static_cast<nwCHttpClientExLayer*>(user)->ParseResponse(data, length);
+}
+
+int nwCHttpClientExLayer::ParseResponse(const std::uint8_t* data, std::uint32_t length)
+{
+    if (!data || length == 0) {
+        return 0;
+    }
+    return m_headComplete ? DeliverBody(data, length) : ParseHead(data, length);
+}
+
+int nwCHttpClientExLayer::ParseHead(const std::uint8_t* data, std::uint32_t length)
+{
+    // Only the first kHttpMaxResponseHead bytes may hold the head.
+    const std::uint32_t headLength = FindHeadEnd(data, std::min(length, kHttpMaxResponseHead));
+    if (headLength == 0) {
+        // A head that has not ended within the bound never will: fail the
+        // connection, which closes it and tells the listener.
+        return length >= kHttpMaxResponseHead ? -1 : 0;
+    }
+    m_response.Parse(reinterpret_cast<const char*>(data), headLength);
+    m_headComplete = true;
+    Notify(&nwIHttpClientExEventListener::OnHeaderReceived);
+    return static_cast<int>(headLength);
+}
+
+int nwCHttpClientExLayer::DeliverBody(const std::uint8_t* data, std::uint32_t length)
+{
+    if (!m_listener) {
+        return 0;
+    }
+    const std::int64_t contentLength = m_response.GetContentLength();
+    std::uint32_t offered = length;
+    if (contentLength > 0) {
+        // Bytes past the announced length belong to no body: they are dropped
+        // rather than handed to the listener as if they were.
+        if (m_completed) {
+            return static_cast<int>(std::min<std::uint32_t>(length, INT32_MAX));
+        }
+        const std::int64_t remaining = contentLength - m_bodyReceived;
+        offered = static_cast<std::uint32_t>(std::min<std::int64_t>(length, remaining));
+    }
+    offered = std::min<std::uint32_t>(offered, INT32_MAX);
+    const int consumed = m_listener->OnData(m_cookie, data, offered);
+    if (consumed < 0 || static_cast<std::uint32_t>(consumed) > offered) {
+        return -1;
+    }
+    m_bodyReceived += consumed;
+    if (contentLength > 0 && m_bodyReceived >= contentLength && !m_completed) {
+        m_completed = true;
+        Notify(&nwIHttpClientExEventListener::OnComplete);
+    }
+    return consumed;
+}

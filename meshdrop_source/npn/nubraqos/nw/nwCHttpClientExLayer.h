@@ -1,0 +1,76 @@
+#pragma once
+// The HTTP client layer: the top layer of a connection context. It parses the
+// address, resolves the host, connects, sends one GET or multipart POST, parses
+// the response head and streams the body to its listener. It neither follows
+// redirects nor decodes chunked or compressed bodies: the caller reads the
+// status and headers and decides.
+
+#include <cstdint>
+#include <memory>
+
+#include "nw/nwCApplicationStack.h"
+#include "nw/nwCHttpMessage.h"
+#include "nw/nwCHttpRequestHeaderBuilder.h"
+#include "nw/ovIHttpClientExLayer.h"
+
+// The request a layer carries: its builder (made by SendGET/SendPOST), the
+// body length, and the headers and query parameters set by the caller.
+struct nwCHttpRequest {
+    std::unique_ptr<nwCHttpRequestHeaderBuilder> builder;
+    std::int64_t bodyLength = 0;
+    nwHttpFieldList headers;
+    nwHttpFieldList parameters;
+};
+
+class nwCHttpClientExLayer : public nwTApplicationLayer<ovIHttpClientExLayer> {
+public:
+    nwCHttpClientExLayer() { RegisterHandlers(); }
+    ~nwCHttpClientExLayer() override = default;
+
+    // ovIHttpClientExLayer
+    OVRESULT SetListener(nwIHttpClientExEventListener* listener, std::uint32_t cookie) override;
+    OVRESULT SetURL(const char* url) override;
+    OVRESULT AddHeader(const char* name, const char* value) override;
+    OVRESULT AddParameter(const char* name, const char* value) override;
+    OVRESULT GetStatusCode(int* code) override;
+    OVRESULT GetContentLength(std::int64_t* length) override;
+    OVRESULT GetResponseHeader(const char* name, ovCString* value) override;
+    OVRESULT GetRawHead(ovCString* head) override;
+    OVRESULT SendGET() override;
+    OVRESULT SendPOST(std::int64_t bodyLength) override;
+    OVRESULT SendBody(const void* data, std::uint32_t length) override;
+
+    // Layer slots
+    bool OnConnected() override;
+    bool OnUnreachable() override;
+    void OnClose() override;
+    bool OnConnectFailed() override;
+    bool OnSendQueueEmpty() override;
+    bool OnIdleTimeout() override;
+    void RegisterHandlers() override;
+
+    const nwCHttpMessage& GetResponse() const { return m_response; }
+    std::int64_t GetBodyReceived() const { return m_bodyReceived; }
+
+private:
+    // Calls the listener, when one is set, with the cookie.
+    void Notify(void (nwIHttpClientExEventListener::*notification)(std::uint32_t));
+    static int OnRawData(const std::uint8_t* data, std::uint32_t length, void* user);
+    int ParseResponse(const std::uint8_t* data, std::uint32_t length);
+    int ParseHead(const std::uint8_t* data, std::uint32_t length);
+    int DeliverBody(const std::uint8_t* data, std::uint32_t length);
+    // Builds the request with `builder` and writes its head down.
+    OVRESULT SendRequest(std::unique_ptr<nwCHttpRequestHeaderBuilder> builder, const char* marker);
+
+    nwIHttpClientExEventListener* m_listener = nullptr;
+    std::uint32_t m_cookie = 0;
+    bool m_headComplete = false;
+    nwCHttpRequest m_request;
+    nwCHttpMessage m_response;
+    ovCString m_path;
+    bool m_trailerSent = false;
+    std::int64_t m_bodyReceived = 0;
+    std::int64_t m_bodySent = 0;
+    std::int64_t m_postTotal = 0;
+    bool m_completed = false;
+};

@@ -1,0 +1,62 @@
+#pragma once
+// A parsed HTTP head. Every non-empty line is stored as (name, value), split at
+// its first space, with the value percent-decoded: so a header keeps its colon
+// ("Content-Length:") and a response's status line is the first entry, its
+// name the version ("HTTP/1.1") and its value the code and reason ("206
+// Partial Content"). Lookups compare lower-cased names by prefix.
+
+#include <cstdint>
+
+#include "nw/nwHttpText.h"
+#include "ov/ovCString.h"
+
+class nwCHttpMessage {
+public:
+    void Clear();
+    // Parses `length` bytes of a head (normally ending with the blank line).
+    void Parse(const char* head, std::uint32_t length);
+
+    // The value of the first entry whose lower-cased name starts with `name`
+    // lower-cased; null for an empty name or no match.
+    const ovCString* FindHeader(const char* name) const;
+    // The digits at the start of the status line's value; 0 without a head,
+    // without digits, or for a number of more than 9 digits.
+    int GetStatusCode() const;
+    // The leading digits of the first "Content-Length" header; 0 when it is
+    // missing, does not start with a digit, or exceeds the 64-bit range (a
+    // length that large cannot be believed and must not wrap into a small one).
+    std::int64_t GetContentLength() const;
+
+    const nwHttpFieldList& GetHeaders() const { return m_headers; }
+    const nwHttpFieldList& GetQueryParameters() const { return m_queryParameters; }
+    const ovCString& GetRawHead() const { return m_rawHead; }
+    bool HasHead() const { return !m_rawHead.IsEmpty(); }
+    const ovCString& GetBoundary() const { return m_boundary; }
+    const std::vector<ovCString>& GetContentEncodings() const { return m_contentEncodings; }
+    // Request heads only.
+    const ovCString& GetTarget() const { return m_target; }
+    const ovCString& GetRawTarget() const { return m_rawTarget; }
+    const ovCString& GetVersion() const { return m_version; }
+    const ovCString& GetPath() const { return m_path; }
+    const ovCString& GetQuery() const { return m_query; }
+    const ovCString& GetRawQuery() const { return m_rawQuery; }
+
+private:
+    void AddLine(const char* line, std::uint32_t length);
+    void ParseRequestLine(const ovCString& method, const ovCString& rest);
+    void ParseContentType(const ovCString& value);
+    void ParseContentEncoding(const ovCString& value);
+
+    nwHttpFieldList m_headers;
+    nwHttpFieldList m_queryParameters;
+    ovCString m_target;    // request target, decoded
+    ovCString m_rawTarget; // request target as received
+    ovCString m_version;
+    ovCString m_path;      // without the query
+    ovCString m_query;     // decoded
+    ovCString m_rawQuery;
+    ovCString m_boundary;  // multipart boundary of a Content-Type
+    std::vector<ovCString> m_contentEncodings;
+    ovCString m_rawHead;
+    bool m_sawRequestLine = false;
+};
