@@ -90,6 +90,30 @@ ScriptedHttpServer::Handler CloseThenServe(int failures, const std::string& body
     };
 }
 
+// While it lives, no file of this process can grow past `bytes`: writes
+// beyond fail (with EFBIG) although the disk has room.
+class FileSizeLimit {
+public:
+    explicit FileSizeLimit(rlim_t bytes)
+    {
+        signal(SIGXFSZ, SIG_IGN);
+        getrlimit(RLIMIT_FSIZE, &m_original);
+        rlimit small = m_original;
+        small.rlim_cur = bytes;
+        m_set = setrlimit(RLIMIT_FSIZE, &small) == 0;
+    }
+    ~FileSizeLimit() { Lift(); }
+    FileSizeLimit(const FileSizeLimit&) = delete;
+    FileSizeLimit& operator=(const FileSizeLimit&) = delete;
+
+    bool IsSet() const { return m_set; }
+    void Lift() { setrlimit(RLIMIT_FSIZE, &m_original); }
+
+private:
+    rlimit m_original{};
+    bool m_set = false;
+};
+
 class PlatformSessionTest : public ::testing::Test {
 protected:
     void SetUp() override
@@ -265,21 +289,15 @@ TEST_F(PlatformSessionTest, AFailedWriteWithRoomLeftStartsTheFileOver)
     ScriptedHttpServer server(ScriptedHttpServer::serveBody(body));
     // Files of this process cannot grow past 64 KiB until the second attempt
     // begins; the disk itself has room all along.
-    signal(SIGXFSZ, SIG_IGN);
-    rlimit original{};
-    getrlimit(RLIMIT_FSIZE, &original);
-    rlimit small = original;
-    small.rlim_cur = 64 * 1024;
-    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+    FileSizeLimit limit(64 * 1024);
+    ASSERT_TRUE(limit.IsSet());
     recorder.onOpened = [&] {
         if (recorder.opened.size() == 2)
-            setrlimit(RLIMIT_FSIZE, &original);
+            limit.Lift();
     };
     AddFile(server.url("/big.bin"), "big.bin");
     Start();
-    const bool ended = WaitForEnd();
-    setrlimit(RLIMIT_FSIZE, &original);
-    ASSERT_TRUE(ended);
+    ASSERT_TRUE(WaitForEnd());
 
     EXPECT_EQ(Events(), (std::vector<std::string>{"file:big.bin", "completed"}));
     EXPECT_EQ(server.connectionCount(), 2);
@@ -291,17 +309,11 @@ TEST_F(PlatformSessionTest, AFailedWriteWithRoomLeftStartsTheFileOver)
 TEST_F(PlatformSessionTest, WritesThatKeepFailingEndInTryMaxOverNotInAShortFile)
 {
     ScriptedHttpServer server(ScriptedHttpServer::serveBody(testsupport::patternBytes(256 * 1024, 6)));
-    signal(SIGXFSZ, SIG_IGN);
-    rlimit original{};
-    getrlimit(RLIMIT_FSIZE, &original);
-    rlimit small = original;
-    small.rlim_cur = 64 * 1024;
-    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+    FileSizeLimit limit(64 * 1024);
+    ASSERT_TRUE(limit.IsSet());
     AddFile(server.url("/big.bin"), "big.bin");
     Start();
-    const bool ended = WaitForEnd();
-    setrlimit(RLIMIT_FSIZE, &original);
-    ASSERT_TRUE(ended);
+    ASSERT_TRUE(WaitForEnd());
 
     EXPECT_EQ(Events(), (std::vector<std::string>{"failed:" + server.url("/big.bin")}));
     EXPECT_EQ(server.connectionCount(), 3);
