@@ -5,6 +5,7 @@
 #include "FolderPath.h"
 #include "Job.h"
 #include "JobDownloader.h"
+#include "PlatFormDownloader.h"
 #include "Library.h"
 #include "ServiceLog.h"
 #include "cp/CNpn.h"
@@ -33,8 +34,9 @@ int CJobManager::Initialize(HWND clientWindow, MeshdropLibEventCallback callback
     cpCMutexLock guard(GetMutex());
     m_target = ClientEventTarget{clientWindow, callback, userValue};
     Library_SetElevationSwitch(elevation);
-    // The engine downloader and then the direct downloader are created here,
-    // each with this manager as its listener, once their classes exist.
+    // The engine downloader is created here too, before the direct one,
+    // once its class exists.
+    m_pDirectDownloader = std::make_unique<CPlatFormDownloader>(this, m_lock);
     return MESHDROPLIB_OK;
 }
 
@@ -162,8 +164,6 @@ int CJobManager::StartJob(MeshdropJobHandle handle, int mode)
     CJob* job = FindJob(handle);
     if (job == nullptr || job->GetFiles().empty())
         return MESHDROPLIB_ERROR_FAILED;
-    // No downloader exists until the downloader classes arrive: a job with
-    // files has nowhere to run, which is reported as a failure.
     if (downloader == nullptr)
         return MESHDROPLIB_ERROR_FAILED;
     job->SetMode(mode);

@@ -99,9 +99,9 @@ private:
     template <class Fn>
     int WithJob(MeshdropJobHandle handle, Fn&& fn);
 
-    // Both downloaders arrive with their own classes; until then there is
-    // none, and a job with files has nowhere to run.
     std::unique_ptr<CJobDownloader> m_pDirectDownloader;
+    // The engine downloader arrives with its own class; until then the direct
+    // downloader is the current one.
     std::unique_ptr<CJobDownloader> m_pEngineDownloader;
     ovSmartPtr m_lock;
     std::unique_ptr<CNpn> m_pNpn;
