@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "DataDownloadSession.h"
 #include "FolderPath.h"
 #include "Job.h"
 #include "JobDownloader.h"
@@ -22,6 +23,7 @@ CJobManager::~CJobManager()
         m_jobs.clear();
         m_pEngineDownloader.reset();
         m_pDirectDownloader.reset();
+        m_pDataSession.reset();
         m_pNpn.reset();
     }
     m_lock.Reset();
@@ -75,24 +77,39 @@ int CJobManager::WithJob(MeshdropJobHandle handle, Fn&& fn)
 }
 
 // ---- File list and size check ----------------------------------------------
-// The data session and the content-length checker are not part of the library
-// yet: every operation answers as it does without a session or a checker. A
-// fetch or a probe that cannot be started is not reported as started.
 
-int CJobManager::FetchFileList(const char* /*url*/)
+int CJobManager::FetchFileList(const char* url)
 {
-    return MESHDROPLIB_ERROR_FAILED;
+    // A fetch that cannot start would never be reported: say so at once.
+    if (url == nullptr || *url == '\0')
+        return MESHDROPLIB_ERROR_URL;
+    cpCMutexLock guard(GetMutex());
+    if (!m_pDataSession) {
+        m_pDataSession = std::make_unique<CDataDownloadSession>();
+        m_pDataSession->SetListener(this);
+    }
+    m_pDataSession->Download(url);
+    return MESHDROPLIB_OK;
 }
 
-int CJobManager::GetFileListSize(uint64_t* /*size*/)
+int CJobManager::GetFileListSize(uint64_t* size)
 {
-    return MESHDROPLIB_ERROR_FAILED;
+    cpCMutexLock guard(GetMutex());
+    int64_t length = 0;
+    if (!m_pDataSession || m_pDataSession->GetDataSize(&length) != MESHDROPLIB_OK)
+        return MESHDROPLIB_ERROR_FAILED;
+    *size = static_cast<uint64_t>(length);
+    return MESHDROPLIB_OK;
 }
 
-int CJobManager::GetFileListData(FileListBuffer* /*data*/)
+int CJobManager::GetFileListData(FileListBuffer* data)
 {
-    return MESHDROPLIB_ERROR_FAILED;
+    cpCMutexLock guard(GetMutex());
+    return m_pDataSession ? m_pDataSession->GetData(data) : MESHDROPLIB_ERROR_FAILED;
 }
+
+// The content-length checker is not part of the library yet: its operations
+// answer as they do without a checker.
 
 int CJobManager::AddFileSizeCheck(const char* /*url*/)
 {
