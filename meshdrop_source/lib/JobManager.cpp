@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "ContentLengthChecker.h"
 #include "DataDownloadSession.h"
 #include "FolderPath.h"
 #include "Job.h"
@@ -24,6 +25,7 @@ CJobManager::~CJobManager()
         m_pEngineDownloader.reset();
         m_pDirectDownloader.reset();
         m_pDataSession.reset();
+        m_pChecker.reset();
         m_pNpn.reset();
     }
     m_lock.Reset();
@@ -108,23 +110,34 @@ int CJobManager::GetFileListData(FileListBuffer* data)
     return m_pDataSession ? m_pDataSession->GetData(data) : MESHDROPLIB_ERROR_FAILED;
 }
 
-// The content-length checker is not part of the library yet: its operations
-// answer as they do without a checker.
-
-int CJobManager::AddFileSizeCheck(const char* /*url*/)
+int CJobManager::AddFileSizeCheck(const char* url)
 {
-    return MESHDROPLIB_ERROR_FAILED;
+    cpCMutexLock guard(GetMutex());
+    if (!m_pChecker) {
+        m_pChecker = std::make_unique<CContentLengthChecker>();
+        m_pChecker->SetListener(this);
+    }
+    return m_pChecker->AddFile(url);
 }
 
 int CJobManager::StartFileSizeCheck()
 {
-    WriteDiagnosticLog("[MeshdropLib_D] 0x0003");
-    return MESHDROPLIB_ERROR_FAILED;
+    cpCMutexLock guard(GetMutex());
+    if (!m_pChecker) {
+        WriteDiagnosticLog("[MeshdropLib_D] 0x0003");
+        return MESHDROPLIB_ERROR_FAILED;
+    }
+    m_pChecker->Start();
+    return MESHDROPLIB_OK;
 }
 
-int CJobManager::GetFileSizeTotal(uint64_t* /*total*/)
+int CJobManager::GetFileSizeTotal(uint64_t* total)
 {
-    return MESHDROPLIB_ERROR_FAILED;
+    cpCMutexLock guard(GetMutex());
+    if (!m_pChecker)
+        return MESHDROPLIB_ERROR_FAILED;
+    *total = static_cast<uint64_t>(m_pChecker->GetTotal());
+    return MESHDROPLIB_OK;
 }
 
 // ---- Jobs -------------------------------------------------------------------
@@ -241,8 +254,11 @@ int CJobManager::GetRequiredSpace(MeshdropJobHandle handle, uint64_t* bytes)
         *bytes = progress.totalSize > progress.doneSize ? progress.totalSize - progress.doneSize : 0;
         return MESHDROPLIB_OK;
     }
-    // The size checker's total answers otherwise; there is no checker yet.
-    return MESHDROPLIB_ERROR_FAILED;
+    // Otherwise the size checker's total answers.
+    if (!m_pChecker)
+        return MESHDROPLIB_ERROR_FAILED;
+    *bytes = static_cast<uint64_t>(m_pChecker->GetTotal());
+    return MESHDROPLIB_OK;
 }
 
 // ---- Event accessors ----------------------------------------------------------

@@ -15,6 +15,7 @@
 #include "MeshdropLib.h"
 #include "ov/ovSmartPtr.h"
 
+class CContentLengthChecker;
 class CDataDownloadSession;
 class CJob;
 class CJobDownloader;
@@ -108,6 +109,8 @@ private:
     std::unique_ptr<CNpn> m_pNpn;
     // Created by the first file-list fetch.
     std::unique_ptr<CDataDownloadSession> m_pDataSession;
+    // Created by the first probe.
+    std::unique_ptr<CContentLengthChecker> m_pChecker;
     std::vector<std::unique_ptr<CJob>> m_jobs;
     int m_nJobCounter = 0;
     ClientEventTarget m_target;
