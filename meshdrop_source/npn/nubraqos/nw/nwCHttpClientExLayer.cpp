@@ -257,6 +257,7 @@ int nwCHttpClientExLayer::ParseHead(const std::uint8_t* data, std::uint32_t leng
         return length >= kHttpMaxResponseHead ? -1 : 0;
     }
     m_response.Parse(reinterpret_cast<const char*>(data), headLength);
+    m_contentLength = m_response.GetContentLength();
     m_headComplete = true;
     Notify(&nwIHttpClientExEventListener::OnHeaderReceived);
     return static_cast<int>(headLength);
@@ -267,7 +268,7 @@ int nwCHttpClientExLayer::DeliverBody(const std::uint8_t* data, std::uint32_t le
     if (!m_listener) {
         return 0;
     }
-    const std::int64_t contentLength = m_response.GetContentLength();
+    const std::int64_t contentLength = m_contentLength;
     std::uint32_t offered = length;
     if (contentLength > 0) {
         // Bytes past the announced length belong to no body: they are dropped

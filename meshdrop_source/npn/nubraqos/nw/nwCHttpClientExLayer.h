@@ -72,5 +72,6 @@ private:
     std::int64_t m_bodyReceived = 0;
     std::int64_t m_bodySent = 0;
     std::int64_t m_postTotal = 0;
+    std::int64_t m_contentLength = 0; // of the response, read once its head is parsed
     bool m_completed = false;
 };

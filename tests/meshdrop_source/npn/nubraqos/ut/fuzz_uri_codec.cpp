@@ -13,7 +13,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (size > 64 * 1024) {
         return 0;
     }
-    const auto* bytes = reinterpret_cast<const char*>(data);
+    const auto* bytes = data ? reinterpret_cast<const char*>(data) : "";
     const auto length = static_cast<std::uint32_t>(size);
 
     const ovCString encoded = utCUriCodec::EncodeString(bytes, length);
