@@ -46,11 +46,12 @@ void CContentLengthCheckSession::Close()
 
 void CContentLengthCheckSession::Retry(const char* reason, const char* logTag)
 {
-    const int fileIndex = m_nFileIndex;
     m_reason = reason;
     Close();
+    // Written before the retry, which may end the check (and destroy this
+    // session): the log is complete when the check's outcome is raised.
+    WriteServiceLogFormat("[MeshdropLib] CLCS %s(file:%d)", logTag, m_nFileIndex);
     Attempt();
-    WriteServiceLogFormat("[MeshdropLib] CLCS %s(file:%d)", logTag, fileIndex);
 }
 
 void CContentLengthCheckSession::OnConnected(uint32_t /*cookie*/) {}

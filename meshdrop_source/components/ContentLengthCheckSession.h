@@ -51,8 +51,7 @@ public:
     void OnHostUnreach(uint32_t cookie) override;
 
 private:
-    // Ends the request and tries again; the line "CLCS <tag>(file:<index>)"
-    // is written after the retry, which may already have destroyed this session.
+    // Ends the request, writes the line "CLCS <tag>(file:<index>)" and tries again.
     void Retry(const char* reason, const char* logTag);
 
     int m_nAttempts = 0;

@@ -5,16 +5,12 @@
 
 #include <gtest/gtest.h>
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <chrono>
 #include <memory>
 #include <string>
 #include <thread>
 
+#include "EntryPointFlow.h"
 #include "MeshdropLib.h"
 #include "NginxServer.h"
 #include "ScriptedHttpServer.h"
@@ -31,20 +27,6 @@ constexpr UINT kDone = MESHDROPLIB_EVENT_FILE_LIST_DONE;
 constexpr UINT kFailed = MESHDROPLIB_EVENT_FILE_LIST_FAILED;
 constexpr UINT kTick = MESHDROPLIB_EVENT_FILE_LIST_TICK;
 
-// A loopback port on which nothing listens.
-uint16_t ClosedPort()
-{
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t size = sizeof address;
-    ::bind(fd, reinterpret_cast<sockaddr*>(&address), size);
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &size);
-    ::close(fd);
-    return ntohs(address.sin_port);
-}
-
 class FileListFetchTest : public ::testing::Test {
 protected:
     void SetUp() override { ASSERT_EQ(MeshdropLib_Initialize(m_window.Handle(), nullptr, nullptr), MESHDROPLIB_OK); }
@@ -54,13 +36,8 @@ protected:
     // not come (or the other outcome came instead).
     bool Fetch(const std::string& url, UINT outcome)
     {
-        const size_t done = m_window.Count(kDone);
-        const size_t failed = m_window.Count(kFailed);
-        if (MeshdropLib_FetchFileList(url.c_str()) != MESHDROPLIB_OK)
-            return false;
-        const bool arrived = m_window.PumpUntil(outcome, (outcome == kDone ? done : failed) + 1);
-        m_window.Drain();
-        return arrived && m_window.Count(outcome == kDone ? kFailed : kDone) == (outcome == kDone ? failed : done);
+        return MeshdropLib_FetchFileList(url.c_str()) == MESHDROPLIB_OK &&
+               PumpUntilOutcome(m_window, outcome, outcome == kDone ? kFailed : kDone);
     }
 
     // The fetched bytes, copied out as the dialog does.
@@ -175,7 +152,7 @@ TEST_F(FileListFetchTest, FailedFetchesRaise523)
         EXPECT_EQ(FetchedBytes(), "<no data>");
     }
     // A refused connection, and an address the client cannot use at all.
-    EXPECT_TRUE(Fetch("http://127.0.0.1:" + std::to_string(ClosedPort()) + "/filelist.txt", kFailed));
+    EXPECT_TRUE(Fetch("http://127.0.0.1:" + std::to_string(ClosedLoopbackPort()) + "/filelist.txt", kFailed));
     EXPECT_TRUE(Fetch("ftp://127.0.0.1/filelist.txt", kFailed));
 }
 

@@ -5,17 +5,13 @@
 
 #include <gtest/gtest.h>
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <condition_variable>
 #include <mutex>
 #include <string>
 
 #include "LibraryLog.h"
+#include "EntryPointFlow.h"
 #include "MeshdropLib.h"
 #include "NginxServer.h"
 #include "ScriptedHttpServer.h"
@@ -31,19 +27,6 @@ namespace {
 constexpr UINT kDone = MESHDROPLIB_EVENT_SIZE_CHECK_DONE;
 constexpr UINT kFailed = MESHDROPLIB_EVENT_SIZE_CHECK_FAILED;
 
-uint16_t ClosedPort()
-{
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t size = sizeof address;
-    ::bind(fd, reinterpret_cast<sockaddr*>(&address), size);
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &size);
-    ::close(fd);
-    return ntohs(address.sin_port);
-}
-
 class FileSizeCheckTest : public ::testing::Test {
 protected:
     void SetUp() override
@@ -57,13 +40,8 @@ protected:
     // come, or the other outcome came as well.
     bool Check(UINT outcome)
     {
-        const size_t done = m_window.Count(kDone);
-        const size_t failed = m_window.Count(kFailed);
-        if (MeshdropLib_StartFileSizeCheck() != MESHDROPLIB_OK)
-            return false;
-        const bool arrived = m_window.PumpUntil(outcome, (outcome == kDone ? done : failed) + 1);
-        m_window.Drain();
-        return arrived && m_window.Count(kDone) + m_window.Count(kFailed) == done + failed + 1;
+        return MeshdropLib_StartFileSizeCheck() == MESHDROPLIB_OK &&
+               PumpUntilOutcome(m_window, outcome, outcome == kDone ? kFailed : kDone);
     }
 
     uint64_t Total()
@@ -217,7 +195,7 @@ TEST_F(FileSizeCheckTest, ProbesThatCannotConnectOrAreCutOffFailAfterThreeAttemp
         c.send("HTTP/1.1 200 OK\r\nContent-");
         c.close();
     });
-    const std::string refused = "http://127.0.0.1:" + std::to_string(ClosedPort()) + "/a.bin";
+    const std::string refused = "http://127.0.0.1:" + std::to_string(ClosedLoopbackPort()) + "/a.bin";
     EXPECT_EQ(MeshdropLib_AddFileSizeCheck(refused.c_str()), MESHDROPLIB_OK);
     ASSERT_TRUE(Check(kFailed));
     EXPECT_EQ(LogLinesWith("CLCS"), (std::vector<std::string>{"[MeshdropLib] CLCS CT(file:0)",
