@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <condition_variable>
+#include <functional>
 #include <mutex>
 #include <string>
 
@@ -131,6 +132,16 @@ TEST_F(FileSizeCheckTest, TwelveProbesRunFiveAtATime)
         c.send("HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(n + 1000) + "\r\n\r\n");
         c.waitForPeerClose(std::chrono::seconds(10));
     });
+    auto openGate = [&] {
+        std::lock_guard<std::mutex> lock(mutex);
+        open = true;
+        changed.notify_all();
+    };
+    // The held handlers are let go on every way out, so that the server can stop.
+    struct GateGuard {
+        std::function<void()> release;
+        ~GateGuard() { release(); }
+    } guard{openGate};
     for (int i = 0; i < 12; ++i)
         ASSERT_EQ(MeshdropLib_AddFileSizeCheck(server.url("/f" + std::to_string(i)).c_str()), MESHDROPLIB_OK);
     ASSERT_EQ(MeshdropLib_StartFileSizeCheck(), MESHDROPLIB_OK);
@@ -140,11 +151,7 @@ TEST_F(FileSizeCheckTest, TwelveProbesRunFiveAtATime)
     }
     // Held back, the five are all there is: no sixth request comes.
     EXPECT_FALSE(server.waitForConnections(6, std::chrono::milliseconds(500)));
-    {
-        std::lock_guard<std::mutex> lock(mutex);
-        open = true;
-        changed.notify_all();
-    }
+    openGate();
     ASSERT_TRUE(m_window.PumpUntil(kDone));
     EXPECT_EQ(m_window.Count(kFailed), 0u);
     EXPECT_EQ(Total(), 12u * 1000u + 66u);
