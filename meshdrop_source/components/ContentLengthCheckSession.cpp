@@ -5,6 +5,11 @@
 #include "HttpGetRequest.h"
 #include "ServiceLog.h"
 
+namespace {
+// Unlimited action, the context's default connect time-out, 3 s idle time-out.
+constexpr HttpGetOptions kProbeOptions{.idleTimeoutSeconds = 3};
+} // namespace
+
 CContentLengthCheckSession::~CContentLengthCheckSession()
 {
     Close();
@@ -24,7 +29,7 @@ void CContentLengthCheckSession::Attempt()
     if (previous < kMaxAttempts) {
         if (m_context)
             return;
-        if (OpenHttpGet(m_context, this, m_redirectUrl.empty() ? m_url : m_redirectUrl, 0, kIdleTimeoutSeconds))
+        if (OpenHttpGet(m_context, this, m_redirectUrl.empty() ? m_url : m_redirectUrl, kProbeOptions))
             return;
         // An address the client cannot use (an empty one among them) never
         // connects and so never reports: count it as a failed connect now.

@@ -14,7 +14,6 @@
 class CContentLengthCheckSession : public nwIHttpClientExEventListener {
 public:
     static constexpr int kMaxAttempts = 3;
-    static constexpr uint32_t kIdleTimeoutSeconds = 3;
 
     CContentLengthCheckSession() = default;
     ~CContentLengthCheckSession() override;

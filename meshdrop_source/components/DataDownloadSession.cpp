@@ -10,7 +10,8 @@
 #include "ov/ovClassIds.h"
 
 namespace {
-constexpr uint32_t kTimeoutSeconds = 4;
+// Unlimited action, 4 s connect and idle time-outs.
+constexpr HttpGetOptions kRequestOptions{.connectTimeoutSeconds = 4, .idleTimeoutSeconds = 4};
 } // namespace
 
 CDataDownloadSession::~CDataDownloadSession()
@@ -56,7 +57,7 @@ void CDataDownloadSession::StartRequest(const std::string& url, int error)
                                                       CP_TIMER_TAG_PROGRESS, nullptr)))
             m_tickTimer = timer;
     }
-    if (!OpenHttpGet(m_context, this, url, kTimeoutSeconds, kTimeoutSeconds))
+    if (!OpenHttpGet(m_context, this, url, kRequestOptions))
         Fail(false, error);
 }
 

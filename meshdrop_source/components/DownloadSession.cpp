@@ -7,6 +7,11 @@
 #include "HttpGetRequest.h"
 #include "SessionError.h"
 
+namespace {
+// Unlimited action, 4 s connect and idle time-outs.
+constexpr HttpGetOptions kRequestOptions{.connectTimeoutSeconds = 4, .idleTimeoutSeconds = 4};
+} // namespace
+
 CDownloadSession::~CDownloadSession()
 {
     Close();
@@ -37,7 +42,7 @@ bool CDownloadSession::StartNext()
     m_length = 0;
     // An address the layer cannot use never connects: fail it now instead of
     // leaving the session busy for ever.
-    if (!OpenHttpGet(m_context, this, m_url, kTimeoutSeconds, kTimeoutSeconds))
+    if (!OpenHttpGet(m_context, this, m_url, kRequestOptions))
         Fail(SessionError::ConnectTimeout);
     return true;
 }

@@ -17,7 +17,6 @@ class CDownloadSession : public nwIHttpClientExEventListener {
 public:
     // The largest body held in memory; a larger announcement is error 4.
     static constexpr int64_t kMaxBodyLength = int64_t{256} * 1024 * 1024;
-    static constexpr uint32_t kTimeoutSeconds = 4;
 
     CDownloadSession() = default;
     ~CDownloadSession() override;

@@ -22,20 +22,29 @@ CSessionLock::~CSessionLock()
 namespace {
 
 bool StartRequest(ovIQoSContext* context, nwIHttpClientExEventListener* listener, const std::string& url,
-                  std::uint32_t connectTimeoutSeconds, std::uint32_t idleTimeoutSeconds)
+                  const HttpGetOptions& options)
 {
-    if (OV_FAILED(context->Open(QOS_ACTION_HIGH, QOS_CONNECT_FAILED | QOS_IDLE_TIMEOUT, nullptr)))
+    if (OV_FAILED(context->Open(options.actionKind, QOS_CONNECT_FAILED | QOS_IDLE_TIMEOUT, nullptr)))
         return false;
-    if (connectTimeoutSeconds != 0)
-        context->SetOption(QOS_OPTION_CONNECT_TIMEOUT, &connectTimeoutSeconds);
-    context->SetOption(QOS_OPTION_IDLE_TIMEOUT, &idleTimeoutSeconds);
+    if (options.connectTimeoutSeconds != 0)
+        context->SetOption(QOS_OPTION_CONNECT_TIMEOUT, &options.connectTimeoutSeconds);
+    if (options.idleTimeoutSeconds != 0)
+        context->SetOption(QOS_OPTION_IDLE_TIMEOUT, &options.idleTimeoutSeconds);
     if (OV_FAILED(context->AddLayer(OVCLS_HTTP_CLIENT_LAYER, false)))
         return false;
+    if (options.receiveActionKind != 0) {
+        context->SetAction(options.receiveActionKind);
+        context->SetQuota(QOS_DIRECTION_RECEIVE, &options.receiveQuota);
+    }
     ovIHttpClientExLayer* layer = ovAsHttpClientExLayer(context->GetTopLayer());
     if (layer == nullptr)
         return false;
     layer->SetListener(listener, 0);
-    return OV_SUCCEEDED(layer->SetURL(url.c_str())) && OV_SUCCEEDED(layer->SendGET());
+    if (OV_FAILED(layer->SetURL(url.c_str())))
+        return false;
+    if (options.range != nullptr && OV_FAILED(layer->AddHeader("Range", options.range)))
+        return false;
+    return OV_SUCCEEDED(layer->SendGET());
 }
 
 void HandToCollector(ovSmartPtr& context)
@@ -47,13 +56,13 @@ void HandToCollector(ovSmartPtr& context)
 } // namespace
 
 bool OpenHttpGet(ovSmartPtr& context, nwIHttpClientExEventListener* listener, const std::string& url,
-                 std::uint32_t connectTimeoutSeconds, std::uint32_t idleTimeoutSeconds)
+                 const HttpGetOptions& options)
 {
     if (!context.CreateInstance(OVCLS_QOS_CONTEXT))
         return false;
     CSessionLock lock;
     if (lock.Held() &&
-        StartRequest(context.Get<ovIQoSContext>(), listener, url, connectTimeoutSeconds, idleTimeoutSeconds))
+        StartRequest(context.Get<ovIQoSContext>(), listener, url, options))
         return true;
     CloseHttpGet(context);
     return false;
@@ -71,6 +80,14 @@ void CloseHttpGet(ovSmartPtr& context, bool markAddressFailed)
         layer->SetListener(nullptr, 0);
     qosContext->Close();
     HandToCollector(context);
+}
+
+void CloseHttpGetWithReport(const ovSmartPtr& context)
+{
+    if (!context)
+        return;
+    CSessionLock lock;
+    context.Get<ovIQoSContext>()->Close();
 }
 
 void ReleaseClosedHttpGet(ovSmartPtr& context)

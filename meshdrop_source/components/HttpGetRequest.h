@@ -26,19 +26,34 @@ private:
     cpCQoS* m_pQoS;
 };
 
+// How a request's connection is set up.
+struct HttpGetOptions {
+    int actionKind = 1;                   // the action the context is opened with (1: unlimited)
+    std::uint32_t connectTimeoutSeconds = 0;  // 0 keeps the context's default
+    std::uint32_t idleTimeoutSeconds = 0;     // 0 keeps the context's default
+    int receiveActionKind = 0;            // when not 0: switched to once the layer is on...
+    std::uint32_t receiveQuota = 0;       // ...with this receive quota in bytes per second
+    const char* range = nullptr;          // the "Range" header's value, or none
+};
+
 // Creates a context in `context` (releasing the one held before), opens it
-// with action kind 1 and mask 0x05, sets the time-outs (a connect time-out of
-// 0 keeps the context's default), pushes the HTTP client layer, registers the
-// listener with cookie 0, sets the address and sends the GET, all under the
-// library lock. False when any step fails: the request is then ended again
-// and `context` is empty, since no notification will ever come for it.
+// with the options' action kind and mask 0x05 (connect failed, idle time-out),
+// sets the time-outs, pushes the HTTP client layer, registers the listener with
+// cookie 0, sets the address and the "Range" header and sends the GET, all
+// under the library lock. False when any step fails (no runtime, no free socket
+// slot, a bad address, an unknown host): the request is then ended again and
+// `context` is empty, since no notification will ever come for it.
 bool OpenHttpGet(ovSmartPtr& context, nwIHttpClientExEventListener* listener, const std::string& url,
-                 std::uint32_t connectTimeoutSeconds, std::uint32_t idleTimeoutSeconds);
+                 const HttpGetOptions& options);
 
 // Ends the request held in `context`, if any: detaches the listener, records
 // the server's address as failed in the host cache when asked, closes the
 // context and hands it to the collector. `context` is empty afterwards.
 void CloseHttpGet(ovSmartPtr& context, bool markAddressFailed = false);
+
+// Closes the context with its listener still attached, so that the
+// listener's closed report follows at once. Nothing for an empty one.
+void CloseHttpGetWithReport(const ovSmartPtr& context);
 
 // After the peer closed the connection: detaches the listener and hands the
 // context to the collector without closing it again. `context` is empty

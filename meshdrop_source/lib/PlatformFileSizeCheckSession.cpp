@@ -3,7 +3,13 @@
 #include <algorithm>
 
 #include "FolderPath.h"
-#include "HttpGetConnection.h"
+#include "HttpGetRequest.h"
+#include "MirrorUrls.h"
+
+namespace {
+// Connect and idle time-outs of a probe.
+constexpr uint32_t kTimeoutSeconds = 3;
+} // namespace
 #include "IPlatformFileSizeCheckSessionEventListener.h"
 #include "JobFileEntry.h"
 #include "MeshdropLib.h"
@@ -16,7 +22,7 @@ CPlatformFileSizeCheckSession::CPlatformFileSizeCheckSession(IPlatformFileSizeCh
 
 CPlatformFileSizeCheckSession::~CPlatformFileSizeCheckSession()
 {
-    ReleaseHttpConnection(m_connection);
+    CloseHttpGet(m_connection);
 }
 
 void CPlatformFileSizeCheckSession::Start()
@@ -40,9 +46,10 @@ void CPlatformFileSizeCheckSession::Try()
         m_currentUrl = m_mirrors[static_cast<size_t>(m_nMirrorIndex)];
         m_redirectUrl.clear();
     }
-    HttpGetRequest request;
-    request.url = m_redirectUrl.empty() ? m_currentUrl.c_str() : m_redirectUrl.c_str();
-    const bool started = StartHttpGet(m_connection, this, request);
+    HttpGetOptions options;
+    options.connectTimeoutSeconds = kTimeoutSeconds;
+    options.idleTimeoutSeconds = kTimeoutSeconds;
+    const bool started = OpenHttpGet(m_connection, this, m_redirectUrl.empty() ? m_currentUrl : m_redirectUrl, options);
     ++m_nAttempts;
     // A request that cannot even be sent counts as a closed attempt.
     if (!started)
@@ -51,7 +58,7 @@ void CPlatformFileSizeCheckSession::Try()
 
 void CPlatformFileSizeCheckSession::Fail(int code)
 {
-    ReleaseHttpConnection(m_connection);
+    CloseHttpGet(m_connection);
     // The checker may destroy this probe: the report comes last.
     if (m_pChecker != nullptr)
         m_pChecker->OnProbeFailed(code, m_pEntry->url.c_str());
@@ -70,7 +77,7 @@ void CPlatformFileSizeCheckSession::OnHeaderReceived(std::uint32_t /*cookie*/)
     layer->GetStatusCode(&status);
     layer->GetContentLength(&contentLength);
     const bool hasLocation = OV_SUCCEEDED(layer->GetResponseHeader("Location:", &location));
-    ReleaseHttpConnection(m_connection);
+    CloseHttpGet(m_connection);
 
     if (status == 302 || status == 303) {
         m_redirectUrl = hasLocation ? location.GetString() : "";
@@ -95,7 +102,7 @@ void CPlatformFileSizeCheckSession::OnHeaderReceived(std::uint32_t /*cookie*/)
 int CPlatformFileSizeCheckSession::OnData(std::uint32_t /*cookie*/, const std::uint8_t* /*data*/,
                                           std::uint32_t length)
 {
-    ReleaseHttpConnection(m_connection);
+    CloseHttpGet(m_connection);
     return static_cast<int>(std::min<std::uint32_t>(length, INT32_MAX));
 }
 
@@ -105,18 +112,18 @@ void CPlatformFileSizeCheckSession::OnSendQueueEmpty(std::uint32_t /*cookie*/) {
 
 void CPlatformFileSizeCheckSession::OnClosed(std::uint32_t /*cookie*/)
 {
-    ReleaseHttpConnection(m_connection);
+    CloseHttpGet(m_connection);
     Try();
 }
 
 void CPlatformFileSizeCheckSession::OnConnectTimeout(std::uint32_t /*cookie*/)
 {
-    CloseHttpConnection(m_connection);
+    CloseHttpGetWithReport(m_connection);
 }
 
 void CPlatformFileSizeCheckSession::OnRecvTimeout(std::uint32_t /*cookie*/)
 {
-    CloseHttpConnection(m_connection);
+    CloseHttpGetWithReport(m_connection);
 }
 
 // A host-unreachable report is followed by a connect time-out, which retries.

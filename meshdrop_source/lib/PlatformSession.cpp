@@ -5,7 +5,13 @@
 #include <cstdio>
 
 #include "FolderPath.h"
-#include "HttpGetConnection.h"
+#include "HttpGetRequest.h"
+#include "MirrorUrls.h"
+
+namespace {
+// Connect and idle time-outs of a download request.
+constexpr uint32_t kTimeoutSeconds = 3;
+} // namespace
 #include "IPlatFormSessionEventListener.h"
 #include "MeshdropLib.h"
 #include "ServiceLog.h"
@@ -13,7 +19,7 @@
 
 CPlatformSession::~CPlatformSession()
 {
-    ReleaseHttpConnection(m_connection);
+    CloseHttpGet(m_connection);
     CloseLocalFile();
 }
 
@@ -72,13 +78,14 @@ void CPlatformSession::BeginFile(bool resetAttempts)
     if (m_connection)
         return;
 
-    HttpGetRequest request;
-    request.url = m_currentUrl.c_str();
-    request.openActionKind = QOS_ACTION_OWN;
-    request.receiveActionKind = QOS_ACTION_OWN_RECEIVE_ONLY;
-    request.receiveQuota = bandwidth;
-    request.range = m_range.c_str();
-    const bool started = StartHttpGet(m_connection, this, request);
+    HttpGetOptions options;
+    options.actionKind = QOS_ACTION_OWN;
+    options.connectTimeoutSeconds = kTimeoutSeconds;
+    options.idleTimeoutSeconds = kTimeoutSeconds;
+    options.receiveActionKind = QOS_ACTION_OWN_RECEIVE_ONLY;
+    options.receiveQuota = bandwidth;
+    options.range = m_range.c_str();
+    const bool started = OpenHttpGet(m_connection, this, m_currentUrl, options);
     ++m_nAttempts;
     // A request that cannot even be sent (a bad address, an unknown host)
     // counts as an attempt that ended with a closed connection.
@@ -174,7 +181,7 @@ void CPlatformSession::OnHeaderReceived(std::uint32_t /*cookie*/)
         if (OV_SUCCEEDED(layer->GetResponseHeader("Location:", &location)) && location.GetLength() > 0) {
             m_currentUrl = location.GetString();
             m_nAttempts = 0;
-            ReleaseHttpConnection(m_connection);
+            CloseHttpGet(m_connection);
             CloseLocalFile();
             BeginFile(true);
         } else {
@@ -188,7 +195,7 @@ void CPlatformSession::OnHeaderReceived(std::uint32_t /*cookie*/)
         break;
     default:
         // The closed report that follows decides on the next attempt.
-        CloseHttpConnection(m_connection);
+        CloseHttpGetWithReport(m_connection);
         break;
     }
 }
@@ -202,7 +209,7 @@ int CPlatformSession::OnData(std::uint32_t /*cookie*/, const std::uint8_t* data,
                 // The disk is full: the transfer stops here, so that the file
                 // is never reported complete with bytes missing. The client
                 // stops the job when it hears of it.
-                ReleaseHttpConnection(m_connection);
+                CloseHttpGet(m_connection);
                 CloseLocalFile();
                 if (m_pListener != nullptr)
                     m_pListener->OnPlatformSessionNotice(m_pContext, MESHDROPLIB_NOTICE_DISK_FULL,
@@ -211,7 +218,7 @@ int CPlatformSession::OnData(std::uint32_t /*cookie*/, const std::uint8_t* data,
             }
             // The disk has room but the bytes are lost: closing the
             // connection lets the retry rules start the file over.
-            CloseHttpConnection(m_connection);
+            CloseHttpGetWithReport(m_connection);
             return consumed;
         }
         m_received += length;
@@ -237,12 +244,12 @@ void CPlatformSession::OnClosed(std::uint32_t /*cookie*/)
 
 void CPlatformSession::OnConnectTimeout(std::uint32_t /*cookie*/)
 {
-    CloseHttpConnection(m_connection);
+    CloseHttpGetWithReport(m_connection);
 }
 
 void CPlatformSession::OnRecvTimeout(std::uint32_t /*cookie*/)
 {
-    CloseHttpConnection(m_connection);
+    CloseHttpGetWithReport(m_connection);
 }
 
 // A host-unreachable report is followed by a connect time-out, which retries.
@@ -250,7 +257,7 @@ void CPlatformSession::OnHostUnreach(std::uint32_t /*cookie*/) {}
 
 void CPlatformSession::Retry()
 {
-    ReleaseHttpConnection(m_connection);
+    CloseHttpGet(m_connection);
     CloseLocalFile();
     if (m_pCurrentFile == nullptr)
         return;
@@ -270,7 +277,7 @@ void CPlatformSession::Retry()
 void CPlatformSession::FinishFile()
 {
     CloseLocalFile();
-    ReleaseHttpConnection(m_connection);
+    CloseHttpGet(m_connection);
     const PlatformSessionFile* finished = m_pCurrentFile;
     ++m_nFileIndex;
     m_pCurrentFile = static_cast<size_t>(m_nFileIndex) < m_files.size() ? &m_files[static_cast<size_t>(m_nFileIndex)]
@@ -288,7 +295,7 @@ void CPlatformSession::FinishFile()
 
 void CPlatformSession::Fail()
 {
-    ReleaseHttpConnection(m_connection);
+    CloseHttpGet(m_connection);
     CloseLocalFile();
     m_pCurrentFile = nullptr;
     if (m_pListener != nullptr)
