@@ -6,13 +6,14 @@
 #include "HttpGetRequest.h"
 #include "MirrorUrls.h"
 
+#include "IPlatformFileSizeCheckSessionEventListener.h"
+#include "JobFileEntry.h"
+#include "MeshdropLib.h"
+
 namespace {
 // Connect and idle time-outs of a probe.
 constexpr uint32_t kTimeoutSeconds = 3;
 } // namespace
-#include "IPlatformFileSizeCheckSessionEventListener.h"
-#include "JobFileEntry.h"
-#include "MeshdropLib.h"
 
 CPlatformFileSizeCheckSession::CPlatformFileSizeCheckSession(IPlatformFileSizeCheckSessionEventListener* checker,
                                                              JobFileEntry* entry)

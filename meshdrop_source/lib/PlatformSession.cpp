@@ -8,14 +8,15 @@
 #include "HttpGetRequest.h"
 #include "MirrorUrls.h"
 
-namespace {
-// Connect and idle time-outs of a download request.
-constexpr uint32_t kTimeoutSeconds = 3;
-} // namespace
 #include "IPlatFormSessionEventListener.h"
 #include "MeshdropLib.h"
 #include "ServiceLog.h"
 #include "cp/ovIQoSContext.h"
+
+namespace {
+// Connect and idle time-outs of a download request.
+constexpr uint32_t kTimeoutSeconds = 3;
+} // namespace
 
 CPlatformSession::~CPlatformSession()
 {
