@@ -4,11 +4,10 @@
 
 #include "FolderPath.h"
 #include "HttpGetRequest.h"
-#include "MirrorUrls.h"
-
 #include "IPlatformFileSizeCheckSessionEventListener.h"
 #include "JobFileEntry.h"
 #include "MeshdropLib.h"
+#include "MirrorUrls.h"
 
 namespace {
 // Connect and idle time-outs of a probe.

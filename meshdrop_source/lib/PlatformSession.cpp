@@ -6,10 +6,9 @@
 
 #include "FolderPath.h"
 #include "HttpGetRequest.h"
-#include "MirrorUrls.h"
-
 #include "IPlatFormSessionEventListener.h"
 #include "MeshdropLib.h"
+#include "MirrorUrls.h"
 #include "ServiceLog.h"
 #include "cp/ovIQoSContext.h"
 
