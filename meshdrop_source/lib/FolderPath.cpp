@@ -38,3 +38,13 @@ bool CreateFolderPath(const char* folder)
     // given without a trailing separator, or with "/" separators.
     return CreateFolderPrefixes(NormalizeFolder(folder));
 }
+
+unsigned long long GetFolderFreeSpace(const std::string& folder)
+{
+    ULARGE_INTEGER available{};
+    ULARGE_INTEGER total{};
+    ULARGE_INTEGER totalFree{};
+    if (folder.empty() || !GetDiskFreeSpaceExA(folder.c_str(), &available, &total, &totalFree))
+        return 0;
+    return totalFree.QuadPart;
+}

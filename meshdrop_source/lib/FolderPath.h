@@ -16,3 +16,8 @@ bool CreateFolderPrefixes(const std::string& path);
 // Makes sure a download folder exists, creating it and its missing parents.
 // An empty or null folder fails; an existing one succeeds at once.
 bool CreateFolderPath(const char* folder);
+
+// The free bytes of the volume that holds the folder (asked for the folder
+// itself, so that a folder on another file system than its drive's root
+// answers for the right one); 0 when it cannot be read.
+unsigned long long GetFolderFreeSpace(const std::string& folder);

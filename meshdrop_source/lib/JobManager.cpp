@@ -2,9 +2,12 @@
 
 #include <algorithm>
 
+#include "ContentLengthChecker.h"
+#include "DataDownloadSession.h"
 #include "FolderPath.h"
 #include "Job.h"
 #include "JobDownloader.h"
+#include "PlatFormDownloader.h"
 #include "Library.h"
 #include "ServiceLog.h"
 #include "cp/CNpn.h"
@@ -22,6 +25,8 @@ CJobManager::~CJobManager()
         m_jobs.clear();
         m_pEngineDownloader.reset();
         m_pDirectDownloader.reset();
+        m_pDataSession.reset();
+        m_pChecker.reset();
         m_pNpn.reset();
     }
     m_lock.Reset();
@@ -33,8 +38,9 @@ int CJobManager::Initialize(HWND clientWindow, MeshdropLibEventCallback callback
     cpCMutexLock guard(GetMutex());
     m_target = ClientEventTarget{clientWindow, callback, userValue};
     Library_SetElevationSwitch(elevation);
-    // The engine downloader and then the direct downloader are created here,
-    // each with this manager as its listener, once their classes exist.
+    // The engine downloader is created here too, before the direct one,
+    // once its class exists.
+    m_pDirectDownloader = std::make_unique<CPlatFormDownloader>(this, m_lock);
     return MESHDROPLIB_OK;
 }
 
@@ -75,39 +81,65 @@ int CJobManager::WithJob(MeshdropJobHandle handle, Fn&& fn)
 }
 
 // ---- File list and size check ----------------------------------------------
-// The data session and the content-length checker are not part of the library
-// yet: every operation answers as it does without a session or a checker. A
-// fetch or a probe that cannot be started is not reported as started.
 
-int CJobManager::FetchFileList(const char* /*url*/)
+int CJobManager::FetchFileList(const char* url)
 {
-    return MESHDROPLIB_ERROR_FAILED;
+    // A fetch that cannot start would never be reported: say so at once.
+    if (url == nullptr || *url == '\0')
+        return MESHDROPLIB_ERROR_URL;
+    cpCMutexLock guard(GetMutex());
+    if (!m_pDataSession) {
+        m_pDataSession = std::make_unique<CDataDownloadSession>();
+        m_pDataSession->SetListener(this);
+    }
+    m_pDataSession->Download(url);
+    return MESHDROPLIB_OK;
 }
 
-int CJobManager::GetFileListSize(uint64_t* /*size*/)
+int CJobManager::GetFileListSize(uint64_t* size)
 {
-    return MESHDROPLIB_ERROR_FAILED;
+    cpCMutexLock guard(GetMutex());
+    int64_t length = 0;
+    if (!m_pDataSession || m_pDataSession->GetDataSize(&length) != MESHDROPLIB_OK)
+        return MESHDROPLIB_ERROR_FAILED;
+    *size = static_cast<uint64_t>(length);
+    return MESHDROPLIB_OK;
 }
 
-int CJobManager::GetFileListData(FileListBuffer* /*data*/)
+int CJobManager::GetFileListData(FileListBuffer* data)
 {
-    return MESHDROPLIB_ERROR_FAILED;
+    cpCMutexLock guard(GetMutex());
+    return m_pDataSession ? m_pDataSession->GetData(data) : MESHDROPLIB_ERROR_FAILED;
 }
 
-int CJobManager::AddFileSizeCheck(const char* /*url*/)
+int CJobManager::AddFileSizeCheck(const char* url)
 {
-    return MESHDROPLIB_ERROR_FAILED;
+    cpCMutexLock guard(GetMutex());
+    if (!m_pChecker) {
+        m_pChecker = std::make_unique<CContentLengthChecker>();
+        m_pChecker->SetListener(this);
+    }
+    return m_pChecker->AddFile(url);
 }
 
 int CJobManager::StartFileSizeCheck()
 {
-    WriteDiagnosticLog("[MeshdropLib_D] 0x0003");
-    return MESHDROPLIB_ERROR_FAILED;
+    cpCMutexLock guard(GetMutex());
+    if (!m_pChecker) {
+        WriteDiagnosticLog("[MeshdropLib_D] 0x0003");
+        return MESHDROPLIB_ERROR_FAILED;
+    }
+    m_pChecker->Start();
+    return MESHDROPLIB_OK;
 }
 
-int CJobManager::GetFileSizeTotal(uint64_t* /*total*/)
+int CJobManager::GetFileSizeTotal(uint64_t* total)
 {
-    return MESHDROPLIB_ERROR_FAILED;
+    cpCMutexLock guard(GetMutex());
+    if (!m_pChecker)
+        return MESHDROPLIB_ERROR_FAILED;
+    *total = static_cast<uint64_t>(m_pChecker->GetTotal());
+    return MESHDROPLIB_OK;
 }
 
 // ---- Jobs -------------------------------------------------------------------
@@ -162,8 +194,6 @@ int CJobManager::StartJob(MeshdropJobHandle handle, int mode)
     CJob* job = FindJob(handle);
     if (job == nullptr || job->GetFiles().empty())
         return MESHDROPLIB_ERROR_FAILED;
-    // No downloader exists until the downloader classes arrive: a job with
-    // files has nowhere to run, which is reported as a failure.
     if (downloader == nullptr)
         return MESHDROPLIB_ERROR_FAILED;
     job->SetMode(mode);
@@ -224,8 +254,11 @@ int CJobManager::GetRequiredSpace(MeshdropJobHandle handle, uint64_t* bytes)
         *bytes = progress.totalSize > progress.doneSize ? progress.totalSize - progress.doneSize : 0;
         return MESHDROPLIB_OK;
     }
-    // The size checker's total answers otherwise; there is no checker yet.
-    return MESHDROPLIB_ERROR_FAILED;
+    // Otherwise the size checker's total answers.
+    if (!m_pChecker)
+        return MESHDROPLIB_ERROR_FAILED;
+    *bytes = static_cast<uint64_t>(m_pChecker->GetTotal());
+    return MESHDROPLIB_OK;
 }
 
 // ---- Event accessors ----------------------------------------------------------

@@ -15,6 +15,8 @@
 #include "MeshdropLib.h"
 #include "ov/ovSmartPtr.h"
 
+class CContentLengthChecker;
+class CDataDownloadSession;
 class CJob;
 class CJobDownloader;
 class CNpn;
@@ -99,14 +101,16 @@ private:
     template <class Fn>
     int WithJob(MeshdropJobHandle handle, Fn&& fn);
 
-    // Both downloaders arrive with their own classes; until then there is
-    // none, and a job with files has nowhere to run.
     std::unique_ptr<CJobDownloader> m_pDirectDownloader;
+    // The engine downloader arrives with its own class; until then the direct
+    // downloader is the current one.
     std::unique_ptr<CJobDownloader> m_pEngineDownloader;
     ovSmartPtr m_lock;
     std::unique_ptr<CNpn> m_pNpn;
-    // The file-list data session and the content-length checker arrive with
-    // their components; until then there is no session and no checker.
+    // Created by the first file-list fetch.
+    std::unique_ptr<CDataDownloadSession> m_pDataSession;
+    // Created by the first probe.
+    std::unique_ptr<CContentLengthChecker> m_pChecker;
     std::vector<std::unique_ptr<CJob>> m_jobs;
     int m_nJobCounter = 0;
     ClientEventTarget m_target;

@@ -2,16 +2,14 @@
 // a program, it announces its ports and serves the package it generated.
 #include <gtest/gtest.h>
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
 #include <signal.h>
-#include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdio>
 
+#include "BlockingHttpGet.h"
 #include "HttpFileServer.h"
 #include "SamplePackage.h"
 #include "TempDir.h"
@@ -19,32 +17,6 @@
 using namespace publisher;
 
 namespace {
-
-std::string httpGet(uint16_t port, const std::string& target, const std::string& extra = "")
-{
-    int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    a.sin_port = htons(port);
-    std::string out;
-    if (::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0) {
-        std::string req = "GET " + target + " HTTP/1.1\r\nHost: x\r\nConnection: close\r\n" + extra + "\r\n";
-        ::send(fd, req.data(), req.size(), MSG_NOSIGNAL);
-        char buf[65536];
-        ssize_t n;
-        while ((n = ::recv(fd, buf, sizeof buf, 0)) > 0)
-            out.append(buf, static_cast<size_t>(n));
-    }
-    ::close(fd);
-    return out;
-}
-
-std::string bodyOf(const std::string& response)
-{
-    size_t p = response.find("\r\n\r\n");
-    return p == std::string::npos ? std::string() : response.substr(p + 4);
-}
 
 // Runs the program with ephemeral ports and reads its ready line.
 class PublisherProcess {
@@ -83,7 +55,7 @@ TEST(PublisherServer, ServesTheGeneratedPackageOnBothPorts)
     ASSERT_NE(server.port, 0);
     ASSERT_NE(server.mirrorPort, 0);
 
-    const std::string list = bodyOf(httpGet(server.port, kFileListPath));
+    const std::string list = testsupport::responseBody(testsupport::blockingHttpGet(server.port, kFileListPath));
     const std::string main = "http://127.0.0.1:" + std::to_string(server.port);
     const std::string mirror = "http://127.0.0.1:" + std::to_string(server.mirrorPort);
     const std::string pkg = std::string(kPackageFolder) + "package/";
@@ -92,19 +64,19 @@ TEST(PublisherServer, ServesTheGeneratedPackageOnBothPorts)
 
     std::string expected(300 * 1024, '\0');
     fillPackageBytes(0, 0, expected.data(), expected.size());
-    EXPECT_EQ(bodyOf(httpGet(server.mirrorPort, pkg + "veilrune_01.pak")), expected);
-    std::string tail = httpGet(server.port, pkg + "veilrune_01.pak", "Range: bytes=1000-\r\n");
+    EXPECT_EQ(testsupport::responseBody(testsupport::blockingHttpGet(server.mirrorPort, pkg + "veilrune_01.pak")), expected);
+    std::string tail = testsupport::blockingHttpGet(server.port, pkg + "veilrune_01.pak", "Range: bytes=1000-\r\n");
     EXPECT_EQ(tail.rfind("HTTP/1.1 206", 0), 0u);
-    EXPECT_EQ(bodyOf(tail), expected.substr(1000));
-    EXPECT_EQ(httpGet(server.port, pkg + "veilrune_01.pak", "Range: bytes=307200-\r\n").rfind("HTTP/1.1 416", 0), 0u);
-    EXPECT_EQ(httpGet(server.port, pkg + "nothing.pak").rfind("HTTP/1.1 404", 0), 0u);
+    EXPECT_EQ(testsupport::responseBody(tail), expected.substr(1000));
+    EXPECT_EQ(testsupport::blockingHttpGet(server.port, pkg + "veilrune_01.pak", "Range: bytes=307200-\r\n").rfind("HTTP/1.1 416", 0), 0u);
+    EXPECT_EQ(testsupport::blockingHttpGet(server.port, pkg + "nothing.pak").rfind("HTTP/1.1 404", 0), 0u);
 
-    const std::string banner = bodyOf(httpGet(server.port, kBannerPath));
+    const std::string banner = testsupport::responseBody(testsupport::blockingHttpGet(server.port, kBannerPath));
     EXPECT_EQ(banner.substr(0, 6), "GIF89a");
     EXPECT_EQ(banner.back(), '\x3B');
 
     // The installer arrives as a download would: a script without the execute bit.
-    const std::string setup = bodyOf(httpGet(server.port, pkg + "setup.exe"));
+    const std::string setup = testsupport::responseBody(testsupport::blockingHttpGet(server.port, pkg + "setup.exe"));
     EXPECT_EQ(setup.rfind("#!/bin/sh\n", 0), 0u);
     struct stat st{};
     ASSERT_EQ(stat((root.path() + pkg + "setup.exe").c_str(), &st), 0);

@@ -1,0 +1,145 @@
+#include "HttpGetRequest.h"
+
+#include <windows.h>
+
+#include "cp/cpCQoS.h"
+#include "cp/ovIQoSContext.h"
+#include "ov/ovCGarbageCollector.h"
+#include "ov/ovClassIds.h"
+
+CSessionLock::CSessionLock() : m_pQoS(cpCQoS::GetInstance())
+{
+    if (m_pQoS != nullptr)
+        m_pQoS->Lock();
+}
+
+CSessionLock::~CSessionLock()
+{
+    if (m_pQoS != nullptr)
+        m_pQoS->Unlock();
+}
+
+namespace {
+
+bool StartRequest(ovIQoSContext* context, nwIHttpClientExEventListener* listener, const std::string& url,
+                  const HttpGetOptions& options)
+{
+    if (OV_FAILED(context->Open(options.actionKind, QOS_CONNECT_FAILED | QOS_IDLE_TIMEOUT, nullptr)))
+        return false;
+    if (options.connectTimeoutSeconds != 0)
+        context->SetOption(QOS_OPTION_CONNECT_TIMEOUT, &options.connectTimeoutSeconds);
+    if (options.idleTimeoutSeconds != 0)
+        context->SetOption(QOS_OPTION_IDLE_TIMEOUT, &options.idleTimeoutSeconds);
+    if (OV_FAILED(context->AddLayer(OVCLS_HTTP_CLIENT_LAYER, false)))
+        return false;
+    if (options.receiveActionKind != 0) {
+        context->SetAction(options.receiveActionKind);
+        context->SetQuota(QOS_DIRECTION_RECEIVE, &options.receiveQuota);
+    }
+    ovIHttpClientExLayer* layer = ovAsHttpClientExLayer(context->GetTopLayer());
+    if (layer == nullptr)
+        return false;
+    layer->SetListener(listener, 0);
+    if (OV_FAILED(layer->SetURL(url.c_str())))
+        return false;
+    if (options.range != nullptr && OV_FAILED(layer->AddHeader("Range", options.range)))
+        return false;
+    return OV_SUCCEEDED(layer->SendGET());
+}
+
+void HandToCollector(ovSmartPtr& context)
+{
+    ovCGarbageCollector::GetGarbageCollector()->Add(context);
+    context.Reset();
+}
+
+} // namespace
+
+bool OpenHttpGet(ovSmartPtr& context, nwIHttpClientExEventListener* listener, const std::string& url,
+                 const HttpGetOptions& options)
+{
+    if (!context.CreateInstance(OVCLS_QOS_CONTEXT))
+        return false;
+    CSessionLock lock;
+    if (lock.Held() &&
+        StartRequest(context.Get<ovIQoSContext>(), listener, url, options))
+        return true;
+    CloseHttpGet(context);
+    return false;
+}
+
+void CloseHttpGet(ovSmartPtr& context, bool markAddressFailed)
+{
+    if (!context)
+        return;
+    CSessionLock lock;
+    auto* qosContext = context.Get<ovIQoSContext>();
+    if (markAddressFailed)
+        qosContext->MarkAddressFailed();
+    if (ovIHttpClientExLayer* layer = HttpLayerOf(context))
+        layer->SetListener(nullptr, 0);
+    qosContext->Close();
+    HandToCollector(context);
+}
+
+void CloseHttpGetWithReport(const ovSmartPtr& context)
+{
+    if (!context)
+        return;
+    CSessionLock lock;
+    context.Get<ovIQoSContext>()->Close();
+}
+
+void ReleaseClosedHttpGet(ovSmartPtr& context)
+{
+    if (!context)
+        return;
+    if (ovIHttpClientExLayer* layer = HttpLayerOf(context))
+        layer->SetListener(nullptr, 0);
+    HandToCollector(context);
+}
+
+ovIHttpClientExLayer* HttpLayerOf(const ovSmartPtr& context)
+{
+    if (!context)
+        return nullptr;
+    ovIUnknown* top = context.Get<ovIQoSContext>()->GetTopLayer();
+    return top != nullptr ? ovAsHttpClientExLayer(top) : nullptr;
+}
+
+int HttpStatusOf(const ovSmartPtr& context)
+{
+    int status = 0;
+    if (ovIHttpClientExLayer* layer = HttpLayerOf(context))
+        layer->GetStatusCode(&status);
+    return status;
+}
+
+std::int64_t HttpContentLengthOf(const ovSmartPtr& context)
+{
+    std::int64_t length = 0;
+    if (ovIHttpClientExLayer* layer = HttpLayerOf(context))
+        layer->GetContentLength(&length);
+    return length;
+}
+
+std::string HttpRedirectLocationOf(const ovSmartPtr& context)
+{
+    ovIHttpClientExLayer* layer = HttpLayerOf(context);
+    ovCString value;
+    if (layer == nullptr || OV_FAILED(layer->GetResponseHeader("Location:", &value)) || value.GetLength() == 0)
+        return {};
+    const std::string utf8(value.GetString(), value.GetLength());
+    const int wideLength = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
+    if (wideLength <= 0)
+        return utf8;
+    std::wstring wide(static_cast<size_t>(wideLength), L'\0');
+    MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), wide.data(), wideLength);
+    const int ansiLength =
+        WideCharToMultiByte(CP_ACP, 0, wide.data(), wideLength, nullptr, 0, nullptr, nullptr);
+    if (ansiLength <= 0)
+        return utf8;
+    std::string ansi(static_cast<size_t>(ansiLength), '\0');
+    WideCharToMultiByte(CP_ACP, 0, wide.data(), wideLength, ansi.data(), ansiLength, nullptr, nullptr);
+    return ansi;
+}

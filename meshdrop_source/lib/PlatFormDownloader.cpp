@@ -1,0 +1,213 @@
+#include "PlatFormDownloader.h"
+
+#include <windows.h>
+
+#include <algorithm>
+#include <cstring>
+#include <string>
+
+#include "Job.h"
+#include "PlatformFileSizeChecker.h"
+#include "PlatformSession.h"
+#include "ServiceLog.h"
+#include "cp/cpCMutex.h"
+
+PlatformJobRecord::PlatformJobRecord() = default;
+
+PlatformJobRecord::~PlatformJobRecord()
+{
+    // Detached first, so that nothing reports while it goes.
+    if (sizeChecker)
+        sizeChecker->SetListener(nullptr);
+    if (session)
+        session->SetListener(nullptr, nullptr);
+    sizeChecker.reset();
+    session.reset();
+}
+
+CPlatFormDownloader::CPlatFormDownloader(IJobDownloadEventListener* listener, const ovSmartPtr& lock)
+    : CJobDownloader(listener, lock)
+{
+    SetNetworkDown(false);
+}
+
+CPlatFormDownloader::~CPlatFormDownloader()
+{
+    {
+        cpCMutexLock guard(GetLock().Get<cpCMutex>());
+        m_records.clear();
+    }
+    WriteServiceLog("[MeshdropLib] CPlatFormDownloader Destroy");
+}
+
+PlatformJobRecord* CPlatFormDownloader::FindRecord(const CJob* job) const
+{
+    for (const auto& record : m_records) {
+        if (record->job == job)
+            return record.get();
+    }
+    return nullptr;
+}
+
+std::unique_ptr<PlatformJobRecord> CPlatFormDownloader::TakeRecord(const PlatformJobRecord* record)
+{
+    auto it = std::find_if(m_records.begin(), m_records.end(),
+                           [record](const std::unique_ptr<PlatformJobRecord>& r) { return r.get() == record; });
+    if (it == m_records.end())
+        return nullptr;
+    std::unique_ptr<PlatformJobRecord> taken = std::move(*it);
+    m_records.erase(it);
+    return taken;
+}
+
+int CPlatFormDownloader::BeginJob(CJob* job)
+{
+    if (FindRecord(job) != nullptr)
+        return MESHDROPLIB_ERROR_FAILED;
+    cpCMutexLock guard(GetLock().Get<cpCMutex>());
+    WriteServiceLog("[MeshdropLib] CPlatFormDownloader Begin");
+    m_records.push_back(std::make_unique<PlatformJobRecord>());
+    PlatformJobRecord* record = m_records.back().get();
+    record->job = job;
+    record->sizeChecker = std::make_unique<CPlatformFileSizeChecker>(this, record);
+    // The check may finish (and even the whole job end) before Run returns:
+    // the record is not touched after it.
+    record->sizeChecker->Run(job->GetFiles());
+    return MESHDROPLIB_OK;
+}
+
+void CPlatFormDownloader::EndJob(CJob* job)
+{
+    PlatformJobRecord* record = FindRecord(job);
+    if (record == nullptr)
+        return;
+    cpCMutexLock guard(GetLock().Get<cpCMutex>());
+    // The record's file report is handed to the reporter of downloaded bytes
+    // here, once the downloader has one.
+    TakeRecord(record).reset();
+}
+
+void CPlatFormDownloader::CheckJob(CJob* job)
+{
+    DWORD flags = 0;
+    const bool connected = InternetGetConnectedState(&flags, 0) != FALSE;
+    if (connected && IsNetworkDown()) {
+        SetNetworkDown(false);
+        NotifyJob(job, MESHDROPLIB_NOTICE_NETWORK_BACK);
+    } else if (!connected && !IsNetworkDown()) {
+        SetNetworkDown(true);
+        const std::vector<CJob*> jobs = GetJobs();
+        for (CJob* running : jobs)
+            NotifyJob(running, MESHDROPLIB_NOTICE_NETWORK_LOST);
+    }
+}
+
+// ---- Size check ------------------------------------------------------------
+
+void CPlatFormDownloader::OnPlatformSizeCheckCompleted(PlatformJobRecord* record, const SizeCheckResult& result)
+{
+    WriteServiceLog("[MeshdropLib] CPlatFormDownloader FileSizeCheck Completed");
+    ReportJobSizes(record->job, result.fileCount, result.totalSize);
+
+    if (record->session)
+        record->session->SetListener(nullptr, nullptr);
+    record->session = std::make_unique<CPlatformSession>();
+    record->session->SetListener(this, record);
+    record->session->SetMode(record->job->GetMode());
+    record->totalSize = result.totalSize;
+    record->presentSize = result.presentSize;
+    record->fileCount = result.fileCount;
+    record->startTime = static_cast<int64_t>(std::time(nullptr));
+    // The session may end the job (and the record) before Start returns.
+    record->session->Start(record->job->GetFiles());
+}
+
+void CPlatFormDownloader::OnPlatformSizeCheckFailed(PlatformJobRecord* record, int code, const char* text)
+{
+    CJob* job = record->job;
+    // The text belongs to the probe that goes with the record.
+    const std::string url = text != nullptr ? text : "";
+    TakeRecord(record).reset();
+    NotifyAndDropJob(job, static_cast<uint32_t>(code), url.c_str());
+}
+
+// ---- Download session ----------------------------------------------------------
+
+JobProgressInfo CPlatFormDownloader::ComputeProgress(const PlatformJobRecord& record, int64_t now)
+{
+    JobProgressInfo progress{};
+    const CPlatformSession* session = record.session.get();
+    const uint64_t total = record.totalSize;
+    const uint64_t done = session != nullptr ? session->GetReceived() : 0;
+    progress.totalSize = total;
+    progress.doneSize = done;
+    progress.fileCount = record.fileCount;
+    progress.fileCounter = session != nullptr ? record.filesCompleted : 0;
+    if (total > 0 && done > 0)
+        progress.percent = static_cast<uint32_t>(std::min<uint64_t>(done * 100 / total, 100));
+    const int64_t elapsed = now - record.startTime;
+    progress.elapsed = elapsed > 0 ? static_cast<uint64_t>(elapsed) : 0;
+    if (elapsed > 0 && done > record.presentSize)
+        progress.speed = static_cast<uint32_t>((done - record.presentSize) / static_cast<uint64_t>(elapsed));
+    const uint64_t left = total > done ? total - done : 0;
+    progress.remaining = left / (progress.speed != 0 ? progress.speed : 1);
+
+    const PlatformSessionFile* file = session != nullptr ? session->GetCurrentFile() : nullptr;
+    if (file != nullptr) {
+        const int64_t fileDone = file->present + file->written;
+        progress.fileIndex = static_cast<uint32_t>(session->GetFileIndex());
+        progress.fileSize = static_cast<uint64_t>(std::max<int64_t>(file->size, 0));
+        progress.fileDone = static_cast<uint64_t>(std::max<int64_t>(fileDone, 0));
+        progress.fileSpeed = progress.speed;
+        progress.fileRemaining = progress.remaining;
+        if (file->size > 0 && fileDone > 0)
+            progress.filePercent = static_cast<uint32_t>(std::min<int64_t>(fileDone * 100 / file->size, 100));
+        std::strncpy(progress.fileName, file->fileName.c_str(), sizeof progress.fileName - 1);
+    }
+    return progress;
+}
+
+void CPlatFormDownloader::UpdateProgress(PlatformJobRecord* record)
+{
+    SetJobProgress(record->job, ComputeProgress(*record, static_cast<int64_t>(std::time(nullptr))));
+}
+
+void CPlatFormDownloader::OnPlatformSessionProgress(PlatformJobRecord* record)
+{
+    UpdateProgress(record);
+}
+
+void CPlatFormDownloader::OnPlatformFileOpened(PlatformJobRecord* /*record*/, const char* /*localPath*/) {}
+
+void CPlatFormDownloader::OnPlatformFileCompleted(PlatformJobRecord* record, const PlatformSessionFile* file)
+{
+    const std::string localPath = file->folder + file->fileName;
+    ++record->filesCompleted;
+    ReportJobFileDone(record->job, localPath.c_str(), file->url.c_str());
+}
+
+void CPlatFormDownloader::OnPlatformSessionCompleted(PlatformJobRecord* record)
+{
+    const uint32_t filesCompleted = record->session ? record->filesCompleted : 0;
+    // The record's file report is handed to the reporter of downloaded bytes
+    // here, once the downloader has one.
+    UpdateProgress(record);
+    std::unique_ptr<PlatformJobRecord> taken = TakeRecord(record);
+    if (taken)
+        ReportJobEnd(taken->job, filesCompleted, 0);
+    // Destroys the session that reports this; it returns at once.
+}
+
+void CPlatFormDownloader::OnPlatformSessionFailed(PlatformJobRecord* record, const char* text)
+{
+    NotifyJob(record->job, MESHDROPLIB_NOTICE_JOB_FAILED, text);
+}
+
+void CPlatFormDownloader::OnPlatformSessionNotice(PlatformJobRecord* record, int code, const char* text)
+{
+    // The client answers a full disk by asking how many bytes are missing:
+    // the progress block says it, also when no byte was written yet.
+    if (code == MESHDROPLIB_NOTICE_DISK_FULL)
+        UpdateProgress(record);
+    NotifyJob(record->job, static_cast<uint32_t>(code), text);
+}
