@@ -74,8 +74,9 @@ private:
             Print(*dialog);
         switch (m_step) {
         case Step::Waiting:
+            // Ready, and a second more for the banner to arrive.
             if (!dialog->FileList().empty() && !Label(*dialog, IDC_FILE_SIZE).empty() &&
-                Label(*dialog, IDC_SPEED) == L"0.0 Bytes") {
+                Label(*dialog, IDC_SPEED) == L"0.0 Bytes" && ++m_readyTicks > 4) {
                 Print(*dialog);
                 Save(*dialog, "1-ready");
                 std::printf("demo: pressing start\n");
@@ -131,6 +132,7 @@ private:
     Step m_step = Step::Waiting;
     int m_ticks = 0;
     int m_progressTicks = 0;
+    int m_readyTicks = 0;
 };
 
 } // namespace
