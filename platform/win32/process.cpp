@@ -143,7 +143,10 @@ HANDLE Launch(const std::vector<std::string>& command, const std::string& direct
   std::vector<std::string> env;
   for (char** e = environ; *e; ++e)
     if (std::strncmp(*e, "MESHDROP_READY_FD=", 18) != 0) env.emplace_back(*e);
-  env.push_back("MESHDROP_READY_FD=" + std::to_string(ready[1]));
+  // The child finds the pipe at descriptor 3, the first after the standard
+  // ones: a single digit, which every shell can close with "exec 3>&-".
+  constexpr int kChildReadyFd = 3;
+  env.push_back("MESHDROP_READY_FD=" + std::to_string(kChildReadyFd));
   std::vector<char*> envp, argv;
   for (auto& s : env) envp.push_back(s.data());
   envp.push_back(nullptr);
@@ -153,8 +156,8 @@ HANDLE Launch(const std::vector<std::string>& command, const std::string& direct
 
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
-  // dup2 onto itself clears close-on-exec in the child only.
-  posix_spawn_file_actions_adddup2(&actions, ready[1], ready[1]);
+  // dup2 (also onto itself) leaves the descriptor open across exec in the child only.
+  posix_spawn_file_actions_adddup2(&actions, ready[1], kChildReadyFd);
   if (!directory.empty()) posix_spawn_file_actions_addchdir_np(&actions, directory.c_str());
   pid_t pid = 0;
   int rc = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), envp.data());

@@ -26,29 +26,10 @@
 
 namespace {
 
-// The widget whose picture is being taken from beneath it (RenderBeneath).
-AfxWindowWidget* g_renderSkip = nullptr;
-
 std::map<QWidget*, int>& BusyWindows()
 {
     static std::map<QWidget*, int> busy;
     return busy;
-}
-
-bool SkippedWhileRendering(const QWidget* widget)
-{
-    if (!g_renderSkip)
-        return false;
-    const QWidget* skipParent = g_renderSkip->parentWidget();
-    for (const QWidget* w = widget; w; w = w->parentWidget()) {
-        if (w == g_renderSkip)
-            return true;
-        if (skipParent && w->parentWidget() == skipParent &&
-            skipParent->children().indexOf(const_cast<QWidget*>(w)) >
-                skipParent->children().indexOf(g_renderSkip))
-            return true;
-    }
-    return false;
 }
 
 WPARAM MouseFlags(Qt::MouseButtons buttons, Qt::KeyboardModifiers modifiers)
@@ -227,10 +208,25 @@ QImage AfxWindowWidget::RenderBeneath(AfxWindowWidget* skip)
 {
     QImage picture(size().expandedTo(QSize(1, 1)), QImage::Format_RGB32);
     picture.fill(palette().color(QPalette::Window));
-    AfxWindowWidget* previous = g_renderSkip;
-    g_renderSkip = skip;
-    render(&picture, QPoint(), QRegion(rect()), QWidget::DrawWindowBackground | QWidget::DrawChildren);
-    g_renderSkip = previous;
+    QPainter painter(&picture);
+    // The window's own drawing, then its children from the bottom of the
+    // stacking order up to the one that holds `skip`: the ones above it are
+    // not beneath it, and `skip` itself is usually painting right now, which
+    // must not be entered again.
+    render(&painter, QPoint(), QRegion(rect()), QWidget::DrawWindowBackground);
+    const QWidget* stop = skip;
+    while (stop && stop->parentWidget() != this)
+        stop = stop->parentWidget();
+    for (QObject* child : children()) {
+        auto* widget = qobject_cast<QWidget*>(child);
+        if (!widget || widget->isWindow())
+            continue;
+        if (widget == stop)
+            break;
+        if (widget->isVisible())
+            widget->render(&painter, widget->pos(), QRegion(widget->rect()),
+                           QWidget::DrawWindowBackground | QWidget::DrawChildren);
+    }
     return picture;
 }
 
@@ -245,7 +241,7 @@ bool AfxWindowWidget::event(QEvent* e)
 
 void AfxWindowWidget::paintEvent(QPaintEvent*)
 {
-    if (SkippedWhileRendering(this) || !m_owner)
+    if (!m_owner)
         return;
     QPainter painter(this);
     QPainter* previous = m_activePainter;

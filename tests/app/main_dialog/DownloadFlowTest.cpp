@@ -18,7 +18,6 @@ class DownloadFlow : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        SKIP_WITHOUT_FILE_LIST_FETCH();
         m_publisher = &TestPublisher::Start({384 * 1024, 256 * 1024, 128 * 1024}, kRate);
         UseFileListUrl(m_publisher->FileListUrl());
     }

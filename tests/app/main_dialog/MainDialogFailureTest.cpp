@@ -13,7 +13,6 @@ class MainDialogFailures : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        SKIP_WITHOUT_FILE_LIST_FETCH();
         m_publisher = &TestPublisher::Start({64 * 1024, 32 * 1024});
     }
     void TearDown() override

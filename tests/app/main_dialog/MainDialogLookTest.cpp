@@ -13,7 +13,6 @@ class MainDialogLook : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        SKIP_WITHOUT_FILE_LIST_FETCH();
         UseFileListUrl(TestPublisher::Start({300 * 1024, 200 * 1024, 100 * 1024}).FileListUrl());
     }
 };

@@ -192,27 +192,6 @@ inline void Click(CWnd& dialog, int id)
     dialog.GetDlgItem(id)->SendMessage(BM_CLICK);
 }
 
-// Whether the library can fetch a file list at all: a library built without
-// its data session refuses every fetch, and the window's tests that need the
-// list are skipped there rather than failed.
-inline bool LibraryFetchesFileLists()
-{
-    static const bool fetches = [] {
-        if (MeshdropLib_Initialize(nullptr, nullptr, nullptr) != MESHDROPLIB_OK)
-            return false;
-        const int started = MeshdropLib_FetchFileList("http://127.0.0.1:9/filelist.txt");
-        MeshdropLib_Finalize();
-        return started == MESHDROPLIB_OK;
-    }();
-    return fetches;
-}
-
-#define SKIP_WITHOUT_FILE_LIST_FETCH()                                              \
-    do {                                                                            \
-        if (!maindialogtest::LibraryFetchesFileLists())                             \
-            GTEST_SKIP() << "this build of the library cannot fetch the file list"; \
-    } while (0)
-
 // Runs the dialog modally while `player` plays; returns the modal result.
 inline INT_PTR RunDialog(CQLSDownloaderDlg& dialog, std::function<void(CQLSDownloaderDlg&)> player)
 {

@@ -30,7 +30,6 @@ TEST(SingleInstance, FirstParameterLosesItsDashAndLaterOnesAreIgnored)
 
 TEST(SingleInstance, SecondCopyTellsThePlayerAndRestoresTheFirstWindow)
 {
-    SKIP_WITHOUT_FILE_LIST_FETCH();
     EnsureTestApplication();
     CQLSDownloaderApp& app = TestApp();
     UseFileListUrl(TestPublisher::Start({16 * 1024}).FileListUrl());
