@@ -1,7 +1,8 @@
 # The two commands of the README:
 #   make test   installs what is missing, builds and runs every test
 #   make demo   builds the downloader and runs it against the publisher server
-# Further targets: test-sanitize (the same tests under ASan/UBSan), bench.
+# Further targets: test-sanitize (the same tests under ASan/UBSan), bench,
+# format (rewrite every C++ source with clang-format) and format-check.
 
 JOBS      ?= 2
 BUILD     ?= build
@@ -11,7 +12,7 @@ FUZZ_SECONDS ?= 15
 CMAKE_GEN := $(shell command -v ninja >/dev/null 2>&1 && echo "-G Ninja")
 CTEST_ARGS ?= --output-on-failure -j$(JOBS) --timeout 600
 
-.PHONY: deps build test demo build-sanitize test-sanitize fuzz bench clean
+.PHONY: deps build test demo build-sanitize test-sanitize fuzz bench format format-check clean
 
 deps:
 	@./scripts/install-deps.sh
@@ -42,6 +43,15 @@ test-sanitize: build-sanitize
 
 bench: build
 	./scripts/run-benchmarks.sh $(BUILD)
+
+# Every tracked C++ source; each folder's .clang-format decides its style.
+FORMAT_FILES = $(shell git ls-files '*.cpp' '*.h' '*.c')
+
+format: deps
+	clang-format -i $(FORMAT_FILES)
+
+format-check: deps
+	clang-format --dry-run -Werror $(FORMAT_FILES)
 
 clean:
 	rm -rf $(BUILD) $(SANBUILD) $(FUZZBUILD)
