@@ -9,7 +9,7 @@
 #endif
 
 #define QLS_WIDEN_(text) L##text
-#define QLS_WIDEN(text) QLS_WIDEN_(text)
+#define QLS_WIDEN(text)  QLS_WIDEN_(text)
 
 inline constexpr const wchar_t* kBuiltInFileListUrl =
     QLS_WIDEN(QLS_PUBLISHER_URL) L"/download/tharnel/qlsdownload/filelist.txt";

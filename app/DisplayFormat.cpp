@@ -18,8 +18,7 @@ std::wstring Printf(const wchar_t* format, double value)
 }
 
 constexpr const wchar_t* kSizeUnits[] = {L"%.2f KB", L"%.2f MB", L"%.2f GB", L"%.2f TB"};
-constexpr const wchar_t* kSpeedUnits[] = {L"%0.2f KB/Sec", L"%0.2f MB/Sec", L"%0.2f GB/Sec",
-                                          L"%0.2f TB/Sec"};
+constexpr const wchar_t* kSpeedUnits[] = {L"%0.2f KB/Sec", L"%0.2f MB/Sec", L"%0.2f GB/Sec", L"%0.2f TB/Sec"};
 
 // Divides by 1024 for each unit step and returns the index of the first unit
 // whose value stays below 1024, or -1 past the last one. Each step divides the
@@ -65,8 +64,7 @@ std::wstring FormatTime(std::int64_t seconds)
     return buffer;
 }
 
-std::optional<std::wstring> FormatCurrentFileLabel(const std::vector<std::wstring>& fileList,
-                                                   int index, int ordinal)
+std::optional<std::wstring> FormatCurrentFileLabel(const std::vector<std::wstring>& fileList, int index, int ordinal)
 {
     if (index < 0 || static_cast<size_t>(index) >= fileList.size())
         return std::nullopt;

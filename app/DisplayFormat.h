@@ -19,8 +19,7 @@ std::wstring FormatTime(std::int64_t seconds);
 
 // "%s [%d/%d]" of the file name of entry `index` (the text after its last "/"),
 // the ordinal and the number of entries; nothing when `index` is past the list.
-std::optional<std::wstring> FormatCurrentFileLabel(const std::vector<std::wstring>& fileList,
-                                                   int index, int ordinal);
+std::optional<std::wstring> FormatCurrentFileLabel(const std::vector<std::wstring>& fileList, int index, int ordinal);
 
 // The whole-number part of (position - lower) * 100 / (upper - lower), in
 // single precision; an empty range counts as a span of one.

@@ -155,8 +155,8 @@ void PublishDownloadFolder(LPCWSTR valueName, const CString& folder)
 {
     HKEY key = nullptr;
     DWORD disposition = 0;
-    if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, kDownloadPathKey, 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_WRITE,
-                        nullptr, &key, &disposition) != ERROR_SUCCESS)
+    if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, kDownloadPathKey, 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_WRITE, nullptr,
+                        &key, &disposition) != ERROR_SUCCESS)
         return;
     // The whole text with its terminating null.
     const DWORD bytes = static_cast<DWORD>((folder.size() + 1) * sizeof(WCHAR));

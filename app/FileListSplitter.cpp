@@ -10,7 +10,7 @@ std::wstring ConvertAndTrim(const unsigned char* bytes, uint64_t count)
 {
     std::wstring wide;
     if (count > 0) {
-        const int n = static_cast<int>(count);  // at most 1023 here
+        const int n = static_cast<int>(count); // at most 1023 here
         const int needed = MultiByteToWideChar(CP_ACP, 0, reinterpret_cast<LPCSTR>(bytes), n, nullptr, 0);
         if (needed > 0) {
             wide.resize(static_cast<size_t>(needed));
@@ -25,7 +25,7 @@ std::wstring ConvertAndTrim(const unsigned char* bytes, uint64_t count)
     return wide.substr(first, last - first);
 }
 
-}  // namespace
+} // namespace
 
 FileListSplit SplitFileList(const unsigned char* data, uint64_t length)
 {

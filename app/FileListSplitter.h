@@ -12,8 +12,8 @@
 #include <vector>
 
 struct FileListSplit {
-    std::vector<std::wstring> entries;  // in the order of the lines
-    bool longLine = false;              // a line of 1024 bytes or more stopped the splitting
+    std::vector<std::wstring> entries; // in the order of the lines
+    bool longLine = false;             // a line of 1024 bytes or more stopped the splitting
 };
 
 // Lines longer than this many bytes (1023) are refused.

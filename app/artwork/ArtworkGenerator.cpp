@@ -153,8 +153,7 @@ QImage TopStrip()
     QPainter p(&image);
     p.setPen(kCaption);
     p.setFont(CaptionFont(12, true));
-    p.drawText(QRect(28, 0, 400, 20), Qt::AlignVCenter | Qt::AlignLeft,
-               QStringLiteral("Brightholm DownLoader"));
+    p.drawText(QRect(28, 0, 400, 20), Qt::AlignVCenter | Qt::AlignLeft, QStringLiteral("Brightholm DownLoader"));
     p.setBrush(kGold);
     p.setPen(Qt::NoPen);
     p.drawEllipse(QPoint(14, 10), 5, 5);

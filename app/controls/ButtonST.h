@@ -10,8 +10,15 @@
 
 class CButtonST : public CButton {
 public:
-    enum { BTNST_COLOR_BK_IN, BTNST_COLOR_FG_IN, BTNST_COLOR_BK_OUT, BTNST_COLOR_FG_OUT,
-           BTNST_COLOR_BK_FOCUS, BTNST_COLOR_FG_FOCUS, BTNST_MAX_COLORS };
+    enum {
+        BTNST_COLOR_BK_IN,
+        BTNST_COLOR_FG_IN,
+        BTNST_COLOR_BK_OUT,
+        BTNST_COLOR_FG_OUT,
+        BTNST_COLOR_BK_FOCUS,
+        BTNST_COLOR_FG_FOCUS,
+        BTNST_MAX_COLORS
+    };
     enum { BTNST_OK = 0, BTNST_INVALIDRESOURCE = 1, BTNST_INVALIDINDEX = 2 };
 
     CButtonST();
@@ -52,8 +59,8 @@ protected:
 private:
     struct Image {
         CBitmap bitmap;
-        CBitmap mask;     // white where the picture is transparent
-        CBitmap painted;  // the picture with its transparent pixels black
+        CBitmap mask;    // white where the picture is transparent
+        CBitmap painted; // the picture with its transparent pixels black
         bool IsNull() const { return bitmap.IsNull(); }
     };
 

@@ -65,8 +65,8 @@ void CGraphCtrl::Draw(CDC* dc)
         background.SelectObject(static_cast<CBitmap*>(nullptr));
     }
     for (int i = 0; i < kSamples; ++i) {
-        const int height = static_cast<int>(static_cast<float>(m_samples[static_cast<size_t>(i)]) / 100.0f *
-                                            static_cast<float>(h));
+        const int height =
+            static_cast<int>(static_cast<float>(m_samples[static_cast<size_t>(i)]) / 100.0f * static_cast<float>(h));
         if (height > 0)
             memory.FillSolidRect((w / kSamples) * i + 2, h - height, 3, height, kBarColour);
     }

@@ -24,8 +24,8 @@
 #include "resource.h"
 
 // The dialog's own messages.
-#define WM_QLS_PUSH_DATA 0x2B11             // push the label strings to the window
-#define WM_QLS_RUN_INSTALLER (WM_USER + 1)  // 0x401: run the installer and quit
+#define WM_QLS_PUSH_DATA     0x2B11        // push the label strings to the window
+#define WM_QLS_RUN_INSTALLER (WM_USER + 1) // 0x401: run the installer and quit
 
 class CQLSDownloaderDlg : public CDialog {
 public:
@@ -100,17 +100,17 @@ private:
     int DialogBox(LPCWSTR text, UINT type = MB_OK) { return MessageBox(text, L"veilrune", type); }
 
     // The seven label strings, bound to their labels by the data exchange.
-    CString m_strCurrentFile;  // 1002
-    CString m_strReceived;     // 1015
-    CString m_strFileSize;     // 1005
-    CString m_strRemainTime;   // 1003
-    CString m_strElapsedTime;  // 1020
-    CString m_strSpeed;        // 1019, later the status text while installing
-    CString m_strFolder;       // 1007, the download folder
+    CString m_strCurrentFile; // 1002
+    CString m_strReceived;    // 1015
+    CString m_strFileSize;    // 1005
+    CString m_strRemainTime;  // 1003
+    CString m_strElapsedTime; // 1020
+    CString m_strSpeed;       // 1019, later the status text while installing
+    CString m_strFolder;      // 1007, the download folder
 
     CString m_strFileListUrl;
     CString m_strServiceId;
-    CString m_strConsent = L"2";  // "2" agreed to the high-speed mode, "1" declined
+    CString m_strConsent = L"2"; // "2" agreed to the high-speed mode, "1" declined
     CString m_strBannerUrl;
     CString m_strInstallerPath;
     CString m_strToolTip;
@@ -151,7 +151,7 @@ private:
     CBitmap m_bitmapBottom;
     CBitmap m_bitmapLeft;
     CBitmap m_bitmapPanel;
-    CFont m_fontA;  // "돋움" 12 px: folder label, captions, consent box
-    CFont m_fontB;  // "Verdana" 13 px bold: value labels and bars
+    CFont m_fontA; // "돋움" 12 px: folder label, captions, consent box
+    CFont m_fontB; // "Verdana" 13 px bold: value labels and bars
     COXToolTipCtrl m_toolTip;
 };

@@ -144,7 +144,7 @@ void CQLSDownloaderDlg::OnJobNotice(MeshdropJobHandle job)
     MeshdropLib_GetNoticeTextSize(job, &textSize);
     std::unique_ptr<char[]> text;
     if (textSize > 0)
-        text = std::make_unique<char[]>(static_cast<size_t>(textSize));  // cleared
+        text = std::make_unique<char[]>(static_cast<size_t>(textSize)); // cleared
     NoticeInfo notice{};
     notice.code = MESHDROPLIB_NOTICE_NONE;
     notice.text = text.get();

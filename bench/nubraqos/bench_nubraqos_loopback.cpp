@@ -86,8 +86,7 @@ void Print(const char* name, const Result& r)
 {
     const double mib = static_cast<double>(r.bytes) / (1024.0 * 1024.0);
     std::printf("%-34s %8.1f MiB/s  %6.2f s  cpu %6.2f s  peak %7.1f MiB  (%.0f MiB)\n", name,
-                r.seconds > 0 ? mib / r.seconds : 0.0, r.seconds, r.cpu, static_cast<double>(r.peakKiB) / 1024.0,
-                mib);
+                r.seconds > 0 ? mib / r.seconds : 0.0, r.seconds, r.cpu, static_cast<double>(r.peakKiB) / 1024.0, mib);
     std::fflush(stdout);
 }
 

@@ -122,8 +122,8 @@ int main()
     }
     const std::string url = nginx.url("/big.bin");
     NpnWorker worker;
-    std::printf("GET of %llu MiB from nginx on 127.0.0.1, %d round(s)\n",
-                static_cast<unsigned long long>(size >> 20), rounds);
+    std::printf("GET of %llu MiB from nginx on 127.0.0.1, %d round(s)\n", static_cast<unsigned long long>(size >> 20),
+                rounds);
     int failures = 0;
     for (int round = 0; round < rounds; ++round) {
         const double layer = LayerDownload(worker, url, size);

@@ -1,7 +1,7 @@
 #include "GetPath_V32.h"
 
-#include <windows.h>
 #include <shlobj.h>
+#include <windows.h>
 
 namespace {
 const CGetPath_V32 g_pathProvider;

@@ -61,8 +61,7 @@ bool OpenHttpGet(ovSmartPtr& context, nwIHttpClientExEventListener* listener, co
     if (!context.CreateInstance(OVCLS_QOS_CONTEXT))
         return false;
     CSessionLock lock;
-    if (lock.Held() &&
-        StartRequest(context.Get<ovIQoSContext>(), listener, url, options))
+    if (lock.Held() && StartRequest(context.Get<ovIQoSContext>(), listener, url, options))
         return true;
     CloseHttpGet(context);
     return false;
@@ -135,8 +134,7 @@ std::string HttpRedirectLocationOf(const ovSmartPtr& context)
         return utf8;
     std::wstring wide(static_cast<size_t>(wideLength), L'\0');
     MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), wide.data(), wideLength);
-    const int ansiLength =
-        WideCharToMultiByte(CP_ACP, 0, wide.data(), wideLength, nullptr, 0, nullptr, nullptr);
+    const int ansiLength = WideCharToMultiByte(CP_ACP, 0, wide.data(), wideLength, nullptr, 0, nullptr, nullptr);
     if (ansiLength <= 0)
         return utf8;
     std::string ansi(static_cast<size_t>(ansiLength), '\0');

@@ -28,12 +28,12 @@ private:
 
 // How a request's connection is set up.
 struct HttpGetOptions {
-    int actionKind = 1;                   // the action the context is opened with (1: unlimited)
-    std::uint32_t connectTimeoutSeconds = 0;  // 0 keeps the context's default
-    std::uint32_t idleTimeoutSeconds = 0;     // 0 keeps the context's default
-    int receiveActionKind = 0;            // when not 0: switched to once the layer is on...
-    std::uint32_t receiveQuota = 0;       // ...with this receive quota in bytes per second
-    const char* range = nullptr;          // the "Range" header's value, or none
+    int actionKind = 1;                      // the action the context is opened with (1: unlimited)
+    std::uint32_t connectTimeoutSeconds = 0; // 0 keeps the context's default
+    std::uint32_t idleTimeoutSeconds = 0;    // 0 keeps the context's default
+    int receiveActionKind = 0;               // when not 0: switched to once the layer is on...
+    std::uint32_t receiveQuota = 0;          // ...with this receive quota in bytes per second
+    const char* range = nullptr;             // the "Range" header's value, or none
 };
 
 // Creates a context in `context` (releasing the one held before), opens it

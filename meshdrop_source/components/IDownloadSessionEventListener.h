@@ -7,10 +7,10 @@
 
 // The outcome of one fetched body, built for the completion call.
 struct DownloadCompletionInfo {
-    std::string url;     // the address fetched
-    uint32_t kind = 0;   // written by the record's StoreData
-    uint32_t code = 0;   // what StoreData returned
-    int64_t length = 0;  // the body length
+    std::string url;    // the address fetched
+    uint32_t kind = 0;  // written by the record's StoreData
+    uint32_t code = 0;  // what StoreData returned
+    int64_t length = 0; // the body length
 };
 
 class IDownloadSessionEventListener {

@@ -4,8 +4,8 @@
 
 #include "JobManager.h"
 #include "Library.h"
-#include "cp/cpCMutex.h"
 #include "ServiceLog.h"
+#include "cp/cpCMutex.h"
 #include "ov/ovClassIds.h"
 #include "ov/ovSmartPtr.h"
 

@@ -62,8 +62,8 @@ CJob::CJob(int jobNumber, const ClientEventTarget& target, const char* regionCod
 
 CJob::~CJob() = default;
 
-int CJob::AddFile(const char* url, const char* folder, const char* fileName, int64_t size,
-                  uint32_t fileOption, uint32_t internalOption)
+int CJob::AddFile(const char* url, const char* folder, const char* fileName, int64_t size, uint32_t fileOption,
+                  uint32_t internalOption)
 {
     if (m_nState != JOB_STATE_IDLE)
         return MESHDROPLIB_ERROR_FAILED;
@@ -149,8 +149,8 @@ void CJob::ReportEnd(uint32_t filesCompleted, uint32_t result)
 {
     ReportProgress();
     m_nState = JOB_STATE_FINISHED;
-    m_pFinishInfo = std::make_unique<JobFinishInfo>(
-        JobFinishInfo{static_cast<uint32_t>(m_files.size()), filesCompleted, result});
+    m_pFinishInfo =
+        std::make_unique<JobFinishInfo>(JobFinishInfo{static_cast<uint32_t>(m_files.size()), filesCompleted, result});
     Raise(MESHDROPLIB_EVENT_JOB_FINISHED);
 }
 

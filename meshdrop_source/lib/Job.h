@@ -40,8 +40,8 @@ public:
 
     // Adds one file; the folder must already exist. 512, 513 (no URL),
     // 514 (no folder) or 517 (job not idle, or the file is already in the job).
-    int AddFile(const char* url, const char* folder, const char* fileName, int64_t size,
-                uint32_t fileOption, uint32_t internalOption);
+    int AddFile(const char* url, const char* folder, const char* fileName, int64_t size, uint32_t fileOption,
+                uint32_t internalOption);
 
     // ---- Reports of the downloaders (each raises its client event) ----
     void ReportSizes(uint32_t fileCount, uint64_t totalSize);

@@ -79,5 +79,5 @@ private:
     ovSmartPtr m_progressTimer; // a cpCTimer while any job runs
     std::vector<CJob*> m_jobs;  // not owned
     IJobDownloadEventListener* m_pListener;
-    ovSmartPtr m_lock;          // the library lock, also handed to the timer
+    ovSmartPtr m_lock; // the library lock, also handed to the timer
 };

@@ -7,8 +7,8 @@
 #include "FolderPath.h"
 #include "Job.h"
 #include "JobDownloader.h"
-#include "PlatFormDownloader.h"
 #include "Library.h"
+#include "PlatFormDownloader.h"
 #include "ServiceLog.h"
 #include "cp/CNpn.h"
 #include "cp/cpCMutex.h"
@@ -32,8 +32,7 @@ CJobManager::~CJobManager()
     m_lock.Reset();
 }
 
-int CJobManager::Initialize(HWND clientWindow, MeshdropLibEventCallback callback, void* userValue,
-                            int elevation)
+int CJobManager::Initialize(HWND clientWindow, MeshdropLibEventCallback callback, void* userValue, int elevation)
 {
     cpCMutexLock guard(GetMutex());
     m_target = ClientEventTarget{clientWindow, callback, userValue};

@@ -48,8 +48,8 @@ public:
     int SetEngineServiceId(const char* serviceId);
     int CreateJob(MeshdropJobHandle* handle, const char* regionCode, const char* serviceId);
     int SetJobEngineFlag(MeshdropJobHandle handle);
-    int AddFile(MeshdropJobHandle handle, const char* url, const char* folder, const char* fileName,
-                int64_t size, uint32_t fileOption, uint32_t internalOption);
+    int AddFile(MeshdropJobHandle handle, const char* url, const char* folder, const char* fileName, int64_t size,
+                uint32_t fileOption, uint32_t internalOption);
     int StartJob(MeshdropJobHandle handle, int mode);
     int StopJob(MeshdropJobHandle handle);
     int DeleteJob(MeshdropJobHandle handle);

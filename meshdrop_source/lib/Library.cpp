@@ -19,8 +19,7 @@ std::atomic<int> g_nElevation{0};
 
 } // namespace
 
-int Library_Initialize(HWND clientWindow, MeshdropLibEventCallback callback, void* userValue,
-                       int elevation)
+int Library_Initialize(HWND clientWindow, MeshdropLibEventCallback callback, void* userValue, int elevation)
 {
     if (g_pInstance != nullptr)
         return MESHDROPLIB_ERROR_ALREADY_INITIALIZED;
@@ -29,8 +28,8 @@ int Library_Initialize(HWND clientWindow, MeshdropLibEventCallback callback, voi
     HANDLE startEvent = CreateEventA(nullptr, FALSE, FALSE, nullptr);
 
     int result = MESHDROPLIB_ERROR_FAILED;
-    if (startEvent != nullptr && g_pInstance->Start(startEvent)
-        && WaitForSingleObject(startEvent, kStartTimeoutMs) == WAIT_OBJECT_0) {
+    if (startEvent != nullptr && g_pInstance->Start(startEvent) &&
+        WaitForSingleObject(startEvent, kStartTimeoutMs) == WAIT_OBJECT_0) {
         CJobManager* manager = g_pInstance->GetJobManager();
         if (manager != nullptr) {
             g_pInstance->SetUserValue(userValue);

@@ -13,8 +13,7 @@ class CJobManager;
 
 // Starts the library: 512, 517 (the worker did not build its job manager in
 // time) or 518 (an instance exists already).
-int Library_Initialize(HWND clientWindow, MeshdropLibEventCallback callback, void* userValue,
-                       int elevation);
+int Library_Initialize(HWND clientWindow, MeshdropLibEventCallback callback, void* userValue, int elevation);
 
 // Stops and destroys the instance when there is one; always 512.
 int Library_Finalize();

@@ -48,8 +48,8 @@ MESHDROPLIB_API int MeshdropLib_Initialize(HWND clientWindow, MeshdropLibEventCa
     return MeshdropLib_InitializeEx(clientWindow, callback, userValue, 1);
 }
 
-MESHDROPLIB_API int MeshdropLib_InitializeEx(HWND clientWindow, MeshdropLibEventCallback callback,
-                                             void* userValue, BYTE elevation)
+MESHDROPLIB_API int MeshdropLib_InitializeEx(HWND clientWindow, MeshdropLibEventCallback callback, void* userValue,
+                                             BYTE elevation)
 {
     return Library_Initialize(clientWindow, callback, userValue, elevation);
 }

@@ -31,7 +31,7 @@ struct PlatformJobRecord {
     uint64_t presentSize = 0; // bytes done when downloading began
     uint32_t fileCount = 0;
     uint32_t filesCompleted = 0;
-    int64_t startTime = 0;    // seconds since the epoch, when downloading began
+    int64_t startTime = 0; // seconds since the epoch, when downloading began
 };
 
 class CPlatFormDownloader : public CJobDownloader,

@@ -17,8 +17,7 @@ constexpr uint32_t kTimeoutSeconds = 3;
 CPlatformFileSizeCheckSession::CPlatformFileSizeCheckSession(IPlatformFileSizeCheckSessionEventListener* checker,
                                                              JobFileEntry* entry)
     : m_pEntry(entry), m_pChecker(checker)
-{
-}
+{}
 
 CPlatformFileSizeCheckSession::~CPlatformFileSizeCheckSession()
 {
@@ -99,8 +98,7 @@ void CPlatformFileSizeCheckSession::OnHeaderReceived(std::uint32_t /*cookie*/)
     }
 }
 
-int CPlatformFileSizeCheckSession::OnData(std::uint32_t /*cookie*/, const std::uint8_t* /*data*/,
-                                          std::uint32_t length)
+int CPlatformFileSizeCheckSession::OnData(std::uint32_t /*cookie*/, const std::uint8_t* /*data*/, std::uint32_t length)
 {
     CloseHttpGet(m_connection);
     return static_cast<int>(std::min<std::uint32_t>(length, INT32_MAX));

@@ -4,8 +4,7 @@
 
 CPlatformFileSizeChecker::CPlatformFileSizeChecker(ICheckerEventListener* listener, PlatformJobRecord* context)
     : m_pListener(listener), m_pContext(context)
-{
-}
+{}
 
 CPlatformFileSizeChecker::~CPlatformFileSizeChecker()
 {

@@ -280,8 +280,8 @@ void CPlatformSession::FinishFile()
     CloseHttpGet(m_connection);
     const PlatformSessionFile* finished = m_pCurrentFile;
     ++m_nFileIndex;
-    m_pCurrentFile = static_cast<size_t>(m_nFileIndex) < m_files.size() ? &m_files[static_cast<size_t>(m_nFileIndex)]
-                                                                          : nullptr;
+    m_pCurrentFile =
+        static_cast<size_t>(m_nFileIndex) < m_files.size() ? &m_files[static_cast<size_t>(m_nFileIndex)] : nullptr;
     if (m_pCurrentFile != nullptr)
         SplitUrl(m_pCurrentFile->url);
     if (m_pListener != nullptr)

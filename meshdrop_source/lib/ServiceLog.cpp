@@ -91,17 +91,15 @@ void WriteServiceLogFormat(const char* format, ...)
     WriteServiceLog(large.data());
 }
 
-void WriteDiagnosticLog(const char* /*message*/)
-{
-}
+void WriteDiagnosticLog(const char* /*message*/) {}
 
 void ResetServiceLog()
 {
     const std::string path = GetServiceLogPath();
     CreateFolderPrefixes(path);
     DeleteFileA(path.c_str());
-    HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                              CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, CREATE_ALWAYS,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file != INVALID_HANDLE_VALUE)
         CloseHandle(file);
 }

@@ -174,7 +174,6 @@ int WSAAsyncSelect(SOCKET s, HWND hWnd, UINT wMsg, long lEvent) {
     }
     UpdateInterestLocked(*st);
   }
-  if (pendingError != 0)
-    PostMessageW(hWnd, wMsg, s, WSAMAKESELECTREPLY(FD_CONNECT, WsaErrorFromErrno(pendingError)));
+  if (pendingError != 0) PostMessageW(hWnd, wMsg, s, WSAMAKESELECTREPLY(FD_CONNECT, WsaErrorFromErrno(pendingError)));
   return 0;
 }

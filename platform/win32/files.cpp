@@ -196,9 +196,10 @@ BOOL WINAPI SetFilePointerEx(HANDLE hFile, LARGE_INTEGER liDistanceToMove, PLARG
                              DWORD dwMoveMethod) {
   auto file = File(hFile);
   if (!file) return FALSE;
-  int whence = dwMoveMethod == FILE_BEGIN ? SEEK_SET : dwMoveMethod == FILE_CURRENT ? SEEK_CUR
-                                                     : dwMoveMethod == FILE_END   ? SEEK_END
-                                                                                  : -1;
+  int whence = dwMoveMethod == FILE_BEGIN     ? SEEK_SET
+               : dwMoveMethod == FILE_CURRENT ? SEEK_CUR
+               : dwMoveMethod == FILE_END     ? SEEK_END
+                                              : -1;
   if (whence < 0) {
     SetLastError(ERROR_INVALID_PARAMETER);
     return FALSE;
@@ -217,8 +218,9 @@ BOOL WINAPI SetFilePointerEx(HANDLE hFile, LARGE_INTEGER liDistanceToMove, PLARG
 DWORD WINAPI SetFilePointer(HANDLE hFile, LONG lDistanceToMove, PLONG lpDistanceToMoveHigh, DWORD dwMoveMethod) {
   LARGE_INTEGER distance;
   if (lpDistanceToMoveHigh) {
-    distance.QuadPart = static_cast<LONGLONG>((static_cast<uint64_t>(static_cast<uint32_t>(*lpDistanceToMoveHigh)) << 32) |
-                                              static_cast<uint32_t>(lDistanceToMove));
+    distance.QuadPart =
+        static_cast<LONGLONG>((static_cast<uint64_t>(static_cast<uint32_t>(*lpDistanceToMoveHigh)) << 32) |
+                              static_cast<uint32_t>(lDistanceToMove));
   } else {
     distance.QuadPart = lDistanceToMove;
   }
@@ -261,8 +263,12 @@ BOOL WINAPI FlushFileBuffers(HANDLE hFile) {
   return TRUE;
 }
 
-BOOL WINAPI CreateDirectoryW(LPCWSTR lpPathName, LPSECURITY_ATTRIBUTES) { return MakeDirectory(PosixArgument(lpPathName)); }
-BOOL WINAPI CreateDirectoryA(LPCSTR lpPathName, LPSECURITY_ATTRIBUTES) { return MakeDirectory(PosixArgument(lpPathName)); }
+BOOL WINAPI CreateDirectoryW(LPCWSTR lpPathName, LPSECURITY_ATTRIBUTES) {
+  return MakeDirectory(PosixArgument(lpPathName));
+}
+BOOL WINAPI CreateDirectoryA(LPCSTR lpPathName, LPSECURITY_ATTRIBUTES) {
+  return MakeDirectory(PosixArgument(lpPathName));
+}
 BOOL WINAPI RemoveDirectoryW(LPCWSTR lpPathName) { return RemoveDir(PosixArgument(lpPathName)); }
 BOOL WINAPI RemoveDirectoryA(LPCSTR lpPathName) { return RemoveDir(PosixArgument(lpPathName)); }
 BOOL WINAPI DeleteFileW(LPCWSTR lpFileName) { return RemoveFile(PosixArgument(lpFileName)); }

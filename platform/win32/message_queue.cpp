@@ -296,17 +296,14 @@ UINT_PTR MessageQueue::SetTimer(HWND hwnd, UINT_PTR id, UINT elapse, TIMERPROC p
   std::lock_guard<std::mutex> lock(mutex_);
   if (closed_) return 0;
   UINT interval = elapse < 10 ? 10 : elapse;  // USER_TIMER_MINIMUM
-  auto it = std::find_if(timers_.begin(), timers_.end(), [&](const Timer& t) {
-    return t.hwnd == hwnd && t.id == id;
-  });
+  auto it = std::find_if(timers_.begin(), timers_.end(), [&](const Timer& t) { return t.hwnd == hwnd && t.id == id; });
   if (hwnd == nullptr && it == timers_.end()) {
     // A thread timer gets an id of its own unless it replaces one.
     do {
       id = nextTimerId_++;
       if (nextTimerId_ == 0) nextTimerId_ = 1;
-    } while (std::any_of(timers_.begin(), timers_.end(), [&](const Timer& t) {
-      return t.hwnd == nullptr && t.id == id;
-    }));
+    } while (
+        std::any_of(timers_.begin(), timers_.end(), [&](const Timer& t) { return t.hwnd == nullptr && t.id == id; }));
   }
   Timer timer{hwnd, id, interval, proc, MonotonicMs() + interval};
   if (it != timers_.end()) {
@@ -320,9 +317,7 @@ UINT_PTR MessageQueue::SetTimer(HWND hwnd, UINT_PTR id, UINT elapse, TIMERPROC p
 
 bool MessageQueue::KillTimer(HWND hwnd, UINT_PTR id) {
   std::lock_guard<std::mutex> lock(mutex_);
-  auto it = std::find_if(timers_.begin(), timers_.end(), [&](const Timer& t) {
-    return t.hwnd == hwnd && t.id == id;
-  });
+  auto it = std::find_if(timers_.begin(), timers_.end(), [&](const Timer& t) { return t.hwnd == hwnd && t.id == id; });
   if (it == timers_.end()) return false;
   timers_.erase(it);
   ArmTimerLocked();

@@ -104,7 +104,10 @@ std::optional<std::vector<std::string>> CommandFor(const std::string& program, c
       (void)n;
       close(fd);
     }
-    bool elf = std::memcmp(head, "\x7f" "ELF", 4) == 0;
+    bool elf = std::memcmp(head,
+                           "\x7f"
+                           "ELF",
+                           4) == 0;
     bool script = head[0] == '#' && head[1] == '!';
     if (elf || script || access(program.c_str(), X_OK) == 0) {
       // A downloaded program comes without the execute bit; running it is what was asked.
@@ -274,9 +277,9 @@ BOOL WINAPI CreateProcessW(LPCWSTR lpApplicationName, LPWSTR lpCommandLine, LPSE
                 lpCurrentDirectory ? &dir : nullptr, lpEnvironment, lpProcessInformation);
 }
 
-BOOL WINAPI CreateProcessA(LPCSTR lpApplicationName, LPSTR lpCommandLine, LPSECURITY_ATTRIBUTES,
-                           LPSECURITY_ATTRIBUTES, BOOL, DWORD, LPVOID lpEnvironment, LPCSTR lpCurrentDirectory,
-                           LPSTARTUPINFOA, LPPROCESS_INFORMATION lpProcessInformation) {
+BOOL WINAPI CreateProcessA(LPCSTR lpApplicationName, LPSTR lpCommandLine, LPSECURITY_ATTRIBUTES, LPSECURITY_ATTRIBUTES,
+                           BOOL, DWORD, LPVOID lpEnvironment, LPCSTR lpCurrentDirectory, LPSTARTUPINFOA,
+                           LPPROCESS_INFORMATION lpProcessInformation) {
   std::wstring app = AcpToWide(lpApplicationName);
   std::wstring line = AcpToWide(lpCommandLine);
   std::wstring dir = AcpToWide(lpCurrentDirectory);

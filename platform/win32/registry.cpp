@@ -35,8 +35,8 @@ struct Value {
 };
 
 struct Key {
-  std::wstring path;                      // as first written
-  std::map<std::wstring, Value> values;   // by lower-case name
+  std::wstring path;                     // as first written
+  std::map<std::wstring, Value> values;  // by lower-case name
 };
 
 using Hive = std::map<std::wstring, Key>;  // by lower-case path

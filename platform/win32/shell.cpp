@@ -56,8 +56,9 @@ HANDLE Execute(const Request& r, INT_PTR* code) {
     auto found = CommandFor(*path, args, true, &error);
     if (!found) {
       SetLastError(error);
-      *code = error == ERROR_FILE_NOT_FOUND ? SE_ERR_FNF : error == ERROR_ACCESS_DENIED ? SE_ERR_ACCESSDENIED
-                                                                                        : SE_ERR_NOASSOC;
+      *code = error == ERROR_FILE_NOT_FOUND  ? SE_ERR_FNF
+              : error == ERROR_ACCESS_DENIED ? SE_ERR_ACCESSDENIED
+                                             : SE_ERR_NOASSOC;
       return nullptr;
     }
     command = *found;
@@ -125,8 +126,7 @@ HINSTANCE WINAPI ShellExecuteW(HWND, LPCWSTR lpOperation, LPCWSTR lpFile, LPCWST
   return reinterpret_cast<HINSTANCE>(code);
 }
 
-HINSTANCE WINAPI ShellExecuteA(HWND, LPCSTR lpOperation, LPCSTR lpFile, LPCSTR lpParameters, LPCSTR lpDirectory,
-                               INT) {
+HINSTANCE WINAPI ShellExecuteA(HWND, LPCSTR lpOperation, LPCSTR lpFile, LPCSTR lpParameters, LPCSTR lpDirectory, INT) {
   if (lpFile == nullptr) return reinterpret_cast<HINSTANCE>(SE_ERR_FNF);
   Request r{AcpToWide(lpOperation), AcpToWide(lpFile), AcpToWide(lpParameters), AcpToWide(lpDirectory)};
   INT_PTR code = 0;

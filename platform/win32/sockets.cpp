@@ -295,7 +295,8 @@ int recv(SOCKET s, char* buf, int len, int flags) {
 int sendto(SOCKET s, const char* buf, int len, int flags, const struct sockaddr* to, int tolen) {
   if (!ValidSocket(s)) return FailSocketCall(ENOTSOCK);
   if (len < 0) return FailSocketCall(EINVAL);
-  ssize_t n = ::sendto(Fd(s), static_cast<const void*>(buf), static_cast<size_t>(len), flags | MSG_NOSIGNAL, to, Length(tolen));
+  ssize_t n =
+      ::sendto(Fd(s), static_cast<const void*>(buf), static_cast<size_t>(len), flags | MSG_NOSIGNAL, to, Length(tolen));
   if (n >= 0) return static_cast<int>(n);
   int err = errno;
   if (err == EAGAIN || err == EWOULDBLOCK) {
@@ -311,7 +312,8 @@ int recvfrom(SOCKET s, char* buf, int len, int flags, struct sockaddr* from, int
   if (!ValidSocket(s)) return FailSocketCall(ENOTSOCK);
   if (len < 0) return FailSocketCall(EINVAL);
   socklen_t flen = fromlen ? Length(*fromlen) : 0;
-  ssize_t n = ::recvfrom(Fd(s), static_cast<void*>(buf), static_cast<size_t>(len), flags, from, fromlen ? &flen : nullptr);
+  ssize_t n =
+      ::recvfrom(Fd(s), static_cast<void*>(buf), static_cast<size_t>(len), flags, from, fromlen ? &flen : nullptr);
   int err = errno;
   WithSocket(s, [](SocketState& st) {
     st.readArmed = true;
@@ -328,8 +330,11 @@ int setsockopt(SOCKET s, int level, int optname, const char* optval, int optlen)
     // Winsock's linger holds two u_shorts.
     unsigned short fields[2];
     std::memcpy(fields, optval, sizeof(fields));
-    struct linger l {fields[0], fields[1]};
-    if (::setsockopt(Fd(s), level, optname, static_cast<const void*>(&l), socklen_t{sizeof(l)}) != 0) return FailSocketCall(errno);
+    struct linger l {
+      fields[0], fields[1]
+    };
+    if (::setsockopt(Fd(s), level, optname, static_cast<const void*>(&l), socklen_t{sizeof(l)}) != 0)
+      return FailSocketCall(errno);
     return 0;
   }
   if (level == SOL_SOCKET && (optname == SO_RCVTIMEO || optname == SO_SNDTIMEO) && optlen == 4 && optval) {
@@ -337,10 +342,12 @@ int setsockopt(SOCKET s, int level, int optname, const char* optval, int optlen)
     DWORD ms;
     std::memcpy(&ms, optval, sizeof(ms));
     timeval tv{static_cast<time_t>(ms / 1000), static_cast<suseconds_t>((ms % 1000) * 1000)};
-    if (::setsockopt(Fd(s), level, optname, static_cast<const void*>(&tv), socklen_t{sizeof(tv)}) != 0) return FailSocketCall(errno);
+    if (::setsockopt(Fd(s), level, optname, static_cast<const void*>(&tv), socklen_t{sizeof(tv)}) != 0)
+      return FailSocketCall(errno);
     return 0;
   }
-  if (::setsockopt(Fd(s), level, optname, static_cast<const void*>(optval), Length(optlen)) != 0) return FailSocketCall(errno);
+  if (::setsockopt(Fd(s), level, optname, static_cast<const void*>(optval), Length(optlen)) != 0)
+    return FailSocketCall(errno);
   return 0;
 }
 
@@ -394,8 +401,9 @@ struct hostent* W32gethostbyname(const char* name) {
   addrinfo* result = nullptr;
   int rc = getaddrinfo(name, nullptr, &hints, &result);
   if (rc != 0) {
-    WSASetLastError(rc == EAI_AGAIN ? WSATRY_AGAIN : (rc == EAI_NONAME || rc == EAI_NODATA) ? WSAHOST_NOT_FOUND
-                                                                                               : WSANO_RECOVERY);
+    WSASetLastError(rc == EAI_AGAIN                          ? WSATRY_AGAIN
+                    : (rc == EAI_NONAME || rc == EAI_NODATA) ? WSAHOST_NOT_FOUND
+                                                             : WSANO_RECOVERY);
     return nullptr;
   }
   HostStorage& h = t_host;

@@ -97,9 +97,7 @@ BOOL WINAPI InitializeCriticalSectionAndSpinCount(LPCRITICAL_SECTION lpCriticalS
   return TRUE;
 }
 
-void WINAPI DeleteCriticalSection(LPCRITICAL_SECTION lpCriticalSection) {
-  Lock(lpCriticalSection)->~recursive_mutex();
-}
+void WINAPI DeleteCriticalSection(LPCRITICAL_SECTION lpCriticalSection) { Lock(lpCriticalSection)->~recursive_mutex(); }
 
 void WINAPI EnterCriticalSection(LPCRITICAL_SECTION lpCriticalSection) { Lock(lpCriticalSection)->lock(); }
 

@@ -47,7 +47,8 @@ void WINAPI GetSystemTimeAsFileTime(LPFILETIME lpSystemTimeAsFileTime) {
   // 100-nanosecond intervals since 1601-01-01.
   timespec ts{};
   clock_gettime(CLOCK_REALTIME, &ts);
-  uint64_t value = (static_cast<uint64_t>(ts.tv_sec) + 11644473600ull) * 10000000ull + static_cast<uint64_t>(ts.tv_nsec) / 100u;
+  uint64_t value =
+      (static_cast<uint64_t>(ts.tv_sec) + 11644473600ull) * 10000000ull + static_cast<uint64_t>(ts.tv_nsec) / 100u;
   lpSystemTimeAsFileTime->dwLowDateTime = static_cast<DWORD>(value);
   lpSystemTimeAsFileTime->dwHighDateTime = static_cast<DWORD>(value >> 32);
 }

@@ -38,11 +38,16 @@ constexpr size_t kMaxRequest = 128;
 std::string Escape(const std::wstring& text) {
   std::string out;
   for (char c : WideToUtf8(text)) {
-    if (c == '\\') out += "\\\\";
-    else if (c == '\t') out += "\\t";
-    else if (c == '\n') out += "\\n";
-    else if (c == '\r') out += "\\r";
-    else out += c;
+    if (c == '\\')
+      out += "\\\\";
+    else if (c == '\t')
+      out += "\\t";
+    else if (c == '\n')
+      out += "\\n";
+    else if (c == '\r')
+      out += "\\r";
+    else
+      out += c;
   }
   return out;
 }

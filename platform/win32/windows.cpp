@@ -8,9 +8,9 @@
 
 #include "handle_table.h"
 #include "text.h"
+#include "win32_ext.h"
 #include "window_registry.h"
 #include "window_table.h"
-#include "win32_ext.h"
 
 namespace w32 {
 namespace {
@@ -124,12 +124,22 @@ HWND Create(DWORD exStyle, LPCWSTR className, LPCWSTR title, DWORD style, int x,
   }
   HWND hwnd = window->handle;
   LPARAM create;
-  CREATESTRUCTW csw{param, instance, menu, parent, height, width, y, x, static_cast<LONG>(style), title, className,
-                    exStyle};
+  CREATESTRUCTW csw{param, instance,  menu,   parent, height, width, y, x, static_cast<LONG>(style),
+                    title, className, exStyle};
   CREATESTRUCTA csa{};
   if (narrow) {
-    csa = CREATESTRUCTA{param, instance, menu, parent, height, width, y, x, static_cast<LONG>(style),
-                        narrow->title.c_str(), narrow->className.c_str(), exStyle};
+    csa = CREATESTRUCTA{param,
+                        instance,
+                        menu,
+                        parent,
+                        height,
+                        width,
+                        y,
+                        x,
+                        static_cast<LONG>(style),
+                        narrow->title.c_str(),
+                        narrow->className.c_str(),
+                        exStyle};
     create = reinterpret_cast<LPARAM>(&csa);
   } else {
     create = reinterpret_cast<LPARAM>(&csw);
@@ -170,12 +180,18 @@ LONG_PTR SetLong(HWND hwnd, int index, LONG_PTR value) {
   std::lock_guard<std::mutex> lock(t.mutex);
   LONG_PTR previous = 0;
   switch (index) {
-    case GWLP_USERDATA: previous = window->userData; window->userData = value; break;
+    case GWLP_USERDATA:
+      previous = window->userData;
+      window->userData = value;
+      break;
     case GWLP_WNDPROC:
       previous = reinterpret_cast<LONG_PTR>(window->proc);
       window->proc = reinterpret_cast<WNDPROC>(value);
       break;
-    case GWLP_ID: previous = window->id; window->id = value; break;
+    case GWLP_ID:
+      previous = window->id;
+      window->id = value;
+      break;
     default: SetLastError(ERROR_INVALID_PARAMETER); return 0;
   }
   SetLastError(0);
@@ -383,8 +399,8 @@ HWND WINAPI CreateWindowExA(DWORD dwExStyle, LPCSTR lpClassName, LPCSTR lpWindow
   std::wstring className = IsAtom(lpClassName) ? std::wstring() : AcpToWide(lpClassName);
   std::wstring title = AcpToWide(lpWindowName);
   LPCWSTR classArg = IsAtom(lpClassName) ? reinterpret_cast<LPCWSTR>(lpClassName) : className.c_str();
-  return Create(dwExStyle, classArg, lpWindowName ? title.c_str() : nullptr, dwStyle, X, Y, nWidth, nHeight,
-                hWndParent, hMenu, hInstance, lpParam, &narrow);
+  return Create(dwExStyle, classArg, lpWindowName ? title.c_str() : nullptr, dwStyle, X, Y, nWidth, nHeight, hWndParent,
+                hMenu, hInstance, lpParam, &narrow);
 }
 
 BOOL WINAPI DestroyWindow(HWND hWnd) {
@@ -510,6 +526,4 @@ HMODULE WINAPI GetModuleHandleW(LPCWSTR lpModuleName) {
   return reinterpret_cast<HMODULE>(0x400000);
 }
 
-HMODULE WINAPI GetModuleHandleA(LPCSTR lpModuleName) {
-  return GetModuleHandleW(lpModuleName ? L"?" : nullptr);
-}
+HMODULE WINAPI GetModuleHandleA(LPCSTR lpModuleName) { return GetModuleHandleW(lpModuleName ? L"?" : nullptr); }

@@ -20,12 +20,12 @@ TEST(Artwork, EveryBitmapHasItsSizeAndButtonsAreTransparentInTheirCorners)
         bool button;
     };
     const std::vector<Expected> bitmaps = {
-        {164, 65, 19, true},   {165, 65, 19, true},   {166, 65, 19, true},   {168, 65, 19, true},
-        {169, 65, 19, true},   {170, 51, 23, true},   {176, 108, 26, true},  {174, 108, 26, true},
-        {175, 108, 26, true},  {191, 108, 26, true},  {192, 108, 26, true},  {193, 108, 26, true},
-        {197, 108, 26, true},  {199, 108, 26, true},  {198, 108, 26, true},  {173, 108, 26, true},
-        {171, 108, 26, true},  {172, 108, 26, true},  {178, 13, 13, false},  {177, 13, 13, false},
-        {179, 85, 16, false},  {180, 286, 18, false}, {187, 748, 20, false}, {188, 748, 21, false},
+        {164, 65, 19, true},   {165, 65, 19, true},    {166, 65, 19, true},   {168, 65, 19, true},
+        {169, 65, 19, true},   {170, 51, 23, true},    {176, 108, 26, true},  {174, 108, 26, true},
+        {175, 108, 26, true},  {191, 108, 26, true},   {192, 108, 26, true},  {193, 108, 26, true},
+        {197, 108, 26, true},  {199, 108, 26, true},   {198, 108, 26, true},  {173, 108, 26, true},
+        {171, 108, 26, true},  {172, 108, 26, true},   {178, 13, 13, false},  {177, 13, 13, false},
+        {179, 85, 16, false},  {180, 286, 18, false},  {187, 748, 20, false}, {188, 748, 21, false},
         {189, 21, 396, false}, {190, 385, 396, false}, {200, 342, 69, false},
     };
 

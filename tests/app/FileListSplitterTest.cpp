@@ -16,7 +16,7 @@ FileListSplit Split(const std::string& bytes)
 
 using Entries = std::vector<std::wstring>;
 
-}  // namespace
+} // namespace
 
 TEST(FileListSplitter, CrLfAndLfListsGiveTheSameEntriesAndEmptyLinesGiveNone)
 {

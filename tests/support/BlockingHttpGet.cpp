@@ -34,4 +34,4 @@ std::string responseBody(const std::string& response)
     return p == std::string::npos ? std::string() : response.substr(p + 4);
 }
 
-}  // namespace testsupport
+} // namespace testsupport

@@ -13,4 +13,4 @@ std::string blockingHttpGet(uint16_t port, const std::string& target, const std:
 // The body of a whole response (after the blank line), empty without one.
 std::string responseBody(const std::string& response);
 
-}  // namespace testsupport
+} // namespace testsupport

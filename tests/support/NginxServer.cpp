@@ -43,7 +43,7 @@ bool accepts(uint16_t port)
     return ok;
 }
 
-}  // namespace
+} // namespace
 
 std::string NginxServer::program()
 {
@@ -55,10 +55,12 @@ std::string NginxServer::program()
 
 NginxServer::NginxServer(std::string documentRoot, std::vector<std::string> extraLocations)
     : documentRoot_(std::move(documentRoot)), extraLocations_(std::move(extraLocations))
-{
-}
+{}
 
-NginxServer::~NginxServer() { stop(); }
+NginxServer::~NginxServer()
+{
+    stop();
+}
 
 std::string NginxServer::url(const std::string& path) const
 {
@@ -81,22 +83,41 @@ bool NginxServer::start()
         conf << "daemon off;\n"
                 "master_process off;\n"
                 "worker_processes 1;\n"
-                "pid " << p << "/nginx.pid;\n"
-                "error_log " << p << "/error.log warn;\n"
+                "pid "
+             << p
+             << "/nginx.pid;\n"
+                "error_log "
+             << p
+             << "/error.log warn;\n"
                 "events { worker_connections 256; }\n"
                 "http {\n"
-                "  access_log " << p << "/access.log;\n"
-                "  client_body_temp_path " << p << "/body;\n"
-                "  proxy_temp_path " << p << "/proxy;\n"
-                "  fastcgi_temp_path " << p << "/fastcgi;\n"
-                "  uwsgi_temp_path " << p << "/uwsgi;\n"
-                "  scgi_temp_path " << p << "/scgi;\n"
+                "  access_log "
+             << p
+             << "/access.log;\n"
+                "  client_body_temp_path "
+             << p
+             << "/body;\n"
+                "  proxy_temp_path "
+             << p
+             << "/proxy;\n"
+                "  fastcgi_temp_path "
+             << p
+             << "/fastcgi;\n"
+                "  uwsgi_temp_path "
+             << p
+             << "/uwsgi;\n"
+                "  scgi_temp_path "
+             << p
+             << "/scgi;\n"
                 "  default_type application/octet-stream;\n"
                 "  sendfile on;\n"
                 "  keepalive_timeout 30;\n"
                 "  server {\n"
-                "    listen 127.0.0.1:" << port_ << ";\n"
-                "    root " << documentRoot_ << ";\n";
+                "    listen 127.0.0.1:"
+             << port_
+             << ";\n"
+                "    root "
+             << documentRoot_ << ";\n";
         for (const auto& loc : extraLocations_)
             conf << "    " << loc << "\n";
         conf << "  }\n}\n";
@@ -116,7 +137,7 @@ bool NginxServer::start()
             int status = 0;
             if (waitpid(pid_, &status, WNOHANG) == pid_) {
                 pid_ = -1;
-                break;  // nginx ended: most likely the port was taken; try another
+                break; // nginx ended: most likely the port was taken; try another
             }
             // Polling for a foreign process to start listening: there is no
             // event to wait on, so check every 20 ms until the deadline.
@@ -139,4 +160,4 @@ void NginxServer::stop()
     }
 }
 
-}  // namespace testsupport
+} // namespace testsupport

@@ -39,4 +39,4 @@ private:
     std::string error_;
 };
 
-}  // namespace testsupport
+} // namespace testsupport

@@ -15,7 +15,7 @@
 namespace testsupport {
 
 namespace {
-thread_local ScriptedHttpServer* tlsServer = nullptr;  // the server whose handler runs on this thread
+thread_local ScriptedHttpServer* tlsServer = nullptr; // the server whose handler runs on this thread
 constexpr size_t kMaxHead = 64 * 1024;
 
 // Waits until fd is readable; false on time-out or when the server is being
@@ -26,7 +26,7 @@ bool waitReadable(int fd, std::chrono::milliseconds timeout)
     int n = poll(p, 2, static_cast<int>(timeout.count()));
     return n > 0 && p[0].revents != 0 && p[1].revents == 0;
 }
-}
+} // namespace
 
 std::string HttpRequest::header(const std::string& name) const
 {
@@ -61,7 +61,10 @@ long long parseRangeStart(const std::string& rangeHeader)
 
 HttpConnection::HttpConnection(int fd) : fd_(fd) {}
 
-HttpConnection::~HttpConnection() { close(); }
+HttpConnection::~HttpConnection()
+{
+    close();
+}
 
 std::optional<HttpRequest> HttpConnection::readRequest(std::chrono::milliseconds timeout)
 {
@@ -284,4 +287,4 @@ ScriptedHttpServer::Handler ScriptedHttpServer::serveBody(std::string body)
     };
 }
 
-}  // namespace testsupport
+} // namespace testsupport

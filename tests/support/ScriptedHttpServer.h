@@ -4,13 +4,13 @@
 // head split across writes, a body in pieces, an early close, a stall, a
 // redirect without Location, no Content-Length...
 #include <chrono>
+#include <condition_variable>
 #include <cstdint>
 #include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
 #include <optional>
-#include <condition_variable>
 #include <string>
 #include <thread>
 #include <vector>
@@ -19,9 +19,9 @@ namespace testsupport {
 
 struct HttpRequest {
     std::string method;
-    std::string target;                          // as sent on the request line
-    std::string rawHead;                         // everything up to and including the blank line
-    std::vector<std::pair<std::string, std::string>> headers;  // in order, names as sent
+    std::string target;                                       // as sent on the request line
+    std::string rawHead;                                      // everything up to and including the blank line
+    std::vector<std::pair<std::string, std::string>> headers; // in order, names as sent
 
     // Value of the first header whose name matches case-insensitively, or empty.
     std::string header(const std::string& name) const;
@@ -52,7 +52,7 @@ public:
 
 private:
     int fd_;
-    std::string pending_;  // bytes read past the last request head
+    std::string pending_; // bytes read past the last request head
 };
 
 class ScriptedHttpServer {
@@ -61,7 +61,7 @@ public:
 
     // Starts listening on an ephemeral port of 127.0.0.1 at once.
     explicit ScriptedHttpServer(Handler handler);
-    ~ScriptedHttpServer();  // stops accepting, waits for the handlers to return
+    ~ScriptedHttpServer(); // stops accepting, waits for the handlers to return
     ScriptedHttpServer(const ScriptedHttpServer&) = delete;
     ScriptedHttpServer& operator=(const ScriptedHttpServer&) = delete;
 
@@ -103,4 +103,4 @@ private:
 // Parses "bytes=N-" (the only form the downloader sends); -1 when absent or another form.
 long long parseRangeStart(const std::string& rangeHeader);
 
-}  // namespace testsupport
+} // namespace testsupport

@@ -9,7 +9,6 @@
 
 using namespace testsupport;
 
-
 TEST(NginxServer, ServesFilesRangesRedirectsAndMissingFiles)
 {
     TempDir root;

@@ -1,10 +1,10 @@
 #include "TempDir.h"
 
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <random>
 #include <sstream>
-#include <cstdlib>
 #include <unistd.h>
 
 namespace testsupport {
@@ -25,7 +25,10 @@ TempDir::~TempDir()
     }
 }
 
-std::string TempDir::file(const std::string& name) const { return path_ + "/" + name; }
+std::string TempDir::file(const std::string& name) const
+{
+    return path_ + "/" + name;
+}
 
 bool writeFile(const std::string& path, const std::string& bytes)
 {
@@ -56,4 +59,4 @@ std::string patternBytes(size_t size, unsigned seed)
     return out;
 }
 
-}  // namespace testsupport
+} // namespace testsupport

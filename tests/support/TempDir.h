@@ -27,4 +27,4 @@ std::string readFile(const std::string& path);
 // Deterministic pseudo-random content of the given size, different per seed.
 std::string patternBytes(size_t size, unsigned seed);
 
-}  // namespace testsupport
+} // namespace testsupport

@@ -5,9 +5,15 @@
 
 extern "C" {
 
-const char* __asan_default_options() { return "detect_leaks=1:abort_on_error=1"; }
+const char* __asan_default_options()
+{
+    return "detect_leaks=1:abort_on_error=1";
+}
 
-const char* __ubsan_default_options() { return "print_stacktrace=1:halt_on_error=1"; }
+const char* __ubsan_default_options()
+{
+    return "print_stacktrace=1:halt_on_error=1";
+}
 
 // Leaks inside system libraries that the tests load (fonts, the GUI toolkit
 // and its plugins); the project's own allocations are never suppressed here.
@@ -22,9 +28,9 @@ const char* __lsan_default_suppressions()
            "leak:libglib\n";
 }
 
-}  // extern "C"
+} // extern "C"
 
 namespace {
 // Tests never open a real display unless the environment already chose one.
 const int offscreen = setenv("QT_QPA_PLATFORM", "offscreen", 0);
-}  // namespace
+} // namespace

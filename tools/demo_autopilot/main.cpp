@@ -109,12 +109,11 @@ private:
     void Print(CQLSDownloaderDlg& dialog)
     {
         auto* bar = static_cast<CProgressST*>(dialog.GetDlgItem(IDC_TOTAL_PROGRESS));
-        std::printf("[%3ds] 目前檔案 %s | 已下載 %s / %s | 經過 %s 剩餘 %s | 速度 %s | 全部 %d%% | %s\n",
-                    m_ticks / 4, Utf8(Label(dialog, IDC_CURRENT_FILE)).c_str(),
-                    Utf8(Label(dialog, IDC_RECEIVED)).c_str(), Utf8(Label(dialog, IDC_FILE_SIZE)).c_str(),
-                    Utf8(Label(dialog, IDC_ELAPSED_TIME)).c_str(), Utf8(Label(dialog, IDC_REMAIN_TIME)).c_str(),
-                    Utf8(Label(dialog, IDC_SPEED)).c_str(), bar ? bar->GetPosition() : 0,
-                    Utf8(Label(dialog, IDC_FOLDER)).c_str());
+        std::printf("[%3ds] 目前檔案 %s | 已下載 %s / %s | 經過 %s 剩餘 %s | 速度 %s | 全部 %d%% | %s\n", m_ticks / 4,
+                    Utf8(Label(dialog, IDC_CURRENT_FILE)).c_str(), Utf8(Label(dialog, IDC_RECEIVED)).c_str(),
+                    Utf8(Label(dialog, IDC_FILE_SIZE)).c_str(), Utf8(Label(dialog, IDC_ELAPSED_TIME)).c_str(),
+                    Utf8(Label(dialog, IDC_REMAIN_TIME)).c_str(), Utf8(Label(dialog, IDC_SPEED)).c_str(),
+                    bar ? bar->GetPosition() : 0, Utf8(Label(dialog, IDC_FOLDER)).c_str());
         std::fflush(stdout);
     }
 

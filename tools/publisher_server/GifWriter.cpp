@@ -57,7 +57,7 @@ std::string encodeImage(const std::vector<uint8_t>& pixels)
     return w.finish();
 }
 
-}  // namespace
+} // namespace
 
 std::string writeGif(uint16_t width, uint16_t height, const std::vector<Rgb>& palette,
                      const std::vector<GifFrame>& frames)
@@ -65,9 +65,9 @@ std::string writeGif(uint16_t width, uint16_t height, const std::vector<Rgb>& pa
     std::string out = "GIF89a";
     put16(out, width);
     put16(out, height);
-    out.push_back(static_cast<char>(0xF7));  // global table of 256 entries, 8 bits per colour
-    out.push_back(0);                        // background colour index
-    out.push_back(0);                        // square pixels
+    out.push_back(static_cast<char>(0xF7)); // global table of 256 entries, 8 bits per colour
+    out.push_back(0);                       // background colour index
+    out.push_back(0);                       // square pixels
     for (size_t i = 0; i < 256; ++i) {
         Rgb c = i < palette.size() ? palette[i] : Rgb{0, 0, 0};
         out.push_back(static_cast<char>(c.r));
@@ -77,16 +77,16 @@ std::string writeGif(uint16_t width, uint16_t height, const std::vector<Rgb>& pa
     // Loop for ever.
     out += std::string("\x21\xFF\x0B", 3) + "NETSCAPE2.0" + std::string("\x03\x01\x00\x00\x00", 5);
     for (const auto& f : frames) {
-        out += std::string("\x21\xF9\x04\x04", 4);  // graphic control: keep the frame
+        out += std::string("\x21\xF9\x04\x04", 4); // graphic control: keep the frame
         put16(out, f.delayCentiseconds);
         out += std::string("\x00\x00", 2);
-        out.push_back(0x2C);  // image descriptor
+        out.push_back(0x2C); // image descriptor
         put16(out, 0);
         put16(out, 0);
         put16(out, width);
         put16(out, height);
         out.push_back(0);
-        out.push_back(8);  // minimum code size
+        out.push_back(8); // minimum code size
         std::string data = encodeImage(f.pixels);
         for (size_t i = 0; i < data.size(); i += 255) {
             size_t n = std::min<size_t>(255, data.size() - i);
@@ -99,4 +99,4 @@ std::string writeGif(uint16_t width, uint16_t height, const std::vector<Rgb>& pa
     return out;
 }
 
-}  // namespace publisher
+} // namespace publisher

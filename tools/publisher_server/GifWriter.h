@@ -12,7 +12,7 @@ struct Rgb {
 };
 
 struct GifFrame {
-    std::vector<uint8_t> pixels;  // width * height palette indexes, row by row
+    std::vector<uint8_t> pixels; // width * height palette indexes, row by row
     uint16_t delayCentiseconds = 20;
 };
 
@@ -21,4 +21,4 @@ struct GifFrame {
 std::string writeGif(uint16_t width, uint16_t height, const std::vector<Rgb>& palette,
                      const std::vector<GifFrame>& frames);
 
-}  // namespace publisher
+} // namespace publisher

@@ -39,9 +39,12 @@ bool sendAll(int fd, const char* data, size_t length)
 
 int hexValue(char c)
 {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
     return -1;
 }
 
@@ -105,7 +108,7 @@ bool parseRange(const std::string& value, uint64_t size, uint64_t& first, uint64
     return true;
 }
 
-}  // namespace
+} // namespace
 
 bool decodeTargetPath(const std::string& target, std::string& path)
 {
@@ -137,7 +140,10 @@ bool decodeTargetPath(const std::string& target, std::string& path)
 
 HttpFileServer::HttpFileServer(ServerOptions options) : options_(std::move(options)) {}
 
-HttpFileServer::~HttpFileServer() { stopping_ = true; }
+HttpFileServer::~HttpFileServer()
+{
+    stopping_ = true;
+}
 
 uint16_t HttpFileServer::listenOn(uint16_t port)
 {
@@ -202,7 +208,7 @@ void HttpFileServer::serveConnection(int fd)
         int status = 200;
         std::string reason = "OK";
         int file = -1;
-        struct stat st{};
+        struct stat st {};
         if (!parseHead(head, r) || (r.method != "GET" && r.method != "HEAD")) {
             status = 400, reason = "Bad Request";
         } else if (!decodeTargetPath(r.target, path)) {
@@ -246,7 +252,8 @@ void HttpFileServer::serveConnection(int fd)
                 const size_t slice = options_.rateLimit ? std::max<uint64_t>(1, options_.rateLimit / 10) : chunk.size();
                 auto next = std::chrono::steady_clock::now();
                 for (uint64_t off = first; ok && off <= last;) {
-                    size_t want = static_cast<size_t>(std::min<uint64_t>({uint64_t{chunk.size()}, uint64_t{slice}, last - off + 1}));
+                    size_t want = static_cast<size_t>(
+                        std::min<uint64_t>({uint64_t{chunk.size()}, uint64_t{slice}, last - off + 1}));
                     ssize_t n = ::pread(file, chunk.data(), want, static_cast<off_t>(off));
                     if (n <= 0) {
                         ok = false;
@@ -270,4 +277,4 @@ void HttpFileServer::serveConnection(int fd)
     }
 }
 
-}  // namespace publisher
+} // namespace publisher

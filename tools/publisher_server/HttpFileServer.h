@@ -9,9 +9,9 @@
 namespace publisher {
 
 struct ServerOptions {
-    std::string root;            // folder served as "/"
-    uint64_t rateLimit = 0;      // bytes per second per connection; 0 = unlimited
-    bool logRequests = false;    // one line per request on stderr
+    std::string root;         // folder served as "/"
+    uint64_t rateLimit = 0;   // bytes per second per connection; 0 = unlimited
+    bool logRequests = false; // one line per request on stderr
 };
 
 class HttpFileServer {
@@ -36,4 +36,4 @@ private:
 // "/a%20b/../c" -> false (no ".." segments); decodes %XX; strips the query.
 bool decodeTargetPath(const std::string& target, std::string& path);
 
-}  // namespace publisher
+} // namespace publisher

@@ -44,23 +44,24 @@ bool writePackageFile(unsigned index, const std::string& path, uint64_t size)
 // The installer: a script that records that it ran (next to itself, or where
 // MESHDROP_SETUP_MARKER says), tells its starter that it is ready for input by
 // closing the readiness pipe, and ends.
-const char* kInstallerScript =
-    "#!/bin/sh\n"
-    "# Sample installer of the publisher server: records that it ran.\n"
-    "marker=\"${MESHDROP_SETUP_MARKER:-$(dirname \"$0\")/setup.ran}\"\n"
-    "echo \"setup ran from $0 at $(date)\" >> \"$marker\"\n"
-    "if [ -n \"$MESHDROP_READY_FD\" ]; then eval \"exec $MESHDROP_READY_FD>&-\"; fi\n"
-    "exit 0\n";
+const char* kInstallerScript = "#!/bin/sh\n"
+                               "# Sample installer of the publisher server: records that it ran.\n"
+                               "marker=\"${MESHDROP_SETUP_MARKER:-$(dirname \"$0\")/setup.ran}\"\n"
+                               "echo \"setup ran from $0 at $(date)\" >> \"$marker\"\n"
+                               "if [ -n \"$MESHDROP_READY_FD\" ]; then eval \"exec $MESHDROP_READY_FD>&-\"; fi\n"
+                               "exit 0\n";
 
 // The banner: a dark panel with a band of light sweeping across it.
 std::string makeBanner()
 {
     constexpr uint16_t w = 383, h = 442;
     std::vector<Rgb> palette;
-    for (int i = 0; i < 128; ++i)  // dark blue-grey ramp
-        palette.push_back({static_cast<uint8_t>(20 + i / 4), static_cast<uint8_t>(26 + i / 3), static_cast<uint8_t>(40 + i / 2)});
-    for (int i = 0; i < 128; ++i)  // gold ramp for the band
-        palette.push_back({static_cast<uint8_t>(120 + i), static_cast<uint8_t>(90 + i), static_cast<uint8_t>(20 + i / 4)});
+    for (int i = 0; i < 128; ++i) // dark blue-grey ramp
+        palette.push_back(
+            {static_cast<uint8_t>(20 + i / 4), static_cast<uint8_t>(26 + i / 3), static_cast<uint8_t>(40 + i / 2)});
+    for (int i = 0; i < 128; ++i) // gold ramp for the band
+        palette.push_back(
+            {static_cast<uint8_t>(120 + i), static_cast<uint8_t>(90 + i), static_cast<uint8_t>(20 + i / 4)});
     std::vector<GifFrame> frames;
     constexpr int kFrames = 4;
     for (int f = 0; f < kFrames; ++f) {
@@ -81,7 +82,7 @@ std::string makeBanner()
     return writeGif(w, h, palette, frames);
 }
 
-}  // namespace
+} // namespace
 
 void fillPackageBytes(unsigned index, uint64_t offset, char* data, size_t length)
 {
@@ -109,10 +110,20 @@ bool parseSize(const std::string& text, uint64_t& out)
     uint64_t unit = 1;
     if (i < text.size()) {
         switch (text[i]) {
-        case 'K': case 'k': unit = 1ULL << 10; break;
-        case 'M': case 'm': unit = 1ULL << 20; break;
-        case 'G': case 'g': unit = 1ULL << 30; break;
-        default: return false;
+        case 'K':
+        case 'k':
+            unit = 1ULL << 10;
+            break;
+        case 'M':
+        case 'm':
+            unit = 1ULL << 20;
+            break;
+        case 'G':
+        case 'g':
+            unit = 1ULL << 30;
+            break;
+        default:
+            return false;
         }
         if (i + 1 != text.size())
             return false;
@@ -154,8 +165,9 @@ bool generatePackage(const PackageOptions& o, Package& out, std::string& error)
         return false;
     }
     // The installer comes without the execute bit, as a download does.
-    fs::permissions(setup.localPath, fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read |
-                                         fs::perms::others_read, ec);
+    fs::permissions(setup.localPath,
+                    fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read | fs::perms::others_read,
+                    ec);
     out.fileListText += base + setup.urlPath + "\r\n";
     out.files.push_back(setup);
     if (!writeWhole(o.root + kFileListPath, out.fileListText) || !writeWhole(o.root + kBannerPath, makeBanner())) {
@@ -165,4 +177,4 @@ bool generatePackage(const PackageOptions& o, Package& out, std::string& error)
     return true;
 }
 
-}  // namespace publisher
+} // namespace publisher

@@ -13,21 +13,21 @@ inline constexpr const char* kFileListPath = "/download/tharnel/qlsdownload/file
 inline constexpr const char* kBannerPath = "/download/tharnel/qlsdownload/tharnel.gif";
 
 struct PackageOptions {
-    std::string root;                 // folder that receives the files
-    std::string host = "127.0.0.1";   // host written into the file list
-    uint16_t port = 0;                // main port
-    uint16_t mirrorPort = 0;          // second port: the first file's first mirror
-    std::vector<uint64_t> sizes;      // one package file per size
+    std::string root;               // folder that receives the files
+    std::string host = "127.0.0.1"; // host written into the file list
+    uint16_t port = 0;              // main port
+    uint16_t mirrorPort = 0;        // second port: the first file's first mirror
+    std::vector<uint64_t> sizes;    // one package file per size
 };
 
 struct PackageFile {
-    std::string urlPath;  // path on the server
+    std::string urlPath; // path on the server
     std::string localPath;
     uint64_t size = 0;
 };
 
 struct Package {
-    std::vector<PackageFile> files;  // package files, then the installer
+    std::vector<PackageFile> files; // package files, then the installer
     std::string fileListText;
 };
 
@@ -42,4 +42,4 @@ void fillPackageBytes(unsigned index, uint64_t offset, char* data, size_t length
 // Parses "123", "64K", "8M", "1G" (powers of 1024); false when malformed.
 bool parseSize(const std::string& text, uint64_t& out);
 
-}  // namespace publisher
+} // namespace publisher

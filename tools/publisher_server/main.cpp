@@ -23,9 +23,8 @@ namespace {
 
 void usage()
 {
-    fprintf(stderr,
-            "usage: publisher_server [--port N] [--mirror-port N] [--sizes 6M,4M,2M] [--rate BYTES]\n"
-            "                        [--root DIR] [--host NAME] [--log]\n");
+    fprintf(stderr, "usage: publisher_server [--port N] [--mirror-port N] [--sizes 6M,4M,2M] [--rate BYTES]\n"
+                    "                        [--root DIR] [--host NAME] [--log]\n");
 }
 
 bool parsePort(const char* text, uint16_t& out)
@@ -38,7 +37,7 @@ bool parsePort(const char* text, uint16_t& out)
     return true;
 }
 
-}  // namespace
+} // namespace
 
 int main(int argc, char** argv)
 {

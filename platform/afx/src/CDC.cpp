@@ -4,8 +4,8 @@
 
 #include <utility>
 
-#include "afx/CWnd.h"
 #include "WindowWidget.h"
+#include "afx/CWnd.h"
 
 CDC::CDC() = default;
 

@@ -110,8 +110,7 @@ END_MESSAGE_MAP()
 
 CDialog::CDialog(const AfxDialogTemplate& dialogTemplate, CWnd* parent)
     : m_template(dialogTemplate), m_pParentWnd(parent)
-{
-}
+{}
 
 CDialog::~CDialog()
 {

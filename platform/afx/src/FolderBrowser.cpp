@@ -32,7 +32,8 @@ LPITEMIDLIST MakeItem(const CString& path)
 // The browser's window: a framework window (so that the callback can send
 // it messages and find its title line by id) holding the title, the title
 // line and, when a person answers, Qt's folder chooser.
-class FolderBrowserWindow : public CWnd, public CFolderBrowserSession {
+class FolderBrowserWindow : public CWnd,
+                            public CFolderBrowserSession {
 public:
     explicit FolderBrowserWindow(const BROWSEINFOW& info) : m_info(info) {}
 
@@ -62,8 +63,8 @@ public:
     {
         if (message == BFFM_SETSELECTIONW && lParam) {
             // wParam TRUE: lParam is a path; FALSE: an item.
-            const CString path = wParam ? reinterpret_cast<LPCWSTR>(lParam)
-                                        : reinterpret_cast<LPCITEMIDLIST>(lParam)->path;
+            const CString path =
+                wParam ? reinterpret_cast<LPCWSTR>(lParam) : reinterpret_cast<LPCITEMIDLIST>(lParam)->path;
             m_selection = path;
             if (m_chooser)
                 m_chooser->setDirectory(QString::fromStdString(W32PathToPosix(std::wstring_view(path))));
@@ -109,12 +110,10 @@ public:
         if (!m_selection.IsEmpty())
             m_chooser->setDirectory(QString::fromStdString(W32PathToPosix(std::wstring_view(m_selection))));
         layout->addWidget(m_chooser);
-        QObject::connect(m_chooser, &QFileDialog::currentChanged, m_chooser, [this](const QString& posix) {
-            Select(W32PathFromPosixW(posix.toStdString()));
-        });
-        QObject::connect(m_chooser, &QFileDialog::directoryEntered, m_chooser, [this](const QString& posix) {
-            Select(W32PathFromPosixW(posix.toStdString()));
-        });
+        QObject::connect(m_chooser, &QFileDialog::currentChanged, m_chooser,
+                         [this](const QString& posix) { Select(W32PathFromPosixW(posix.toStdString())); });
+        QObject::connect(m_chooser, &QFileDialog::directoryEntered, m_chooser,
+                         [this](const QString& posix) { Select(W32PathFromPosixW(posix.toStdString())); });
         std::optional<CString> chosen;
         QEventLoop loop;
         QObject::connect(m_chooser, &QFileDialog::accepted, &loop, [&] {

@@ -116,8 +116,8 @@ QString AfxFallbackFontFamily()
 {
     static const QString family = [] {
         const QStringList families = QFontDatabase::families();
-        for (const char* name : {"WenQuanYi Micro Hei", "Noto Sans CJK TC", "Noto Sans CJK KR",
-                                 "AR PL UMing TW", "Droid Sans Fallback"}) {
+        for (const char* name :
+             {"WenQuanYi Micro Hei", "Noto Sans CJK TC", "Noto Sans CJK KR", "AR PL UMing TW", "Droid Sans Fallback"}) {
             if (families.contains(QString::fromLatin1(name)))
                 return QString::fromLatin1(name);
         }
@@ -140,11 +140,11 @@ QFont AfxMakeFont(const wchar_t* face, int pixelSize, int weight)
     return font;
 }
 
-BOOL CFont::CreateFont(int height, int width, int escapement, int orientation, int weight, BYTE italic,
-                       BYTE underline, BYTE strikeOut, BYTE charSet, BYTE outPrecision, BYTE clipPrecision,
-                       BYTE quality, BYTE pitchAndFamily, LPCWSTR faceName)
+BOOL CFont::CreateFont(int height, int width, int escapement, int orientation, int weight, BYTE italic, BYTE underline,
+                       BYTE strikeOut, BYTE charSet, BYTE outPrecision, BYTE clipPrecision, BYTE quality,
+                       BYTE pitchAndFamily, LPCWSTR faceName)
 {
-    LOGFONTW lf{height,   width,      escapement,   orientation,   weight,  italic,         underline,
+    LOGFONTW lf{height,    width,   escapement,   orientation,   weight,  italic,         underline,
                 strikeOut, charSet, outPrecision, clipPrecision, quality, pitchAndFamily, {}};
     if (faceName)
         std::wcsncpy(lf.lfFaceName, faceName, LF_FACESIZE - 1);

@@ -36,9 +36,13 @@ UINT MouseMessage(const QMouseEvent* e)
     case QEvent::MouseMove:
         return WM_MOUSEMOVE;
     case QEvent::MouseButtonPress:
-        return e->button() == Qt::LeftButton ? WM_LBUTTONDOWN : e->button() == Qt::RightButton ? WM_RBUTTONDOWN : WM_MBUTTONDOWN;
+        return e->button() == Qt::LeftButton    ? WM_LBUTTONDOWN
+               : e->button() == Qt::RightButton ? WM_RBUTTONDOWN
+                                                : WM_MBUTTONDOWN;
     case QEvent::MouseButtonRelease:
-        return e->button() == Qt::LeftButton ? WM_LBUTTONUP : e->button() == Qt::RightButton ? WM_RBUTTONUP : WM_MBUTTONUP;
+        return e->button() == Qt::LeftButton    ? WM_LBUTTONUP
+               : e->button() == Qt::RightButton ? WM_RBUTTONUP
+                                                : WM_MBUTTONUP;
     case QEvent::MouseButtonDblClick:
         return WM_LBUTTONDBLCLK;
     default:

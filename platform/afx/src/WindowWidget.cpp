@@ -128,9 +128,8 @@ bool AfxWindowWidget::Bind(CWnd* owner, LPCWSTR title)
     HWND parent = nullptr;
     if (auto* p = dynamic_cast<AfxWindowWidget*>(parentWidget()))
         parent = p->Handle();
-    m_hwnd = CreateWindowExW(exStyle, kAfxWindowClass, isWindow() ? title : L"", style, x(), y(), width(),
-                             height(), parent, reinterpret_cast<HMENU>(static_cast<UINT_PTR>(m_id)), nullptr,
-                             nullptr);
+    m_hwnd = CreateWindowExW(exStyle, kAfxWindowClass, isWindow() ? title : L"", style, x(), y(), width(), height(),
+                             parent, reinterpret_cast<HMENU>(static_cast<UINT_PTR>(m_id)), nullptr, nullptr);
     if (!m_hwnd)
         return false;
     text = title ? title : L"";
@@ -563,10 +562,10 @@ void AfxWindowWidget::PaintStatic(CDC& dc)
     dc.SetTextColor(GetSysColor(COLOR_WINDOWTEXT));
     dc.SetBkColor(GetSysColor(COLOR_3DFACE));
     dc.SetBkMode(OPAQUE);
-    HBRUSH brush = parent ? reinterpret_cast<HBRUSH>(parent->SendMessage(
-                                WM_CTLCOLORSTATIC, reinterpret_cast<WPARAM>(dc.GetSafeHdc()),
-                                reinterpret_cast<LPARAM>(m_hwnd)))
-                          : nullptr;
+    HBRUSH brush =
+        parent ? reinterpret_cast<HBRUSH>(parent->SendMessage(
+                     WM_CTLCOLORSTATIC, reinterpret_cast<WPARAM>(dc.GetSafeHdc()), reinterpret_cast<LPARAM>(m_hwnd)))
+               : nullptr;
     CRect client(0, 0, width(), height());
     if (brush && brush != AfxNullBrush())
         dc.FillRect(&client, CBrush::FromHandle(brush));
@@ -613,7 +612,8 @@ void AfxWindowWidget::PaintButton(CDC& dc)
         return;
     }
     if (parent)
-        parent->SendMessage(WM_CTLCOLORBTN, reinterpret_cast<WPARAM>(dc.GetSafeHdc()), reinterpret_cast<LPARAM>(m_hwnd));
+        parent->SendMessage(WM_CTLCOLORBTN, reinterpret_cast<WPARAM>(dc.GetSafeHdc()),
+                            reinterpret_cast<LPARAM>(m_hwnd));
     QPainter* painter = dc.Painter();
     if (!painter)
         return;

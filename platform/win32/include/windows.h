@@ -126,7 +126,8 @@ typedef HMONITOR__* HMONITOR;
 #define LOWORD(l) ((WORD)(((DWORD_PTR)(l)) & 0xffff))
 #define HIWORD(l) ((WORD)((((DWORD_PTR)(l)) >> 16) & 0xffff))
 #define MAKEWORD(a, b) ((WORD)(((BYTE)(((DWORD_PTR)(a)) & 0xff)) | ((WORD)((BYTE)(((DWORD_PTR)(b)) & 0xff))) << 8))
-#define MAKELONG(a, b) ((LONG)(((WORD)(((DWORD_PTR)(a)) & 0xffff)) | ((DWORD)((WORD)(((DWORD_PTR)(b)) & 0xffff))) << 16))
+#define MAKELONG(a, b) \
+  ((LONG)(((WORD)(((DWORD_PTR)(a)) & 0xffff)) | ((DWORD)((WORD)(((DWORD_PTR)(b)) & 0xffff))) << 16))
 #define MAKEWPARAM(l, h) ((WPARAM)(DWORD)MAKELONG(l, h))
 #define MAKELPARAM(l, h) ((LPARAM)(DWORD)MAKELONG(l, h))
 #define MAKELRESULT(l, h) ((LRESULT)(DWORD)MAKELONG(l, h))
@@ -137,7 +138,8 @@ typedef HMONITOR__* HMONITOR;
 #define E_INVALIDARG ((HRESULT)0x80070057)
 #define SUCCEEDED(hr) (((HRESULT)(hr)) >= 0)
 #define FAILED(hr) (((HRESULT)(hr)) < 0)
-#define HRESULT_FROM_WIN32(x) ((HRESULT)(x) <= 0 ? ((HRESULT)(x)) : ((HRESULT)(((x) & 0x0000FFFF) | (7 << 16) | 0x80000000)))
+#define HRESULT_FROM_WIN32(x) \
+  ((HRESULT)(x) <= 0 ? ((HRESULT)(x)) : ((HRESULT)(((x)&0x0000FFFF) | (7 << 16) | 0x80000000)))
 
 typedef union _LARGE_INTEGER {
   struct {
@@ -265,8 +267,8 @@ typedef DWORD(WINAPI* PTHREAD_START_ROUTINE)(LPVOID lpThreadParameter);
 typedef PTHREAD_START_ROUTINE LPTHREAD_START_ROUTINE;
 
 HANDLE WINAPI CreateThread(LPSECURITY_ATTRIBUTES lpThreadAttributes, SIZE_T dwStackSize,
-                           LPTHREAD_START_ROUTINE lpStartAddress, LPVOID lpParameter,
-                           DWORD dwCreationFlags, LPDWORD lpThreadId);
+                           LPTHREAD_START_ROUTINE lpStartAddress, LPVOID lpParameter, DWORD dwCreationFlags,
+                           LPDWORD lpThreadId);
 DWORD WINAPI ResumeThread(HANDLE hThread);
 BOOL WINAPI GetExitCodeThread(HANDLE hThread, LPDWORD lpExitCode);
 // POSIX cannot stop a thread safely from outside. TerminateThread abandons
@@ -279,8 +281,10 @@ DWORD WINAPI GetThreadId(HANDLE Thread);
 DWORD WINAPI GetCurrentProcessId(void);
 void WINAPI Sleep(DWORD dwMilliseconds);
 
-HANDLE WINAPI CreateEventA(LPSECURITY_ATTRIBUTES lpEventAttributes, BOOL bManualReset, BOOL bInitialState, LPCSTR lpName);
-HANDLE WINAPI CreateEventW(LPSECURITY_ATTRIBUTES lpEventAttributes, BOOL bManualReset, BOOL bInitialState, LPCWSTR lpName);
+HANDLE WINAPI CreateEventA(LPSECURITY_ATTRIBUTES lpEventAttributes, BOOL bManualReset, BOOL bInitialState,
+                           LPCSTR lpName);
+HANDLE WINAPI CreateEventW(LPSECURITY_ATTRIBUTES lpEventAttributes, BOOL bManualReset, BOOL bInitialState,
+                           LPCWSTR lpName);
 BOOL WINAPI SetEvent(HANDLE hEvent);
 BOOL WINAPI ResetEvent(HANDLE hEvent);
 
@@ -299,13 +303,19 @@ void WINAPI LeaveCriticalSection(LPCRITICAL_SECTION lpCriticalSection);
 // Interlocked operations: sequentially consistent, like their Win32 originals.
 inline LONG InterlockedIncrement(LONG volatile* addend) { return __atomic_add_fetch(addend, 1, __ATOMIC_SEQ_CST); }
 inline LONG InterlockedDecrement(LONG volatile* addend) { return __atomic_sub_fetch(addend, 1, __ATOMIC_SEQ_CST); }
-inline LONG InterlockedExchange(LONG volatile* target, LONG value) { return __atomic_exchange_n(target, value, __ATOMIC_SEQ_CST); }
-inline LONG InterlockedExchangeAdd(LONG volatile* addend, LONG value) { return __atomic_fetch_add(addend, value, __ATOMIC_SEQ_CST); }
+inline LONG InterlockedExchange(LONG volatile* target, LONG value) {
+  return __atomic_exchange_n(target, value, __ATOMIC_SEQ_CST);
+}
+inline LONG InterlockedExchangeAdd(LONG volatile* addend, LONG value) {
+  return __atomic_fetch_add(addend, value, __ATOMIC_SEQ_CST);
+}
 inline LONG InterlockedCompareExchange(LONG volatile* destination, LONG exchange, LONG comparand) {
   __atomic_compare_exchange_n(destination, &comparand, exchange, false, __ATOMIC_SEQ_CST, __ATOMIC_SEQ_CST);
   return comparand;
 }
-inline PVOID InterlockedExchangePointer(PVOID volatile* target, PVOID value) { return __atomic_exchange_n(target, value, __ATOMIC_SEQ_CST); }
+inline PVOID InterlockedExchangePointer(PVOID volatile* target, PVOID value) {
+  return __atomic_exchange_n(target, value, __ATOMIC_SEQ_CST);
+}
 inline PVOID InterlockedCompareExchangePointer(PVOID volatile* destination, PVOID exchange, PVOID comparand) {
   __atomic_compare_exchange_n(destination, &comparand, exchange, false, __ATOMIC_SEQ_CST, __ATOMIC_SEQ_CST);
   return comparand;
@@ -969,8 +979,8 @@ void WINAPI InitCommonControls(void);
 
 // ---------------------------------------------------------------------------
 // C runtime thread start (process.h)
-uintptr_t _beginthreadex(void* security, unsigned stack_size, unsigned(__stdcall* start_address)(void*),
-                         void* arglist, unsigned initflag, unsigned* thrdaddr);
+uintptr_t _beginthreadex(void* security, unsigned stack_size, unsigned(__stdcall* start_address)(void*), void* arglist,
+                         unsigned initflag, unsigned* thrdaddr);
 void _endthreadex(unsigned retval);
 
 // ---------------------------------------------------------------------------

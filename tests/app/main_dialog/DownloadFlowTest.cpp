@@ -61,14 +61,17 @@ TEST_F(DownloadFlow, DownloadsEveryFileRunsTheInstallerAndQuits)
         EXPECT_TRUE(Visible(d, IDC_START)) << "now the stop button";
 
         // Progress: bytes, speed, times, bars and the graph move.
-        ASSERT_TRUE(WaitFor([&] { return LabelText(d, IDC_RECEIVED) != L"0 Bytes" && LabelText(d, IDC_SPEED) != L"0.0 Bytes"; }, 20000));
+        ASSERT_TRUE(
+            WaitFor([&] { return LabelText(d, IDC_RECEIVED) != L"0 Bytes" && LabelText(d, IDC_SPEED) != L"0.0 Bytes"; },
+                    20000));
         EXPECT_NE(LabelText(d, IDC_SPEED).find(L"KB/Sec"), std::wstring::npos) << LabelText(d, IDC_SPEED).c_str();
         auto* graph = static_cast<CGraphCtrl*>(d.GetDlgItem(IDC_GRAPH));
         auto* bar = static_cast<CProgressST*>(d.GetDlgItem(IDC_TOTAL_PROGRESS));
         SaveScreenshot(Grab(d), "main_window_downloading");
         ASSERT_TRUE(WaitFor([&] { return FinishedLook(d); }, 30000));
         EXPECT_EQ(bar->GetPosition(), 100);
-        EXPECT_GT(graph->Samples().back() + graph->Samples()[CGraphCtrl::kSamples - 2], 0) << "a sample per progress event";
+        EXPECT_GT(graph->Samples().back() + graph->Samples()[CGraphCtrl::kSamples - 2], 0)
+            << "a sample per progress event";
         EXPECT_EQ(LabelText(d, IDC_REMAIN_TIME), L"00:00:00");
         EXPECT_EQ(LabelText(d, IDC_CURRENT_FILE), L"setup.exe [4/4]") << "the last completion leaves the label";
         EXPECT_EQ(LabelText(d, IDC_RECEIVED), LabelText(d, IDC_FILE_SIZE));

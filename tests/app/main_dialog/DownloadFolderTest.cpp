@@ -22,7 +22,8 @@ protected:
     }
 
     // Runs the browser with the player choosing `choice` (or cancelling).
-    FolderChoice Choose(std::optional<CString> choice, CString& chosen, const CString& current = L"C:\\quorvik\\veilrune\\")
+    FolderChoice Choose(std::optional<CString> choice, CString& chosen,
+                        const CString& current = L"C:\\quorvik\\veilrune\\")
     {
         AfxSetFolderBrowserResponder([&](CFolderBrowserSession& session) {
             m_title = session.Title();

@@ -11,10 +11,7 @@ namespace {
 
 class MainDialogFailures : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
-        m_publisher = &TestPublisher::Start({64 * 1024, 32 * 1024});
-    }
+    void SetUp() override { m_publisher = &TestPublisher::Start({64 * 1024, 32 * 1024}); }
     void TearDown() override
     {
         W32SetDiskFullForTesting(FALSE);
@@ -64,7 +61,8 @@ TEST_F(MainDialogFailures, ListWithoutEntriesTellsTheListThenTheSizesFailedAndQu
 TEST_F(MainDialogFailures, LineOf1024BytesIsAWrongAddressAndQuits)
 {
     BoxRecorder boxes;
-    const std::string first = "http://127.0.0.1:" + std::to_string(m_publisher->Port()) + "/download/tharnel/qlsdownload/package/veilrune_01.pak\r\n";
+    const std::string first = "http://127.0.0.1:" + std::to_string(m_publisher->Port()) +
+                              "/download/tharnel/qlsdownload/package/veilrune_01.pak\r\n";
     std::vector<std::wstring> entries;
     EXPECT_EQ(RunUntilQuit(m_publisher->ServeList("long.txt", first + std::string(1024, 'x') + "\r\n"),
                            [&](CQLSDownloaderDlg& d) {
@@ -173,7 +171,8 @@ TEST_F(MainDialogFailures, ChosenFolderIsShownPublishedAndNamedWhenTheDiskIsFull
 
         Click(d, IDC_CHANGE_FOLDER);
         EXPECT_EQ(LabelText(d, IDC_FOLDER), L"C:\\games\\");
-        const CString needed = L"至少需要 " + CString(FormatSize(static_cast<double>(m_publisher->PackageBytes()))) + L" 容量。\n剩餘容量：";
+        const CString needed = L"至少需要 " + CString(FormatSize(static_cast<double>(m_publisher->PackageBytes()))) +
+                               L" 容量。\n剩餘容量：";
         EXPECT_EQ(titleLine.substr(0, needed.size()), needed);
 
         // No space at all: the job's size probe finds it and the window stops.

@@ -11,10 +11,7 @@ namespace {
 
 class MainDialogLook : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
-        UseFileListUrl(TestPublisher::Start({300 * 1024, 200 * 1024, 100 * 1024}).FileListUrl());
-    }
+    void SetUp() override { UseFileListUrl(TestPublisher::Start({300 * 1024, 200 * 1024, 100 * 1024}).FileListUrl()); }
 };
 
 CRect ClientRectOf(CWnd& dialog, int id)

@@ -204,9 +204,12 @@ inline INT_PTR RunDialog(CQLSDownloaderDlg& dialog, std::function<void(CQLSDownl
 // The dialog has the file list and its sizes: the ready state.
 inline bool WaitUntilReady(CQLSDownloaderDlg& dialog, int timeoutMs = 20000)
 {
-    return WaitFor([&] { return !LabelText(dialog, IDC_FILE_SIZE).empty() && !dialog.FileList().empty() &&
-                                LabelText(dialog, IDC_SPEED) == L"0.0 Bytes"; },
-                   timeoutMs);
+    return WaitFor(
+        [&] {
+            return !LabelText(dialog, IDC_FILE_SIZE).empty() && !dialog.FileList().empty() &&
+                   LabelText(dialog, IDC_SPEED) == L"0.0 Bytes";
+        },
+        timeoutMs);
 }
 
 // The folder published in the registry for the installer, or empty.

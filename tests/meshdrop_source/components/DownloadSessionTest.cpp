@@ -57,8 +57,8 @@ public:
     void OnSessionConnected(void* cookie) override { Note("connected", cookie); }
     void OnSessionCompleted(void* cookie, const DownloadCompletionInfo* info) override
     {
-        Note("completed " + info->url + " kind " + std::to_string(info->kind) + " code " +
-                 std::to_string(info->code) + " length " + std::to_string(info->length),
+        Note("completed " + info->url + " kind " + std::to_string(info->kind) + " code " + std::to_string(info->code) +
+                 " length " + std::to_string(info->length),
              cookie);
     }
     void OnSessionError(void* cookie, int error) override { Note("error " + std::to_string(error), cookie); }
@@ -176,8 +176,9 @@ TEST_F(DownloadSessionTest, BodyInPiecesGivesOneProgressPerPieceAndOneCopyAtTheE
     EXPECT_EQ(file.stored, (std::vector<std::string>{url + "=abcdefghijkl"}));
     // A completed session stays busy; its body is kept.
     EXPECT_EQ(Busy(), 1);
-    EXPECT_EQ(worker.Call([&] { return std::string(reinterpret_cast<const char*>(session->GetBody()),
-                                                   session->GetBodyLength()); }),
+    EXPECT_EQ(worker.Call([&] {
+        return std::string(reinterpret_cast<const char*>(session->GetBody()), session->GetBodyLength());
+    }),
               "abcdefghijkl");
 }
 
@@ -192,8 +193,8 @@ TEST_F(DownloadSessionTest, ARecordWithAnotherAddressIsFetchedAgainAtOnceOnTheSa
     Start({server.url("/list.xml"), server.url("/list.hash")});
     ASSERT_TRUE(listener.WaitFor("completed"));
     // No completion between the two, and no length or progress for kinds other than 3.
-    EXPECT_EQ(listener.Seen(), (Events{"connected", "connected",
-                                       "completed " + server.url("/list.hash") + " kind 2 code 42 length 4"}));
+    EXPECT_EQ(listener.Seen(),
+              (Events{"connected", "connected", "completed " + server.url("/list.hash") + " kind 2 code 42 length 4"}));
     EXPECT_EQ(file.stored,
               (std::vector<std::string>{server.url("/list.xml") + "=<list/>", server.url("/list.hash") + "=hash"}));
     EXPECT_EQ(server.requests().size(), 2u);

@@ -6,8 +6,8 @@
 
 #include <windows.h>
 
-#include "GetPath_V32.h"
 #include "../lib/TestDriveC.h"
+#include "GetPath_V32.h"
 
 namespace {
 

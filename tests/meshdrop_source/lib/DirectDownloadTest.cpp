@@ -292,8 +292,8 @@ TEST_F(DirectDownloadTest, LosingAndRegainingTheNetworkNotifiesOnceEach)
     ASSERT_TRUE(window.PumpUntil(MESHDROPLIB_EVENT_JOB_NOTICE, 2));
     ASSERT_TRUE(window.PumpUntil(MESHDROPLIB_EVENT_JOB_PROGRESS, window.Count(MESHDROPLIB_EVENT_JOB_PROGRESS) + 2));
 
-    EXPECT_EQ(PopNotices(), (std::vector<Notice>{{MESHDROPLIB_NOTICE_NETWORK_LOST, ""},
-                                                 {MESHDROPLIB_NOTICE_NETWORK_BACK, ""}}));
+    EXPECT_EQ(PopNotices(),
+              (std::vector<Notice>{{MESHDROPLIB_NOTICE_NETWORK_LOST, ""}, {MESHDROPLIB_NOTICE_NETWORK_BACK, ""}}));
     EXPECT_EQ(MeshdropLib_StopJob(job), MESHDROPLIB_OK);
 }
 

@@ -11,8 +11,8 @@
 #include <mutex>
 #include <string>
 
-#include "LibraryLog.h"
 #include "EntryPointFlow.h"
+#include "LibraryLog.h"
 #include "MeshdropLib.h"
 #include "NginxServer.h"
 #include "ScriptedHttpServer.h"
@@ -170,9 +170,9 @@ TEST_F(FileSizeCheckTest, ThreeNotFoundAnswersFailTheCheckWithTheReasonLogged)
     EXPECT_EQ(MeshdropLib_AddFileSizeCheck(nginx.url("/pkg/a.bin").c_str()), MESHDROPLIB_OK);
     EXPECT_EQ(MeshdropLib_AddFileSizeCheck(missing.c_str()), MESHDROPLIB_OK);
     ASSERT_TRUE(Check(kFailed));
-    EXPECT_EQ(LogLinesWith("Check Failed"),
-              std::vector<std::string>{"[MeshdropLib] ContentLength Check Failed reason:ResCode:404 file:1 url:" +
-                                       missing});
+    EXPECT_EQ(
+        LogLinesWith("Check Failed"),
+        std::vector<std::string>{"[MeshdropLib] ContentLength Check Failed reason:ResCode:404 file:1 url:" + missing});
 }
 
 TEST_F(FileSizeCheckTest, ARedirectCountsAsTheFirstOfThreeAttempts)
@@ -205,9 +205,9 @@ TEST_F(FileSizeCheckTest, ProbesThatCannotConnectOrAreCutOffFailAfterThreeAttemp
     const std::string refused = "http://127.0.0.1:" + std::to_string(ClosedLoopbackPort()) + "/a.bin";
     EXPECT_EQ(MeshdropLib_AddFileSizeCheck(refused.c_str()), MESHDROPLIB_OK);
     ASSERT_TRUE(Check(kFailed));
-    EXPECT_EQ(LogLinesWith("CLCS"), (std::vector<std::string>{"[MeshdropLib] CLCS CT(file:0)",
-                                                               "[MeshdropLib] CLCS CT(file:0)",
-                                                               "[MeshdropLib] CLCS CT(file:0)"}));
+    EXPECT_EQ(LogLinesWith("CLCS"),
+              (std::vector<std::string>{"[MeshdropLib] CLCS CT(file:0)", "[MeshdropLib] CLCS CT(file:0)",
+                                        "[MeshdropLib] CLCS CT(file:0)"}));
     EXPECT_EQ(LogLinesWith("Check Failed"),
               std::vector<std::string>{"[MeshdropLib] ContentLength Check Failed reason:ConnectTimeout file:0 url:" +
                                        refused});

@@ -35,8 +35,7 @@ protected:
 TEST_F(JobTest, SameFileInAnotherLetterCaseIsRefused)
 {
     EXPECT_EQ(m_job.AddFile("http://h/Setup.EXE", "C:\\Games\\Pkg\\", nullptr, -1, 1, 0), MESHDROPLIB_OK);
-    EXPECT_EQ(m_job.AddFile("http://mirror/setup.exe", "c:\\games\\pkg", nullptr, -1, 1, 0),
-              MESHDROPLIB_ERROR_FAILED);
+    EXPECT_EQ(m_job.AddFile("http://mirror/setup.exe", "c:\\games\\pkg", nullptr, -1, 1, 0), MESHDROPLIB_ERROR_FAILED);
     EXPECT_EQ(m_job.AddFile("http://h/x", "c:/games/pkg/", "SETUP.exe", -1, 1, 0), MESHDROPLIB_ERROR_FAILED);
     EXPECT_EQ(m_job.GetFiles().size(), 1u);
 }
@@ -105,7 +104,7 @@ TEST_F(JobTest, FileDoneRecordsPopOldestFirstAndOnlyOncePerFile)
     job->SetProgress(progress);
 
     job->ReportFileDone("C:\\GAMES\\PKG\\A.BIN", "http://h/a.bin", nullptr);
-    job->ReportFileDone("C:\\games\\pkg\\a.bin", "http://h/a.bin", nullptr); // already completed
+    job->ReportFileDone("C:\\games\\pkg\\a.bin", "http://h/a.bin", nullptr);   // already completed
     job->ReportFileDone("C:\\games\\pkg\\unknown.bin", "http://h/u", nullptr); // not in the job
     job->ReportFileDone("C:\\games\\pkg\\b.bin", "http://h/b.bin", "alt text");
     EXPECT_EQ(EventRecorder::Instance().Count(MESHDROPLIB_EVENT_FILE_DONE), 2u);

@@ -16,11 +16,11 @@
 #include "JobDownloader.h"
 #include "JobManager.h"
 #include "Library.h"
-#include "cp/cpCMutex.h"
 #include "LibraryLog.h"
 #include "MeshdropLib.h"
 #include "TestClientWindow.h"
 #include "TestDriveC.h"
+#include "cp/cpCMutex.h"
 
 namespace {
 
@@ -297,14 +297,14 @@ TEST_F(LibraryEventsTest, ManagerTurnsReportsIntoClientEvents)
     std::vector<UINT> codes;
     for (const auto& event : m_window.Events()) {
         codes.push_back(event.first);
-        const LPARAM param = event.first == MESHDROPLIB_EVENT_ENGINE_PATH_FAILED
-                                 ? reinterpret_cast<LPARAM>(m_manager) : 0;
+        const LPARAM param =
+            event.first == MESHDROPLIB_EVENT_ENGINE_PATH_FAILED ? reinterpret_cast<LPARAM>(m_manager) : 0;
         EXPECT_EQ(event.second, param) << "event " << event.first;
     }
     EXPECT_EQ(codes, expected);
     // The size-check diagnostics go to the discarding channel.
-    EXPECT_EQ(LibraryLog::Messages(m_log), (std::vector<std::string>{"[MeshdropLib] Launch(3.5.0.2)",
-                                                                     "[MeshdropLib] engine path access failed"}));
+    EXPECT_EQ(LibraryLog::Messages(m_log),
+              (std::vector<std::string>{"[MeshdropLib] Launch(3.5.0.2)", "[MeshdropLib] engine path access failed"}));
 }
 
 TEST(LibraryElevationTest, InitialisationKeepsTheElevationSwitch)

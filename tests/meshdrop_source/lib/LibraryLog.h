@@ -10,8 +10,8 @@
 #include <string>
 #include <vector>
 
-#include <windows.h>
 #include <win32_ext.h>
+#include <windows.h>
 
 class LibraryLog {
 public:

@@ -23,8 +23,7 @@ constexpr DWORD kUnknownSize = 0xFFFFFFFF; // both halves of -1
 int AddFile(MeshdropJobHandle job, const char* url, const char* folder, int64_t size = -1)
 {
     const auto bits = static_cast<uint64_t>(size);
-    return MeshdropLib_AddFile(job, url, folder, nullptr, static_cast<DWORD>(bits),
-                               static_cast<DWORD>(bits >> 32), 1);
+    return MeshdropLib_AddFile(job, url, folder, nullptr, static_cast<DWORD>(bits), static_cast<DWORD>(bits >> 32), 1);
 }
 
 class MeshdropLibTest : public ::testing::Test {
@@ -114,10 +113,9 @@ TEST_F(MeshdropLibTest, InitialisationRunsOnceAndFinalisationStopsTheWorkerInTim
     // No forced termination: the worker left its loop within the limit.
     // The direct downloader empties the log when it is made and says goodbye
     // when the manager goes.
-    EXPECT_EQ(Log(), (Lines{"[MeshdropLib] Launch(3.5.0.2)", "[MeshdropLib] Initialize",
-                            "[MeshdropLib] Finalize Begin", "[MeshdropLib] Exit GetMessage Loop",
-                            "[MeshdropLib] Destroy JobManager", "[MeshdropLib] CPlatFormDownloader Destroy",
-                            "[MeshdropLib] Finalize End"}));
+    EXPECT_EQ(Log(), (Lines{"[MeshdropLib] Launch(3.5.0.2)", "[MeshdropLib] Initialize", "[MeshdropLib] Finalize Begin",
+                            "[MeshdropLib] Exit GetMessage Loop", "[MeshdropLib] Destroy JobManager",
+                            "[MeshdropLib] CPlatFormDownloader Destroy", "[MeshdropLib] Finalize End"}));
 
     // A new instance can be started after finalisation.
     EXPECT_EQ(MeshdropLib_InitializeEx(nullptr, nullptr, nullptr, 0), MESHDROPLIB_OK);

@@ -9,8 +9,8 @@
 #include <sstream>
 #include <string>
 
-#include <windows.h>
 #include <win32_ext.h>
+#include <windows.h>
 
 #include "ServiceLog.h"
 #include "TestDriveC.h"
@@ -34,8 +34,8 @@ std::string ReadLog()
 std::string LinePattern(const std::string& message)
 {
     return R"(\[(Mon|Tue|Wed|Thu|Fri|Sat|Sun) (Jan|Feb|Mar|Apr|May|Jun|Jul|Aug|Sep|Oct|Nov|Dec) [ 1-3][0-9] )"
-           R"([0-2][0-9]:[0-5][0-9]:[0-6][0-9] [0-9]{4}\] )"
-           + message + "\r\n";
+           R"([0-2][0-9]:[0-5][0-9]:[0-6][0-9] [0-9]{4}\] )" +
+           message + "\r\n";
 }
 
 class ServiceLogTest : public ::testing::Test {
@@ -69,8 +69,8 @@ TEST_F(ServiceLogTest, EachLineCarriesTheTimeStampAndEndsInCarriageReturnLineFee
 {
     WriteServiceLog("[MeshdropLib] Initialize");
     WriteServiceLogFormat("[MeshdropLib] Initialize Failed : %d", 517);
-    const std::regex twoLines(LinePattern(R"(\[MeshdropLib\] Initialize)")
-                              + LinePattern(R"(\[MeshdropLib\] Initialize Failed : 517)"));
+    const std::regex twoLines(LinePattern(R"(\[MeshdropLib\] Initialize)") +
+                              LinePattern(R"(\[MeshdropLib\] Initialize Failed : 517)"));
     EXPECT_TRUE(std::regex_match(ReadLog(), twoLines)) << ReadLog();
 }
 

@@ -94,7 +94,10 @@ public:
         return CWnd::WindowProc(message, wParam, lParam);
     }
 
-    QRgb Background() const { return qRgb(GetRValue(m_background), GetGValue(m_background), GetBValue(m_background)) & 0xFFFFFF; }
+    QRgb Background() const
+    {
+        return qRgb(GetRValue(m_background), GetGValue(m_background), GetBValue(m_background)) & 0xFFFFFF;
+    }
 
 private:
     COLORREF m_background;

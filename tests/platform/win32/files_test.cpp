@@ -43,12 +43,13 @@ TEST_F(Files, DrivesMapBothWays) {
   EXPECT_EQ(W32PathFromPosixW(root_ + "/quorvik/veilrune/"), L"C:\\quorvik\\veilrune\\");
   EXPECT_EQ(W32PathFromPosixW(root_), L"C:\\");
   EXPECT_EQ(W32PathFromPosixA("/tmp/x"), "Z:\\tmp\\x");
-  EXPECT_EQ(W32PathFromPosixA(root_ + "-other/x"), "Z:" + [&] {
-    std::string s = root_ + "-other/x";
-    for (auto& c : s)
-      if (c == '/') c = '\\';
-    return s;
-  }());
+  EXPECT_EQ(
+      W32PathFromPosixA(root_ + "-other/x"), "Z:" + [&] {
+        std::string s = root_ + "-other/x";
+        for (auto& c : s)
+          if (c == '/') c = '\\';
+        return s;
+      }());
 
   char small[4];
   EXPECT_EQ(W32PathToPosix("Z:\\tmp\\x", small, sizeof(small)), 7u);  // size needed with terminator
@@ -113,8 +114,7 @@ TEST_F(Files, CreateAlwaysReplacesAnExistingFileAndReports183) {
   h = CreateFileW(L"C:\\data.bin", GENERIC_READ, 0, nullptr, OPEN_ALWAYS, 0, nullptr);
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ALREADY_EXISTS));
   CloseHandle(h);
-  EXPECT_EQ(CreateFileW(L"C:\\missing.bin", GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr),
-            INVALID_HANDLE_VALUE);
+  EXPECT_EQ(CreateFileW(L"C:\\missing.bin", GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr), INVALID_HANDLE_VALUE);
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
   EXPECT_EQ(CreateFileW(L"C:\\no\\such\\file", GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr),
             INVALID_HANDLE_VALUE);

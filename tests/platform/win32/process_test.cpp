@@ -1,7 +1,7 @@
 // Shell execution, processes and their readiness, the named mutex and
 // FindWindow across processes.
-#include <gtest/gtest.h>
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <stdlib.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -230,8 +230,8 @@ TEST_F(Processes, SecondProcessSeesTheMutexAndItsRestoreRequestReachesTheFirst) 
   W32SetWindowIconic(hwnd, TRUE);
   EXPECT_EQ(FindWindowA(nullptr, title.c_str()), hwnd);
 
-  std::string line = "\"" + W32PathFromPosixA(WIN32_TEST_HELPER) + "\" second-instance \"" + name + "\" \"" + title +
-                     "\"";
+  std::string line =
+      "\"" + W32PathFromPosixA(WIN32_TEST_HELPER) + "\" second-instance \"" + name + "\" \"" + title + "\"";
   STARTUPINFOA si{};
   si.cb = sizeof(si);
   PROCESS_INFORMATION pi{};

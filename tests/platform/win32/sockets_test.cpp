@@ -45,8 +45,7 @@ class Sockets : public ::testing::Test {
     wc.lpfnWndProc = SocketWindowProc;
     wc.lpszClassName = L"SocketsTestWindow";
     RegisterClassW(&wc);
-    hwnd_ = CreateWindowExW(0, L"SocketsTestWindow", nullptr, 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr,
-                            nullptr);
+    hwnd_ = CreateWindowExW(0, L"SocketsTestWindow", nullptr, 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr);
     ASSERT_NE(hwnd_, nullptr);
     // Wakes the loop now and then so that waits for an absence end.
     SetTimer(hwnd_, 1, 20, nullptr);
@@ -256,7 +255,9 @@ TEST_F(Sockets, ClientReadingKilobytesPerNoticeGetsTheWholeMegabyteBeforeTheClos
   });
   SOCKET client = Track(socket(AF_INET, SOCK_STREAM, 0));
   // Linger 0, as the network library sets it.
-  struct linger l {1, 0};
+  struct linger l {
+    1, 0
+  };
   EXPECT_EQ(setsockopt(client, SOL_SOCKET, SO_LINGER, reinterpret_cast<const char*>(&l), sizeof(l)), 0);
   ASSERT_EQ(WSAAsyncSelect(client, hwnd_, kSocketMessage, FD_CONNECT | FD_READ | FD_CLOSE), 0);
   sockaddr_in a = Loopback(port);

@@ -63,7 +63,9 @@ TEST(CodePages, LengthContract) {
   EXPECT_EQ(WideCharToMultiByte(CP_UTF8, 0, L"下載", -1, nullptr, 0, nullptr, nullptr), 7);
 
   // Invalid input: replaced, or refused when asked to be strict.
-  const char bad[] = "a\xff" "b";
+  const char bad[] =
+      "a\xff"
+      "b";
   wchar_t out[8];
   ASSERT_EQ(MultiByteToWideChar(CP_UTF8, 0, bad, 3, out, 8), 3);
   EXPECT_EQ(out[1], 0xFFFD);
@@ -97,8 +99,8 @@ TEST_F(Registry, StringWrittenByOneProcessReadsBackUnchangedInAnother) {
   if (child == 0) {
     HKEY key = nullptr;
     DWORD disposition = 0;
-    if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Orvane Inc.\\DownloadPath", 0, nullptr,
-                        REG_OPTION_NON_VOLATILE, KEY_WRITE, nullptr, &key, &disposition) != ERROR_SUCCESS)
+    if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Orvane Inc.\\DownloadPath", 0, nullptr, REG_OPTION_NON_VOLATILE,
+                        KEY_WRITE, nullptr, &key, &disposition) != ERROR_SUCCESS)
       _exit(1);
     if (disposition != REG_CREATED_NEW_KEY) _exit(2);
     DWORD bytes = static_cast<DWORD>((wcslen(kFolder) + 1) * sizeof(wchar_t));
@@ -141,8 +143,7 @@ TEST_F(Registry, StringWrittenByOneProcessReadsBackUnchangedInAnother) {
   EXPECT_EQ(number, 0x2au);
   char narrow[128];
   size = sizeof(narrow);
-  ASSERT_EQ(RegQueryValueExA(key, "veilrune", nullptr, &type, reinterpret_cast<BYTE*>(narrow), &size),
-            ERROR_SUCCESS);
+  ASSERT_EQ(RegQueryValueExA(key, "veilrune", nullptr, &type, reinterpret_cast<BYTE*>(narrow), &size), ERROR_SUCCESS);
   EXPECT_STREQ(narrow, "C:\\quorvik\\veilrune\\ \"下載\" \\\\x");
   EXPECT_EQ(RegQueryValueExW(key, L"absent", nullptr, &type, nullptr, &size), ERROR_FILE_NOT_FOUND);
   EXPECT_EQ(RegCloseKey(key), ERROR_SUCCESS);

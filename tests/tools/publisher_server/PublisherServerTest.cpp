@@ -23,8 +23,8 @@ class PublisherProcess {
 public:
     explicit PublisherProcess(const std::string& root)
     {
-        std::string cmd = std::string(PUBLISHER_SERVER_PROGRAM) +
-                          " --port 0 --mirror-port 0 --sizes 300K,1K --root " + root + " & echo $!";
+        std::string cmd = std::string(PUBLISHER_SERVER_PROGRAM) + " --port 0 --mirror-port 0 --sizes 300K,1K --root " +
+                          root + " & echo $!";
         out_ = popen(cmd.c_str(), "r");
         char line[512];
         if (out_ && fgets(line, sizeof line, out_))
@@ -46,7 +46,7 @@ private:
     int pid_ = -1;
 };
 
-}  // namespace
+} // namespace
 
 TEST(PublisherServer, ServesTheGeneratedPackageOnBothPorts)
 {
@@ -59,16 +59,19 @@ TEST(PublisherServer, ServesTheGeneratedPackageOnBothPorts)
     const std::string main = "http://127.0.0.1:" + std::to_string(server.port);
     const std::string mirror = "http://127.0.0.1:" + std::to_string(server.mirrorPort);
     const std::string pkg = std::string(kPackageFolder) + "package/";
-    EXPECT_EQ(list, mirror + pkg + "veilrune_01.pak|" + main + pkg + "veilrune_01.pak\r\n" +
-                        main + pkg + "veilrune_02.pak\r\n" + main + pkg + "setup.exe\r\n");
+    EXPECT_EQ(list, mirror + pkg + "veilrune_01.pak|" + main + pkg + "veilrune_01.pak\r\n" + main + pkg +
+                        "veilrune_02.pak\r\n" + main + pkg + "setup.exe\r\n");
 
     std::string expected(300 * 1024, '\0');
     fillPackageBytes(0, 0, expected.data(), expected.size());
-    EXPECT_EQ(testsupport::responseBody(testsupport::blockingHttpGet(server.mirrorPort, pkg + "veilrune_01.pak")), expected);
+    EXPECT_EQ(testsupport::responseBody(testsupport::blockingHttpGet(server.mirrorPort, pkg + "veilrune_01.pak")),
+              expected);
     std::string tail = testsupport::blockingHttpGet(server.port, pkg + "veilrune_01.pak", "Range: bytes=1000-\r\n");
     EXPECT_EQ(tail.rfind("HTTP/1.1 206", 0), 0u);
     EXPECT_EQ(testsupport::responseBody(tail), expected.substr(1000));
-    EXPECT_EQ(testsupport::blockingHttpGet(server.port, pkg + "veilrune_01.pak", "Range: bytes=307200-\r\n").rfind("HTTP/1.1 416", 0), 0u);
+    EXPECT_EQ(testsupport::blockingHttpGet(server.port, pkg + "veilrune_01.pak", "Range: bytes=307200-\r\n")
+                  .rfind("HTTP/1.1 416", 0),
+              0u);
     EXPECT_EQ(testsupport::blockingHttpGet(server.port, pkg + "nothing.pak").rfind("HTTP/1.1 404", 0), 0u);
 
     const std::string banner = testsupport::responseBody(testsupport::blockingHttpGet(server.port, kBannerPath));
@@ -78,7 +81,7 @@ TEST(PublisherServer, ServesTheGeneratedPackageOnBothPorts)
     // The installer arrives as a download would: a script without the execute bit.
     const std::string setup = testsupport::responseBody(testsupport::blockingHttpGet(server.port, pkg + "setup.exe"));
     EXPECT_EQ(setup.rfind("#!/bin/sh\n", 0), 0u);
-    struct stat st{};
+    struct stat st {};
     ASSERT_EQ(stat((root.path() + pkg + "setup.exe").c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & S_IXUSR, 0u);
 }

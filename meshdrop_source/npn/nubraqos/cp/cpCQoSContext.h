@@ -84,8 +84,8 @@ public:
 
 private:
     struct Layer {
-        ovSmartPtr object;                 // the layer's own interface
-        nwIQoSNetStack* stack = nullptr;   // its stack view
+        ovSmartPtr object;               // the layer's own interface
+        nwIQoSNetStack* stack = nullptr; // its stack view
         std::uint32_t classId = 0;
     };
     struct RateCounter {

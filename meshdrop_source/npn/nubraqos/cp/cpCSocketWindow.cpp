@@ -90,8 +90,7 @@ void cpCSocketWindow::Destroy()
 
 LRESULT CALLBACK cpCSocketWindow::WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
 {
-    const bool socketNotice =
-        message >= CP_WM_SOCKET_NOTIFY && message < CP_WM_SOCKET_NOTIFY + CP_SOCKET_SLOTS;
+    const bool socketNotice = message >= CP_WM_SOCKET_NOTIFY && message < CP_WM_SOCKET_NOTIFY + CP_SOCKET_SLOTS;
     if (message != CP_WM_CONTEXT_EVENT && !socketNotice) {
         return DefWindowProcA(window, message, wParam, lParam);
     }

@@ -48,8 +48,7 @@ void cpCTimer::RestartFrom(cpTime now)
 bool cpCTimer::IsDue(cpTime now) const
 {
     // Within the due second a tick up to 10 ms early counts as on time.
-    return now.seconds > m_due.seconds ||
-           (now.seconds == m_due.seconds && now.milliseconds + 10 >= m_due.milliseconds);
+    return now.seconds > m_due.seconds || (now.seconds == m_due.seconds && now.milliseconds + 10 >= m_due.milliseconds);
 }
 
 void cpCTimer::Fire()

@@ -122,8 +122,8 @@ void cpCTimerQueue::Tick()
     {
         cpCMutexLock lock(m_lock.Get<cpCMutex>());
         now = cpNow();
-        const bool jumped = m_hasPrevious && (cpElapsedMs(m_previous, now) > kJumpMs ||
-                                              cpElapsedMs(now, m_previous) > kJumpMs);
+        const bool jumped =
+            m_hasPrevious && (cpElapsedMs(m_previous, now) > kJumpMs || cpElapsedMs(now, m_previous) > kJumpMs);
         m_previous = now;
         m_hasPrevious = true;
         snapshot.reserve(static_cast<std::size_t>(m_entries.GetCount()));

@@ -292,8 +292,7 @@ OVRESULT cpSocketRearm(cpSocketRecord* record)
     if (!record || !record->window || record->slot < 0) {
         return OVR_BAD_SOCKET;
     }
-    if (WSAAsyncSelect(record->socket, record->window->window, CP_WM_SOCKET_NOTIFY + record->slot, kRearmEvents) !=
-        0) {
+    if (WSAAsyncSelect(record->socket, record->window->window, CP_WM_SOCKET_NOTIFY + record->slot, kRearmEvents) != 0) {
         return cpLastSocketError();
     }
     return OVR_PLATFORM_OK;

@@ -58,7 +58,8 @@ private:
 // The two views of a concrete layer: the stack view first, then its own
 // layer interface.
 template <class LayerInterface>
-class nwTLayerViews : public nwCApplicationStack, public LayerInterface {};
+class nwTLayerViews : public nwCApplicationStack,
+                      public LayerInterface {};
 
 // A concrete layer's two views share one count (ovTRefCounted's AddRef and
 // Release override both bases); QueryInterface answers OVIID_NET_STACK only.

@@ -52,10 +52,10 @@ private:
     ovCString m_target;    // request target, decoded
     ovCString m_rawTarget; // request target as received
     ovCString m_version;
-    ovCString m_path;      // without the query
-    ovCString m_query;     // decoded
+    ovCString m_path;  // without the query
+    ovCString m_query; // decoded
     ovCString m_rawQuery;
-    ovCString m_boundary;  // multipart boundary of a Content-Type
+    ovCString m_boundary; // multipart boundary of a Content-Type
     std::vector<ovCString> m_contentEncodings;
     ovCString m_rawHead;
     bool m_sawRequestLine = false;

@@ -66,11 +66,10 @@ bool nwCHttpRequestHeaderBuilder::AddHeader(const char* name, const char* value)
 void nwCHttpRequestHeaderBuilder::AddQuery(const char* query, std::uint32_t length)
 {
     // Values are kept as given.
-    nwForEachQueryPair(query, length,
-                       [&](const char* name, std::uint32_t nameLength, const char* value, std::uint32_t valueLength) {
-                           AddParameter(ovCString(name, nameLength).GetString(),
-                                        ovCString(value, valueLength).GetString());
-                       });
+    nwForEachQueryPair(
+        query, length, [&](const char* name, std::uint32_t nameLength, const char* value, std::uint32_t valueLength) {
+            AddParameter(ovCString(name, nameLength).GetString(), ovCString(value, valueLength).GetString());
+        });
 }
 
 bool nwCHttpRequestHeaderBuilder::AddParameter(const char* name, const char* value)
@@ -109,7 +108,8 @@ ovCString nwCHttpRequestHeaderBuilder::BuildTarget() const
             }
             if (slash > start) {
                 target.Append("/");
-                target.Append(utCUriCodec::EncodeString(utf8.data() + start, static_cast<std::uint32_t>(slash - start)));
+                target.Append(
+                    utCUriCodec::EncodeString(utf8.data() + start, static_cast<std::uint32_t>(slash - start)));
             }
             start = slash + 1;
         }

@@ -62,8 +62,7 @@ int nwCStreamDispatcher::ParseOne(const std::uint8_t* data, std::uint32_t length
             // A parser claiming more than it was offered has lost track of the stream.
             return std::int64_t{taken} > std::int64_t{length} ? -1 : taken;
         }
-        if (!m_rawMode && entry.messageClass == m_header.messageClass &&
-            entry.messageType == m_header.messageType) {
+        if (!m_rawMode && entry.messageClass == m_header.messageClass && entry.messageType == m_header.messageType) {
             if (entry.framedHandler) {
                 entry.framedHandler(data + nwFrameHeader::kSize, m_header.payloadLength, entry.user);
             }

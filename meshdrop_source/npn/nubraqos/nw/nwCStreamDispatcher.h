@@ -18,8 +18,8 @@ using nwRawHandler = int (*)(const std::uint8_t* data, std::uint32_t length, voi
 
 class nwCStreamDispatcherBase : public ovIUnknown {
 public:
-    virtual OVRESULT AddFramedHandler(std::uint16_t messageClass, std::uint32_t messageType,
-                                      nwFramedHandler handler, void* user) = 0;
+    virtual OVRESULT AddFramedHandler(std::uint16_t messageClass, std::uint32_t messageType, nwFramedHandler handler,
+                                      void* user) = 0;
     // `consumed` receives the bytes taken (0 to wait for more) or a negative
     // value when the stream cannot be parsed.
     virtual OVRESULT Dispatch(const std::uint8_t* data, std::uint32_t length, int* consumed) = 0;

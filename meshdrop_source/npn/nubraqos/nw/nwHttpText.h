@@ -42,8 +42,7 @@ void nwForEachPiece(const char* text, std::uint32_t length, char separator, Fn f
     std::uint32_t start = 0;
     while (start < length) {
         const void* found = std::memchr(text + start, separator, length - start);
-        const std::uint32_t end =
-            found ? static_cast<std::uint32_t>(static_cast<const char*>(found) - text) : length;
+        const std::uint32_t end = found ? static_cast<std::uint32_t>(static_cast<const char*>(found) - text) : length;
         fn(text + start, end - start);
         start = end + 1;
     }

@@ -26,8 +26,8 @@ OVRESULT ovCGarbageCollector::Init()
     if (!m_timer.CreateInstance(OVCLS_TIMER)) {
         return OVR_PLATFORM_FAIL;
     }
-    const OVRESULT started =
-        m_timer.Get<cpCTimer>()->Start(kIntervalMs, &ovCGarbageCollector::OnTimer, this, CP_TIMER_TAG_COLLECTOR, nullptr);
+    const OVRESULT started = m_timer.Get<cpCTimer>()->Start(kIntervalMs, &ovCGarbageCollector::OnTimer, this,
+                                                            CP_TIMER_TAG_COLLECTOR, nullptr);
     if (OV_FAILED(started)) {
         m_timer.Reset();
     }

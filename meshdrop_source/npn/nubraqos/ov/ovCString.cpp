@@ -33,7 +33,8 @@ ovCString::ovCString(const ovCString& other)
     Assign(other.GetString(), other.m_length);
 }
 
-ovCString::ovCString(ovCString&& other) noexcept : m_length(std::exchange(other.m_length, 0)), m_storage(other.m_storage)
+ovCString::ovCString(ovCString&& other) noexcept
+    : m_length(std::exchange(other.m_length, 0)), m_storage(other.m_storage)
 {
     other.m_storage = {};
 }

@@ -7,7 +7,10 @@
 
 using OVRESULT = std::int32_t;
 
-constexpr OVRESULT ovMakeResult(std::uint32_t bits) { return static_cast<OVRESULT>(bits); }
+constexpr OVRESULT ovMakeResult(std::uint32_t bits)
+{
+    return static_cast<OVRESULT>(bits);
+}
 
 inline constexpr OVRESULT OVR_REF = ovMakeResult(0x40000000u);
 inline constexpr OVRESULT OVR_PLATFORM_OK = ovMakeResult(0x40200000u);
@@ -25,8 +28,17 @@ inline constexpr OVRESULT OVR_SOCK_INPROGRESS = ovMakeResult(0x80220009u);
 inline constexpr OVRESULT OVR_SOCK_WOULDBLOCK = ovMakeResult(0x8022000Au);
 
 // Callers test either form; both must agree for every code above.
-constexpr bool OV_SUCCEEDED(OVRESULT r) { return (static_cast<std::uint32_t>(r) & 0x40000000u) != 0; }
-constexpr bool OV_FAILED(OVRESULT r) { return r < 0; }
+constexpr bool OV_SUCCEEDED(OVRESULT r)
+{
+    return (static_cast<std::uint32_t>(r) & 0x40000000u) != 0;
+}
+constexpr bool OV_FAILED(OVRESULT r)
+{
+    return r < 0;
+}
 
 // A would-block failure is recognised by its low 20 bits.
-constexpr bool OV_IS_WOULDBLOCK(OVRESULT r) { return (static_cast<std::uint32_t>(r) & 0xFFFFFu) == 0x2000Au; }
+constexpr bool OV_IS_WOULDBLOCK(OVRESULT r)
+{
+    return (static_cast<std::uint32_t>(r) & 0xFFFFFu) == 0x2000Au;
+}

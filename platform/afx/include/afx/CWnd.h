@@ -45,8 +45,8 @@ public:
 
     // A pop-up (WS_POPUP) or child (WS_CHILD) window of class "Static",
     // "Button", "msctls_progress32" or any other name (a plain window).
-    virtual BOOL CreateEx(DWORD exStyle, LPCWSTR className, LPCWSTR windowName, DWORD style, int x, int y,
-                          int width, int height, HWND parent, UINT id);
+    virtual BOOL CreateEx(DWORD exStyle, LPCWSTR className, LPCWSTR windowName, DWORD style, int x, int y, int width,
+                          int height, HWND parent, UINT id);
     virtual BOOL DestroyWindow();
     // Takes over the dialog control `id` of `parent`: its messages now come
     // to this object.
@@ -103,7 +103,8 @@ public:
     void Invalidate(BOOL erase = TRUE);
     void InvalidateRect(LPCRECT rect, BOOL erase = TRUE);
     void UpdateWindow();
-    BOOL RedrawWindow(LPCRECT rect = nullptr, void* region = nullptr, UINT flags = RDW_INVALIDATE | RDW_UPDATENOW | RDW_ERASE);
+    BOOL RedrawWindow(LPCRECT rect = nullptr, void* region = nullptr,
+                      UINT flags = RDW_INVALIDATE | RDW_UPDATENOW | RDW_ERASE);
 
     // Relations
     CWnd* GetParent() const;

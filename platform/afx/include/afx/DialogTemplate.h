@@ -7,9 +7,9 @@
 #include "afx/AfxTypes.h"
 
 struct AfxDialogItem {
-    LPCWSTR className;  // "Static", "Button", "msctls_progress32", "Browser"
+    LPCWSTR className; // "Static", "Button", "msctls_progress32", "Browser"
     LPCWSTR text;
-    DWORD style;        // WS_CHILD is implied
+    DWORD style; // WS_CHILD is implied
     short x, y, cx, cy;
     UINT id;
 };

@@ -33,7 +33,10 @@ public:
     int GetBitmap(BITMAP* info) const;
     CSize GetSize() const { return CSize(m_image.width(), m_image.height()); }
     bool IsNull() const { return m_image.isNull(); }
-    HBITMAP GetSafeHandle() const { return m_image.isNull() ? nullptr : reinterpret_cast<HBITMAP>(const_cast<CBitmap*>(this)); }
+    HBITMAP GetSafeHandle() const
+    {
+        return m_image.isNull() ? nullptr : reinterpret_cast<HBITMAP>(const_cast<CBitmap*>(this));
+    }
     static CBitmap* FromHandle(HBITMAP handle) { return reinterpret_cast<CBitmap*>(handle); }
     operator HBITMAP() const { return GetSafeHandle(); }
 
@@ -49,9 +52,9 @@ public:
     // A negative height is the character height in pixels, a positive one
     // the cell height; both are taken as the pixel size. A missing face falls
     // back to a family that has Chinese and Korean glyphs.
-    BOOL CreateFont(int height, int width, int escapement, int orientation, int weight, BYTE italic,
-                    BYTE underline, BYTE strikeOut, BYTE charSet, BYTE outPrecision, BYTE clipPrecision,
-                    BYTE quality, BYTE pitchAndFamily, LPCWSTR faceName);
+    BOOL CreateFont(int height, int width, int escapement, int orientation, int weight, BYTE italic, BYTE underline,
+                    BYTE strikeOut, BYTE charSet, BYTE outPrecision, BYTE clipPrecision, BYTE quality,
+                    BYTE pitchAndFamily, LPCWSTR faceName);
     BOOL CreateFontIndirect(const LOGFONTW* logFont);
     BOOL CreatePointFont(int pointSizeTenths, LPCWSTR faceName);
     // The platform's status-bar font.

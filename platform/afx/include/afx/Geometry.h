@@ -5,24 +5,56 @@
 
 class CPoint : public POINT {
 public:
-    CPoint() { x = 0; y = 0; }
-    CPoint(int px, int py) { x = px; y = py; }
-    CPoint(POINT p) { x = p.x; y = p.y; }
+    CPoint()
+    {
+        x = 0;
+        y = 0;
+    }
+    CPoint(int px, int py)
+    {
+        x = px;
+        y = py;
+    }
+    CPoint(POINT p)
+    {
+        x = p.x;
+        y = p.y;
+    }
     bool operator==(const CPoint& o) const { return x == o.x && y == o.y; }
 };
 
 class CSize : public SIZE {
 public:
-    CSize() { cx = 0; cy = 0; }
-    CSize(int w, int h) { cx = w; cy = h; }
+    CSize()
+    {
+        cx = 0;
+        cy = 0;
+    }
+    CSize(int w, int h)
+    {
+        cx = w;
+        cy = h;
+    }
     bool operator==(const CSize& o) const { return cx == o.cx && cy == o.cy; }
 };
 
 class CRect : public RECT {
 public:
     CRect() { left = top = right = bottom = 0; }
-    CRect(int l, int t, int r, int b) { left = l; top = t; right = r; bottom = b; }
-    CRect(const RECT& r) { left = r.left; top = r.top; right = r.right; bottom = r.bottom; }
+    CRect(int l, int t, int r, int b)
+    {
+        left = l;
+        top = t;
+        right = r;
+        bottom = b;
+    }
+    CRect(const RECT& r)
+    {
+        left = r.left;
+        top = r.top;
+        right = r.right;
+        bottom = r.bottom;
+    }
     CRect(POINT topLeft, SIZE size)
     {
         left = topLeft.x;
@@ -39,11 +71,35 @@ public:
     CPoint CenterPoint() const { return CPoint((left + right) / 2, (top + bottom) / 2); }
     bool IsRectEmpty() const { return right <= left || bottom <= top; }
     bool PtInRect(POINT p) const { return p.x >= left && p.x < right && p.y >= top && p.y < bottom; }
-    void SetRect(int l, int t, int r, int b) { left = l; top = t; right = r; bottom = b; }
+    void SetRect(int l, int t, int r, int b)
+    {
+        left = l;
+        top = t;
+        right = r;
+        bottom = b;
+    }
     void SetRectEmpty() { left = top = right = bottom = 0; }
-    void OffsetRect(int dx, int dy) { left += dx; right += dx; top += dy; bottom += dy; }
-    void DeflateRect(int dx, int dy) { left += dx; right -= dx; top += dy; bottom -= dy; }
-    void DeflateRect(int l, int t, int r, int b) { left += l; top += t; right -= r; bottom -= b; }
+    void OffsetRect(int dx, int dy)
+    {
+        left += dx;
+        right += dx;
+        top += dy;
+        bottom += dy;
+    }
+    void DeflateRect(int dx, int dy)
+    {
+        left += dx;
+        right -= dx;
+        top += dy;
+        bottom -= dy;
+    }
+    void DeflateRect(int l, int t, int r, int b)
+    {
+        left += l;
+        top += t;
+        right -= r;
+        bottom -= b;
+    }
     void InflateRect(int dx, int dy) { DeflateRect(-dx, -dy); }
     bool operator==(const CRect& o) const
     {

@@ -77,7 +77,7 @@ TEST_F(HostCacheTest, ResolutionGroupsWorkingNewAndRecentlyFailed)
     g_lookup = {1, 2, 3, 4};
     std::uint32_t address = 0;
     ASSERT_TRUE(cache.GetAddress("h", 80, &address));
-    cache.MarkFailed("h", 80, 1);  // failed at t
+    cache.MarkFailed("h", 80, 1); // failed at t
     clock.Advance(10'000);
     cache.MarkFailed("h", 80, 2);  // failed at t + 10
     cache.MarkWorking("h", 80, 3); // working

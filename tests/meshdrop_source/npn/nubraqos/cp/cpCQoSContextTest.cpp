@@ -4,9 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <netinet/in.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
-#include <netinet/in.h>
 #include <unistd.h>
 
 #include <string>
@@ -84,7 +84,10 @@ protected:
     }
 
     // Handles every message posted so far (posted messages are handled in order).
-    void Drain() { worker.Run([] {}); }
+    void Drain()
+    {
+        worker.Run([] {});
+    }
 
     int State()
     {
@@ -223,8 +226,8 @@ TEST_F(ContextTest, OwnReceiveQuotaLimitsBytesPerSecond)
 
     for (std::size_t second = 1; second <= 2; ++second) {
         worker.Run([&] { QoS()->Tick(); });
-        ASSERT_TRUE(worker.WaitUntil(
-            [&] { return layer->received.size() >= second * 393216 && action->IsReceiveBlocked(); }));
+        ASSERT_TRUE(
+            worker.WaitUntil([&] { return layer->received.size() >= second * 393216 && action->IsReceiveBlocked(); }));
         Drain();
         worker.Run([&] { EXPECT_EQ(layer->received.size(), second * 393216); });
     }
@@ -416,7 +419,8 @@ TEST_F(ContextTest, OversizedFrameClosesTheConnection)
     OpenWithLayer(1, 0x05);
     worker.Run([&] {
         layer->consume = RecordingLayer::Consume::Frames;
-        layer->AddFramedHandler(0x0100, 1, [](const std::uint8_t*, std::uint32_t, void*) {}, nullptr);
+        layer->AddFramedHandler(
+            0x0100, 1, [](const std::uint8_t*, std::uint32_t, void*) {}, nullptr);
     });
     ConnectToPeer();
     nwFrameHeader header;
@@ -439,9 +443,7 @@ TEST_F(ContextTest, UnlimitedReadingStopsAtOneMebibyteWhenNothingIsConsumed)
     std::thread sender([&] { peer.SendAll(chunk); });
     ASSERT_TRUE(worker.WaitUntil([&] { return Context()->GetReceivedHeld() > cpCQoSHighContextAction::kReadStop; }));
     Drain();
-    worker.Run([&] {
-        EXPECT_LE(Context()->GetReceivedHeld(), cpCQoSHighContextAction::kReadStop + 1024);
-    });
+    worker.Run([&] { EXPECT_LE(Context()->GetReceivedHeld(), cpCQoSHighContextAction::kReadStop + 1024); });
     peer.CloseConnection();
     sender.join();
 }
@@ -458,8 +460,7 @@ TEST_F(ContextTest, BudgetedReceiveBufferThatNoLayerDrainsIsBounded)
     ConnectToPeer();
     const std::string chunk(1024 * 1024, 'z');
     std::thread sender([&] {
-        for (int i = 0; i < 24 && peer.SendAll(chunk); ++i) {
-        }
+        for (int i = 0; i < 24 && peer.SendAll(chunk); ++i) {}
     });
     const bool closed = worker.WaitUntil([&] { return layer->closed == 1; }, std::chrono::seconds(60));
     peer.CloseConnection();

@@ -172,7 +172,7 @@ protected:
         return worker.Call([&] {
             ovCString value;
             return OV_SUCCEEDED(layer->GetResponseHeader(name, &value)) ? std::string(value.GetString())
-                                                                         : std::string("<none>");
+                                                                        : std::string("<none>");
         });
     }
 

@@ -21,7 +21,7 @@ void OnMessage(const std::uint8_t* payload, std::uint32_t length, void* user)
     static_cast<Seen*>(user)->bytes += length;
 }
 
-}  // namespace
+} // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, size_t size)
 {

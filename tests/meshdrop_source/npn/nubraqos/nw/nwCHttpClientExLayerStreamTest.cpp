@@ -61,8 +61,8 @@ protected:
     int Offer(const std::string& more)
     {
         pending += more;
-        const int consumed =
-            layer->OnReceive(reinterpret_cast<const std::uint8_t*>(pending.data()), static_cast<std::uint32_t>(pending.size()));
+        const int consumed = layer->OnReceive(reinterpret_cast<const std::uint8_t*>(pending.data()),
+                                              static_cast<std::uint32_t>(pending.size()));
         if (consumed > 0) {
             pending.erase(0, static_cast<std::size_t>(consumed));
         }

@@ -128,7 +128,8 @@ TEST_F(ScriptedLayerTest, PostSendsHeadPartBodyAndTrailerAndAsksForMoreBody)
     ASSERT_TRUE(peer.Accept());
     const std::string boundaryShape = "---------------------------0000000000000000";
     auto expected = [](const std::string& boundary) {
-        const std::string partHead = "--" + boundary + "\r\n"
+        const std::string partHead = "--" + boundary +
+                                     "\r\n"
                                      "Content-Disposition: form-data; name=attach_file; filename=unknown\r\n"
                                      "Content-Type: application/octet-stream\r\n";
         const std::string trailer = "\r\n--" + boundary + "--\r\n";
@@ -137,12 +138,17 @@ TEST_F(ScriptedLayerTest, PostSendsHeadPartBodyAndTrailerAndAsksForMoreBody)
                "Accept: */*\r\n"
                "Referer: http://www.nubrapeer.com\r\n"
                "Accept-Language: ko\r\n"
-               "Content-Type: multipart/form-data; boundary=" + boundary + "\r\n"
+               "Content-Type: multipart/form-data; boundary=" +
+               boundary +
+               "\r\n"
                "User-Agent: NubraClient\r\n"
                "Host: h\r\n"
-               "Content-Length: " + std::to_string(follows - 2) + "\r\n"
+               "Content-Length: " +
+               std::to_string(follows - 2) +
+               "\r\n"
                "Connection: Keep-Alive\r\n"
-               "\r\n" + partHead + "\r\n" + "0123456789" + trailer;
+               "\r\n" +
+               partHead + "\r\n" + "0123456789" + trailer;
     };
     std::string got;
     ASSERT_TRUE(peer.ReadExactly(expected(boundaryShape).size(), &got));

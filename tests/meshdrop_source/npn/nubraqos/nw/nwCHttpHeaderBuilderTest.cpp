@@ -89,8 +89,7 @@ TEST(HttpHeaderBuilder, GetHeadHasTheStandardHeadersInTheirPlacesThenTheOthersEn
 TEST(HttpHeaderBuilder, PostHeadOpensTheMultipartBodyAndCountsTwoBytesLessThanFollow)
 {
     nwCHttpPOSTHeaderBuilder builder;
-    EXPECT_TRUE(std::regex_match(builder.GetBoundary().GetString(),
-                                 std::regex("-{27}[0-9A-F]{16}")))
+    EXPECT_TRUE(std::regex_match(builder.GetBoundary().GetString(), std::regex("-{27}[0-9A-F]{16}")))
         << builder.GetBoundary().GetString();
     builder.SetBoundary("---------------------------0123456789ABCDEF");
     builder.AddHeader("Host", "h");
@@ -112,23 +111,27 @@ TEST(HttpHeaderBuilder, PostHeadOpensTheMultipartBodyAndCountsTwoBytesLessThanFo
                     "Content-Type: multipart/form-data; boundary=---------------------------0123456789ABCDEF\r\n"
                     "User-Agent: NubraClient\r\n"
                     "Host: h\r\n"
-                    "Content-Length: " + std::to_string(follows - 2) + "\r\n"
-                    "Connection: Keep-Alive\r\n"
-                    "\r\n" + partHead + "\r\n");
+                    "Content-Length: " +
+                        std::to_string(follows - 2) +
+                        "\r\n"
+                        "Connection: Keep-Alive\r\n"
+                        "\r\n" +
+                        partHead + "\r\n");
 
     // Without a body: only the boundary line opens the part, no Content-Length.
     nwCHttpPOSTHeaderBuilder empty;
     empty.SetBoundary("---------------------------FFFFFFFF00000000");
-    EXPECT_EQ(Build(empty), "POST / HTTP/1.1\r\n"
-                            "Accept: */*\r\n"
-                            "Referer: http://www.nubrapeer.com\r\n"
-                            "Accept-Language: ko\r\n"
-                            "Content-Type: multipart/form-data; boundary=---------------------------FFFFFFFF00000000\r\n"
-                            "User-Agent: NubraClient\r\n"
-                            "Connection: Keep-Alive\r\n"
-                            "\r\n"
-                            "-----------------------------FFFFFFFF00000000\r\n"
-                            "\r\n");
+    EXPECT_EQ(Build(empty),
+              "POST / HTTP/1.1\r\n"
+              "Accept: */*\r\n"
+              "Referer: http://www.nubrapeer.com\r\n"
+              "Accept-Language: ko\r\n"
+              "Content-Type: multipart/form-data; boundary=---------------------------FFFFFFFF00000000\r\n"
+              "User-Agent: NubraClient\r\n"
+              "Connection: Keep-Alive\r\n"
+              "\r\n"
+              "-----------------------------FFFFFFFF00000000\r\n"
+              "\r\n");
 }
 
 TEST(HttpMimeTypeMap, AnswersOctetStreamUnlessAnExtensionWasAdded)

@@ -23,8 +23,8 @@ TEST(HttpMessage, ResponseHeadIsStoredLineByLineWithColonsKeptAndValuesDecoded)
 {
     const std::string head = "HTTP/1.1 302 Found\r\n"
                              "Location: http://h/a%20b\r\n"
-                             "content-length: 1234\n"          // LF only
-                             "NoSpaceHere\r\n"                 // ignored
+                             "content-length: 1234\n" // LF only
+                             "NoSpaceHere\r\n"        // ignored
                              "X-Multi:  two  spaces\r\n"
                              "Content-Encoding: gzip, br\r\n"
                              "Content-Type: multipart/form-data; boundary=--xyz; q=1\r\n"
@@ -59,11 +59,9 @@ TEST(HttpMessage, NumbersAreLeadingDigitsAndNeverWrap)
     EXPECT_EQ(Parsed("HTTP/1.1 200 OK\r\nContent-Length: -5\r\n\r\n").GetContentLength(), 0);
     EXPECT_EQ(Parsed("HTTP/1.1 200 OK\r\n\r\n").GetContentLength(), 0);
     // 30 digits would wrap a 64-bit number: the length is unusable, so 0.
-    EXPECT_EQ(Parsed("HTTP/1.1 200 OK\r\nContent-Length: 100000000000000000000000000005\r\n\r\n")
-                  .GetContentLength(),
+    EXPECT_EQ(Parsed("HTTP/1.1 200 OK\r\nContent-Length: 100000000000000000000000000005\r\n\r\n").GetContentLength(),
               0);
-    EXPECT_EQ(Parsed("HTTP/1.1 200 OK\r\nContent-Length: 9223372036854775807\r\n\r\n").GetContentLength(),
-              INT64_MAX);
+    EXPECT_EQ(Parsed("HTTP/1.1 200 OK\r\nContent-Length: 9223372036854775807\r\n\r\n").GetContentLength(), INT64_MAX);
     EXPECT_EQ(Parsed("HTTP/1.1 200 OK\r\nContent-Length: 9223372036854775808\r\n\r\n").GetContentLength(), 0);
     // The first Content-Length counts.
     EXPECT_EQ(Parsed("HTTP/1.1 200 OK\r\nContent-Length: 7\r\nContent-Length: 9\r\n\r\n").GetContentLength(), 7);

@@ -76,7 +76,8 @@ bool LoopbackPeer::ReadExactly(std::size_t length, std::string* out, std::chrono
     std::string got;
     char chunk[65536];
     while (got.size() < length) {
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
         if (left.count() <= 0 || !WaitReadable(m_connection, left)) {
             return false;
         }
@@ -98,7 +99,8 @@ bool LoopbackPeer::WaitForClose(std::chrono::milliseconds timeout)
     char chunk[4096];
     const auto deadline = std::chrono::steady_clock::now() + timeout;
     for (;;) {
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
         if (left.count() <= 0 || !WaitReadable(m_connection, left)) {
             return false;
         }

@@ -53,8 +53,7 @@ public:
         return result;
     }
 
-    bool WaitUntil(const std::function<bool()>& pred,
-                   std::chrono::milliseconds timeout = std::chrono::seconds(20));
+    bool WaitUntil(const std::function<bool()>& pred, std::chrono::milliseconds timeout = std::chrono::seconds(20));
 
 private:
     struct Waiter {

@@ -34,8 +34,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     utCUriCodec codec;
     for (bool encode : {true, false}) {
         std::uint32_t needed = 0;
-        const OVRESULT measured = encode ? codec.Encode(input.c_str(), nullptr, &needed)
-                                         : codec.Decode(input.c_str(), nullptr, &needed);
+        const OVRESULT measured =
+            encode ? codec.Encode(input.c_str(), nullptr, &needed) : codec.Decode(input.c_str(), nullptr, &needed);
         if (input.empty()) {
             if (measured != UT_URI_FAIL) {
                 __builtin_trap();
@@ -44,8 +44,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         }
         auto* buffer = new char[needed + 1];
         std::uint32_t capacity = needed + 1;
-        const OVRESULT filled = encode ? codec.Encode(input.c_str(), buffer, &capacity)
-                                       : codec.Decode(input.c_str(), buffer, &capacity);
+        const OVRESULT filled =
+            encode ? codec.Encode(input.c_str(), buffer, &capacity) : codec.Decode(input.c_str(), buffer, &capacity);
         const ovCString& expected = encode ? encoded : once;
         if (filled != UT_URI_OK || capacity != needed || buffer[needed] != '\0' ||
             (encode && std::memcmp(buffer, expected.GetString(), needed) != 0)) {
