@@ -40,8 +40,10 @@ function(meshdrop_add_test)
   endif()
   add_executable(${T_NAME} ${T_SOURCES})
   target_link_libraries(${T_NAME} PRIVATE ${T_LIBS} GTest::gtest GTest::gtest_main GTest::gmock Threads::Threads)
-  # Sanitizer options and the offscreen platform are built into the program.
-  target_sources(${T_NAME} PRIVATE ${PROJECT_SOURCE_DIR}/tests/support/TestEnvironmentDefaults.cpp)
+  # Sanitizer options, the offscreen platform and the check that each test
+  # leaves nothing open are built into the program.
+  target_sources(${T_NAME} PRIVATE ${PROJECT_SOURCE_DIR}/tests/support/TestEnvironmentDefaults.cpp
+                                   ${PROJECT_SOURCE_DIR}/tests/support/LiveObjectCheck.cpp)
   set(props TIMEOUT ${T_TIMEOUT})
   if(T_LABELS)
     list(APPEND props LABELS "${T_LABELS}")
