@@ -7,6 +7,7 @@
 #include <new>
 #include <string>
 
+#include "cp/cpCMutex.h"
 #include "cp/cpCQoS.h"
 #include "cp/ovIQoSContext.h"
 #include "nw/ovIHttpClientExLayer.h"
@@ -16,27 +17,12 @@
 
 namespace {
 
-// Holds the library lock of the running runtime for a scope.
-class LibraryLock {
-public:
-    LibraryLock() : m_qos(cpCQoS::GetInstance())
-    {
-        if (m_qos) {
-            m_qos->Lock();
-        }
-    }
-    ~LibraryLock()
-    {
-        if (m_qos) {
-            m_qos->Unlock();
-        }
-    }
-    LibraryLock(const LibraryLock&) = delete;
-    LibraryLock& operator=(const LibraryLock&) = delete;
-
-private:
-    cpCQoS* m_qos;
-};
+// The library lock of the running runtime (none without one).
+cpCMutex* LibraryMutex()
+{
+    cpCQoS* qos = cpCQoS::GetInstance();
+    return qos ? qos->GetLock() : nullptr;
+}
 
 ovIHttpClientExLayer* LayerOf(const ovSmartPtr& context)
 {
@@ -66,7 +52,7 @@ OVRESULT nwCHTTPDownloader::Download(std::uint32_t key, const char* url, std::ui
 
 OVRESULT nwCHTTPDownloader::Cancel(std::uint32_t key)
 {
-    LibraryLock lock;
+    cpCMutexLock lock(LibraryMutex());
     for (int i = m_downloads.GetCount() - 1; i >= 0; --i) {
         auto* record = static_cast<Record*>(m_downloads.GetAt(i));
         if (record && record->key == key) {
@@ -78,7 +64,7 @@ OVRESULT nwCHTTPDownloader::Cancel(std::uint32_t key)
 
 OVRESULT nwCHTTPDownloader::CancelAll()
 {
-    LibraryLock lock;
+    cpCMutexLock lock(LibraryMutex());
     while (m_downloads.GetCount() > 0) {
         End(static_cast<Record*>(m_downloads.GetAt(m_downloads.GetCount() - 1)));
     }
@@ -113,7 +99,7 @@ void nwCHTTPDownloader::Start(std::uint32_t key, const char* url, std::uint32_t 
         return;
     }
     owned.release();
-    LibraryLock lock;
+    cpCMutexLock lock(LibraryMutex());
     if (!OpenRequest(record)) {
         Finish(record, Outcome::Failed);
     }
@@ -151,7 +137,7 @@ nwCHTTPDownloader::Record* nwCHTTPDownloader::Find(std::uint32_t cookie)
 
 void nwCHTTPDownloader::End(Record* record)
 {
-    LibraryLock lock;
+    cpCMutexLock lock(LibraryMutex());
     m_downloads.Remove(record);
     const std::unique_ptr<Record> owned(record);
     if (record->context) {
