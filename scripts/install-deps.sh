@@ -12,7 +12,7 @@ packages=(
   libssl-dev openssl
   nginx-light curl
   xvfb xauth
-  iproute2 procps
+  iproute2 procps valgrind
 )
 
 missing=()

@@ -41,6 +41,9 @@ COpenSSL::~COpenSSL()
 {
     SSL_free(m_ssl); // frees both BIOs with it
     SSL_CTX_free(m_ctx);
+    if (m_holdsMethod) {
+        SSLRuntime::ReleaseBioMethod();
+    }
     --g_liveCount;
 }
 
@@ -67,10 +70,11 @@ bool COpenSSL::Setup(const char* hostName, std::string* failure)
         }
         return false;
     };
-    BIO_METHOD* method = SSLRuntime::GetBioMethod();
+    BIO_METHOD* method = SSLRuntime::AcquireBioMethod();
     if (!method) {
         return fail("TLS library not started");
     }
+    m_holdsMethod = true;
     if (!hostName || !*hostName) {
         return fail("no host name to verify");
     }

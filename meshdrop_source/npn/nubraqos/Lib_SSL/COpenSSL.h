@@ -90,4 +90,5 @@ private:
     std::unique_ptr<std::uint8_t[]> m_plaintext;
     unsigned long m_error = 0;
     const char* m_lastAlert = nullptr;
+    bool m_holdsMethod = false; // the BIO method stays while this connection lives
 };

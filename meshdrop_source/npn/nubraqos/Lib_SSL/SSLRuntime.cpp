@@ -14,7 +14,17 @@ namespace {
 
 std::mutex g_mutex;
 int g_startCount = 0;
+int g_methodUsers = 0; // running start-ups and connections holding the method
 BIO_METHOD* g_bioMethod = nullptr;
+
+// Under g_mutex.
+void DropMethodUser()
+{
+    if (--g_methodUsers == 0) {
+        BIO_meth_free(g_bioMethod);
+        g_bioMethod = nullptr;
+    }
+}
 
 BIO_METHOD* MakeBioMethod()
 {
@@ -39,6 +49,7 @@ bool SSLRuntime::Startup()
     std::lock_guard lock(g_mutex);
     if (g_startCount > 0) {
         ++g_startCount;
+        ++g_methodUsers;
         return true;
     }
     if (OPENSSL_init_ssl(0, nullptr) != 1 ||
@@ -46,30 +57,46 @@ bool SSLRuntime::Startup()
         OPENSSL_init_crypto(OPENSSL_INIT_ADD_ALL_CIPHERS | OPENSSL_INIT_ADD_ALL_DIGESTS, nullptr) != 1) {
         return false;
     }
-    g_bioMethod = MakeBioMethod();
+    if (!g_bioMethod) {
+        g_bioMethod = MakeBioMethod(); // else still held by connections of an earlier runtime
+    }
     if (!g_bioMethod) {
         return false;
     }
     ++g_startCount;
+    ++g_methodUsers;
     return true;
 }
 
 void SSLRuntime::Cleanup()
 {
     std::lock_guard lock(g_mutex);
-    if (g_startCount == 0 || --g_startCount > 0) {
+    if (g_startCount == 0) {
         return;
     }
-    SSLCertificates::FreeAll();
-    BIO_meth_free(g_bioMethod);
-    g_bioMethod = nullptr;
-    // OpenSSL 3 has no FIPS mode switch; taking the FIPS property out of the
-    // default fetches is its equivalent of switching the mode off.
-    EVP_default_properties_enable_fips(nullptr, 0);
+    if (--g_startCount == 0) {
+        SSLCertificates::FreeAll();
+        // OpenSSL 3 has no FIPS mode switch; taking the FIPS property out of
+        // the default fetches is its equivalent of switching the mode off.
+        EVP_default_properties_enable_fips(nullptr, 0);
+    }
+    DropMethodUser();
 }
 
-BIO_METHOD* SSLRuntime::GetBioMethod()
+BIO_METHOD* SSLRuntime::AcquireBioMethod()
 {
     std::lock_guard lock(g_mutex);
+    if (g_startCount == 0 || !g_bioMethod) {
+        return nullptr;
+    }
+    ++g_methodUsers;
     return g_bioMethod;
+}
+
+void SSLRuntime::ReleaseBioMethod()
+{
+    std::lock_guard lock(g_mutex);
+    if (g_methodUsers > 0) {
+        DropMethodUser();
+    }
 }

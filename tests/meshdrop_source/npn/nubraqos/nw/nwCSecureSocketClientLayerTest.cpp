@@ -200,3 +200,38 @@ TEST_F(TlsLayerTest, TheBuiltInTableAddsNothingAndAListedCertificateIsTrustedFor
     worker.Run([&] { EXPECT_EQ(listener.body, ""); });
     SSLCertificates::FreeAll();
 }
+
+TEST(TlsRuntimeEnd, AConnectionStillOpenWhenTheRuntimeCleansUpIsClosedSafelyAfterIt)
+{
+    TlsCases cases;
+    ASSERT_TRUE(cases.ok()) << cases.error();
+    testsupport::TempDir root("meshdrop-tls-end");
+    ASSERT_TRUE(testsupport::writeFile(root.file("f.bin"), "kept open"));
+    NginxServer nginx(root.path());
+    nginx.useTls(cases.settings(TlsCase::Good));
+    ASSERT_TRUE(nginx.start()) << nginx.error();
+    const int before = COpenSSL::GetLiveCount();
+    RecordingHttpListener listener;
+    ovSmartPtr ctx;
+    {
+        NpnWorker worker;
+        ASSERT_TRUE(worker.IsStarted());
+        worker.Run([&] {
+            ASSERT_TRUE(ctx.CreateInstance(OVCLS_QOS_CONTEXT));
+            ovIQoSContext* context = ctx.Get<ovIQoSContext>();
+            ASSERT_EQ(context->Open(1, QOS_CONNECT_FAILED | QOS_IDLE_TIMEOUT, nullptr), OVR_PLATFORM_OK);
+            ASSERT_EQ(context->AddLayer(OVCLS_HTTP_CLIENT_LAYER, false), OVR_PLATFORM_OK);
+            ovIHttpClientExLayer* layer = ovAsHttpClientExLayer(context->GetTopLayer());
+            layer->SetListener(&listener, RecordingHttpListener::kCookie);
+            ASSERT_EQ(layer->SetURL(nginx.url("/f.bin").c_str()), OVR_NET_OK);
+            ASSERT_EQ(layer->SendGET(), OVR_NET_OK);
+        });
+        ASSERT_TRUE(worker.WaitUntil([&] { return listener.Saw("complete"); }));
+        EXPECT_EQ(COpenSSL::GetLiveCount(), before + 1);
+        // The worker ends with the keep-alive connection open: the runtime
+        // cleans OpenSSL up first and closes the connection after it.
+    }
+    EXPECT_EQ(COpenSSL::GetLiveCount(), before);
+    EXPECT_TRUE(listener.Saw("closed"));
+    ctx.Reset();
+}
