@@ -57,15 +57,15 @@ const char* TlsCases::name(TlsCase which)
 {
     switch (which) {
     case TlsCase::Good:
-        return "good";
+        return "Good";
     case TlsCase::OtherHost:
-        return "certificate for another host";
+        return "OtherHost";
     case TlsCase::UnknownAuthority:
-        return "unknown authority";
+        return "UnknownAuthority";
     case TlsCase::Expired:
-        return "expired certificate";
+        return "Expired";
     case TlsCase::OnlyTls10:
-        return "server offering only TLS 1.0";
+        return "OnlyTls10";
     }
     return "?";
 }

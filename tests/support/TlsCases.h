@@ -27,7 +27,7 @@ public:
     const TestCertificates& trusted() const { return trusted_; }
     const TestCertificates& stranger() const { return stranger_; }
 
-    // The refused cases with a name for messages.
+    // The refused cases, and a name for each case (usable in test names).
     static constexpr TlsCase kRefused[] = {TlsCase::OtherHost, TlsCase::UnknownAuthority, TlsCase::Expired,
                                            TlsCase::OnlyTls10};
     static const char* name(TlsCase which);

@@ -152,15 +152,4 @@ TEST_P(HttpsRefusedServerTest, EveryFlowFailsWithItsEventAndNothingWritten)
 }
 
 INSTANTIATE_TEST_SUITE_P(Https, HttpsRefusedServerTest, ::testing::ValuesIn(TlsCases::kRefused),
-                         [](const ::testing::TestParamInfo<TlsCase>& info) {
-                             switch (info.param) {
-                             case TlsCase::OtherHost:
-                                 return std::string("OtherHost");
-                             case TlsCase::UnknownAuthority:
-                                 return std::string("UnknownAuthority");
-                             case TlsCase::Expired:
-                                 return std::string("Expired");
-                             default:
-                                 return std::string("OnlyTls10");
-                             }
-                         });
+                         [](const ::testing::TestParamInfo<TlsCase>& info) { return TlsCases::name(info.param); });
