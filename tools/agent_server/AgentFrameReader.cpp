@@ -1,0 +1,92 @@
+#include "AgentFrameReader.h"
+
+#include <cstring>
+#include <limits>
+
+#include "nw/nwAgentWire.h"
+#include "nw/nwFrame.h"
+
+namespace agent {
+
+std::uint32_t FrameReader::MaxPayloadLength()
+{
+    return nwFrameTotalSize(static_cast<std::uint32_t>(nwAgentReportLength(AGENT_MAX_RECORDS))) -
+           nwFrameHeader::kSize;
+}
+
+FrameReader::Status FrameReader::Reject(const char* why)
+{
+    m_rejection = why;
+    m_buffer.clear();
+    m_position = 0;
+    return Status::Rejected;
+}
+
+FrameReader::Status FrameReader::Append(const std::uint8_t* data, std::size_t length)
+{
+    if (IsRejected()) {
+        return Status::Rejected;
+    }
+    if (m_position > 0) {
+        m_buffer.erase(m_buffer.begin(), m_buffer.begin() + static_cast<std::ptrdiff_t>(m_position));
+        m_position = 0;
+    }
+    if (m_buffer.size() + length > nwFrameHeader::kSize + MaxPayloadLength() + kReadSize) {
+        return Reject("too many bytes at once");
+    }
+    m_buffer.insert(m_buffer.end(), data, data + length);
+    return Status::NeedMore;
+}
+
+FrameReader::Status FrameReader::Next(Report* report)
+{
+    if (IsRejected()) {
+        return Status::Rejected;
+    }
+    const std::size_t available = m_buffer.size() - m_position;
+    if (available < nwFrameHeader::kSize) {
+        return Status::NeedMore;
+    }
+    const std::uint8_t* frame = m_buffer.data() + m_position;
+    const nwFrameHeader header = nwFrameHeader::Decode(frame);
+    if (header.messageClass != AGENT_CLASS) {
+        return Reject("message class");
+    }
+    if (header.messageType != AGENT_MSG_REPORT) {
+        return Reject("message type");
+    }
+    if (header.payloadLength > MaxPayloadLength() || (nwFrameHeader::kSize + header.payloadLength) % 8 != 0 ||
+        header.payloadLength < 4) {
+        return Reject("payload length");
+    }
+    if (available < nwFrameHeader::kSize + header.payloadLength) {
+        return Status::NeedMore;
+    }
+    const std::uint8_t* payload = frame + nwFrameHeader::kSize;
+    std::uint32_t count = 0;
+    std::memcpy(&count, payload, sizeof count);
+    if (count > AGENT_MAX_RECORDS) {
+        return Reject("record count above the bound");
+    }
+    if (nwFrameTotalSize(static_cast<std::uint32_t>(nwAgentReportLength(count))) - nwFrameHeader::kSize !=
+        header.payloadLength) {
+        return Reject("record count does not match the payload length");
+    }
+    Report parsed;
+    parsed.records.reserve(count);
+    for (std::uint32_t i = 0; i < count; ++i) {
+        nwAgentReportRecord record;
+        std::memcpy(&record, payload + 4 + std::size_t{i} * AGENT_RECORD_SIZE, sizeof record);
+        if (record.bytesWritten > static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max())) {
+            return Reject("byte count out of range");
+        }
+        parsed.records.push_back({std::string(nwAgentFieldText(record.serviceId, sizeof record.serviceId)),
+                                  std::string(nwAgentFieldText(record.url, sizeof record.url)),
+                                  record.bytesWritten});
+    }
+    m_position += nwFrameHeader::kSize + header.payloadLength;
+    *report = std::move(parsed);
+    return Status::Report;
+}
+
+} // namespace agent
