@@ -10,6 +10,7 @@ packages=(
   qt6-base-dev qt6-qpa-plugins libgl-dev
   fonts-wqy-microhei
   libssl-dev openssl
+  libsqlite3-dev sqlite3
   nginx-light curl
   xvfb xauth
   iproute2 procps valgrind

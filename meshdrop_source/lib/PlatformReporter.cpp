@@ -61,7 +61,8 @@ void CPlatformReporter::Report(uint32_t fileCount, const nwAgentReportRecord* re
         m_queue.emplace_back(records + first, records + first + count);
     }
     while (m_queue.size() > kMaxQueuedReports) {
-        WriteServiceLogFormat("[MeshdropLib] CPlatformReporter Queue Full, Report Dropped(%zu)", m_queue.front().size());
+        WriteServiceLogFormat("[MeshdropLib] CPlatformReporter Queue Full, Report Dropped(%zu)",
+                              m_queue.front().size());
         m_queue.pop_front();
     }
     if (!m_connection)

@@ -15,8 +15,7 @@ namespace testsupport {
 
 AgentServerProcess::AgentServerProcess(std::string database, uint16_t port)
     : database_(std::move(database)), port_(port)
-{
-}
+{}
 
 AgentServerProcess::~AgentServerProcess()
 {

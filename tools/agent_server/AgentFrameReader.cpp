@@ -10,8 +10,7 @@ namespace agent {
 
 std::uint32_t FrameReader::MaxPayloadLength()
 {
-    return nwFrameTotalSize(static_cast<std::uint32_t>(nwAgentReportLength(AGENT_MAX_RECORDS))) -
-           nwFrameHeader::kSize;
+    return nwFrameTotalSize(static_cast<std::uint32_t>(nwAgentReportLength(AGENT_MAX_RECORDS))) - nwFrameHeader::kSize;
 }
 
 FrameReader::Status FrameReader::Reject(const char* why)
@@ -81,8 +80,7 @@ FrameReader::Status FrameReader::Next(Report* report)
             return Reject("byte count out of range");
         }
         parsed.records.push_back({std::string(nwAgentFieldText(record.serviceId, sizeof record.serviceId)),
-                                  std::string(nwAgentFieldText(record.url, sizeof record.url)),
-                                  record.bytesWritten});
+                                  std::string(nwAgentFieldText(record.url, sizeof record.url)), record.bytesWritten});
     }
     m_position += nwFrameHeader::kSize + header.payloadLength;
     *report = std::move(parsed);

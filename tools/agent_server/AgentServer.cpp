@@ -82,8 +82,7 @@ bool Server::Listen(const ServerOptions& options)
     const int on = 1;
     socklen_t length = sizeof address;
     if (m_listener < 0 || setsockopt(m_listener, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on) != 0 ||
-        bind(m_listener, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-        listen(m_listener, 128) != 0 ||
+        bind(m_listener, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 || listen(m_listener, 128) != 0 ||
         getsockname(m_listener, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
         m_error = std::string("cannot listen on ") + options.address + ":" + std::to_string(options.port) + ": " +
                   std::strerror(errno);

@@ -75,8 +75,7 @@ bool Store::Add(const Report& report, std::int64_t receivedAt, const std::string
         Statement record = Prepare(m_db, "INSERT INTO records (report_id, service_id, url, bytes) VALUES (?, ?, ?, ?)");
         stored = header && record && sqlite3_bind_int64(header.get(), 1, receivedAt) == SQLITE_OK &&
                  BindText(header.get(), 2, peer) &&
-                 sqlite3_bind_int64(header.get(), 3, static_cast<sqlite3_int64>(report.records.size())) ==
-                     SQLITE_OK &&
+                 sqlite3_bind_int64(header.get(), 3, static_cast<sqlite3_int64>(report.records.size())) == SQLITE_OK &&
                  sqlite3_step(header.get()) == SQLITE_DONE;
         const sqlite3_int64 id = sqlite3_last_insert_rowid(m_db);
         for (const ReportRecord& item : report.records) {

@@ -133,9 +133,9 @@ TEST_F(AgentReportTest, AJobOfThreeFilesGivesOneReportWithTheBytesOfEachFile)
     MeshdropJobHandle job = 0;
     ASSERT_EQ(MeshdropLib_CreateJob(&job, "TW", kServiceId), MESHDROPLIB_OK);
     for (const auto& file : files)
-        ASSERT_EQ(MeshdropLib_AddFile(job, nginx.url("/" + file.first).c_str(), kFolder, nullptr, 0xFFFFFFFF,
-                                      0xFFFFFFFF, 1),
-                  MESHDROPLIB_OK);
+        ASSERT_EQ(
+            MeshdropLib_AddFile(job, nginx.url("/" + file.first).c_str(), kFolder, nullptr, 0xFFFFFFFF, 0xFFFFFFFF, 1),
+            MESHDROPLIB_OK);
     ASSERT_EQ(MeshdropLib_StartJob(job, 1), MESHDROPLIB_OK);
     ASSERT_TRUE(window.PumpUntil(MESHDROPLIB_EVENT_JOB_FINISHED));
 

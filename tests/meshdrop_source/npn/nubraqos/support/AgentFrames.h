@@ -56,8 +56,8 @@ struct ReadFrame {
     {
         std::vector<std::string> urls;
         for (std::uint32_t i = 0; i < Count() && 4 + (i + 1) * AGENT_RECORD_SIZE <= payload.size(); ++i)
-            urls.emplace_back(nwAgentFieldText(payload.data() + 4 + i * AGENT_RECORD_SIZE + AGENT_SERVICE_ID_SIZE,
-                                               AGENT_URL_SIZE));
+            urls.emplace_back(
+                nwAgentFieldText(payload.data() + 4 + i * AGENT_RECORD_SIZE + AGENT_SERVICE_ID_SIZE, AGENT_URL_SIZE));
         return urls;
     }
 };
