@@ -177,6 +177,10 @@ bool Server::StoreReports(Connection& connection)
         Announce("agent_server stored report=%lld records=%zu peer=%s", static_cast<long long>(id),
                  report.records.size(), connection.peer.c_str());
         connection.outbox += AnswerFrame(AGENT_ANSWER_STORED);
+        if (connection.outbox.size() > kMaxOutbox) {
+            Announce("agent_server rejected peer=%s reason=answers not read", connection.peer.c_str());
+            return false;
+        }
     }
 }
 

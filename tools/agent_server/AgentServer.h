@@ -11,6 +11,7 @@
 //   "agent_server rejected peer=ADDRESS:PORT reason=TEXT"
 
 #include <chrono>
+#include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <memory>
@@ -39,6 +40,9 @@ public:
     bool Listen(const ServerOptions& options);
     std::uint16_t GetPort() const { return m_port; }
     const std::string& GetError() const { return m_error; }
+
+    // Answers a peer may leave unread before it is dropped.
+    static constexpr std::size_t kMaxOutbox = 64 * 1024;
 
     // Serves until Stop; answers false when polling failed.
     bool Run();
