@@ -15,9 +15,9 @@ std::uint32_t FrameReader::MaxPayloadLength()
 
 FrameReader::Status FrameReader::Reject(const char* why)
 {
-    m_rejection = why;
-    m_buffer.clear();
-    m_position = 0;
+    rejection_ = why;
+    buffer_.clear();
+    position_ = 0;
     return Status::Rejected;
 }
 
@@ -26,14 +26,14 @@ FrameReader::Status FrameReader::Append(const std::uint8_t* data, std::size_t le
     if (IsRejected()) {
         return Status::Rejected;
     }
-    if (m_position > 0) {
-        m_buffer.erase(m_buffer.begin(), m_buffer.begin() + static_cast<std::ptrdiff_t>(m_position));
-        m_position = 0;
+    if (position_ > 0) {
+        buffer_.erase(buffer_.begin(), buffer_.begin() + static_cast<std::ptrdiff_t>(position_));
+        position_ = 0;
     }
-    if (m_buffer.size() + length > nwFrameHeader::kSize + MaxPayloadLength() + kReadSize) {
+    if (buffer_.size() + length > nwFrameHeader::kSize + MaxPayloadLength() + kReadSize) {
         return Reject("too many bytes at once");
     }
-    m_buffer.insert(m_buffer.end(), data, data + length);
+    buffer_.insert(buffer_.end(), data, data + length);
     return Status::NeedMore;
 }
 
@@ -42,11 +42,11 @@ FrameReader::Status FrameReader::Next(Report* report)
     if (IsRejected()) {
         return Status::Rejected;
     }
-    const std::size_t available = m_buffer.size() - m_position;
+    const std::size_t available = buffer_.size() - position_;
     if (available < nwFrameHeader::kSize) {
         return Status::NeedMore;
     }
-    const std::uint8_t* frame = m_buffer.data() + m_position;
+    const std::uint8_t* frame = buffer_.data() + position_;
     const nwFrameHeader header = nwFrameHeader::Decode(frame);
     if (header.messageClass != AGENT_CLASS) {
         return Reject("message class");
@@ -82,7 +82,7 @@ FrameReader::Status FrameReader::Next(Report* report)
         parsed.records.push_back({std::string(nwAgentFieldText(record.serviceId, sizeof record.serviceId)),
                                   std::string(nwAgentFieldText(record.url, sizeof record.url)), record.bytesWritten});
     }
-    m_position += nwFrameHeader::kSize + header.payloadLength;
+    position_ += nwFrameHeader::kSize + header.payloadLength;
     *report = std::move(parsed);
     return Status::Report;
 }

@@ -37,20 +37,20 @@ public:
     // Takes the next complete report out of the buffer into `report`.
     Status Next(Report* report);
 
-    bool IsRejected() const { return !m_rejection.empty(); }
+    bool IsRejected() const { return !rejection_.empty(); }
     // Why the stream was rejected (empty while it has not been).
-    const std::string& GetRejection() const { return m_rejection; }
+    const std::string& GetRejection() const { return rejection_; }
     // Whether part of a frame is buffered.
-    bool HasPartialFrame() const { return m_buffer.size() > m_position; }
+    bool HasPartialFrame() const { return buffer_.size() > position_; }
 
     static constexpr std::size_t kReadSize = 64 * 1024;
 
 private:
     Status Reject(const char* why);
 
-    std::vector<std::uint8_t> m_buffer;
-    std::size_t m_position = 0; // start of the first unread frame
-    std::string m_rejection;
+    std::vector<std::uint8_t> buffer_;
+    std::size_t position_ = 0; // start of the first unread frame
+    std::string rejection_;
 };
 
 } // namespace agent

@@ -48,20 +48,20 @@ std::string AnswerFrame(std::uint8_t answer)
 
 } // namespace
 
-Server::Server(Store& store, std::FILE* events) : m_store(store), m_events(events)
+Server::Server(Store& store, std::FILE* events) : store_(store), events_(events)
 {
-    if (pipe(m_wake) == 0) {
-        SetNonBlocking(m_wake[0]);
-        SetNonBlocking(m_wake[1]);
+    if (pipe(wake_) == 0) {
+        SetNonBlocking(wake_[0]);
+        SetNonBlocking(wake_[1]);
     }
 }
 
 Server::~Server()
 {
-    for (const auto& connection : m_connections) {
+    for (const auto& connection : connections_) {
         close(connection->fd);
     }
-    for (int fd : {m_listener, m_wake[0], m_wake[1]}) {
+    for (int fd : {listener_, wake_[0], wake_[1]}) {
         if (fd >= 0) {
             close(fd);
         }
@@ -70,48 +70,48 @@ Server::~Server()
 
 bool Server::Listen(const ServerOptions& options)
 {
-    m_options = options;
+    options_ = options;
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_port = htons(options.port);
     if (inet_pton(AF_INET, options.address.c_str(), &address.sin_addr) != 1) {
-        m_error = "not an IPv4 address: " + options.address;
+        error_ = "not an IPv4 address: " + options.address;
         return false;
     }
-    m_listener = socket(AF_INET, SOCK_STREAM, 0);
+    listener_ = socket(AF_INET, SOCK_STREAM, 0);
     const int on = 1;
     socklen_t length = sizeof address;
-    if (m_listener < 0 || setsockopt(m_listener, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on) != 0 ||
-        bind(m_listener, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 || listen(m_listener, 128) != 0 ||
-        getsockname(m_listener, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
-        m_error = std::string("cannot listen on ") + options.address + ":" + std::to_string(options.port) + ": " +
-                  std::strerror(errno);
+    if (listener_ < 0 || setsockopt(listener_, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on) != 0 ||
+        bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 || listen(listener_, 128) != 0 ||
+        getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+        error_ = std::string("cannot listen on ") + options.address + ":" + std::to_string(options.port) + ": " +
+                 std::strerror(errno);
         return false;
     }
-    SetNonBlocking(m_listener);
-    m_port = ntohs(address.sin_port);
+    SetNonBlocking(listener_);
+    port_ = ntohs(address.sin_port);
     return true;
 }
 
 void Server::Stop()
 {
     const char byte = 1;
-    if (write(m_wake[1], &byte, 1) < 0) {
+    if (write(wake_[1], &byte, 1) < 0) {
         // The pipe is full: a stop is pending already.
     }
 }
 
 void Server::Announce(const char* format, ...)
 {
-    if (!m_events) {
+    if (!events_) {
         return;
     }
     va_list arguments;
     va_start(arguments, format);
-    std::vfprintf(m_events, format, arguments);
+    std::vfprintf(events_, format, arguments);
     va_end(arguments);
-    std::fputc('\n', m_events);
-    std::fflush(m_events);
+    std::fputc('\n', events_);
+    std::fflush(events_);
 }
 
 void Server::Accept()
@@ -119,11 +119,11 @@ void Server::Accept()
     for (;;) {
         sockaddr_in address{};
         socklen_t length = sizeof address;
-        const int fd = accept(m_listener, reinterpret_cast<sockaddr*>(&address), &length);
+        const int fd = accept(listener_, reinterpret_cast<sockaddr*>(&address), &length);
         if (fd < 0) {
             return;
         }
-        if (static_cast<int>(m_connections.size()) >= m_options.maxConnections) {
+        if (static_cast<int>(connections_.size()) >= options_.maxConnections) {
             close(fd);
             continue;
         }
@@ -132,7 +132,7 @@ void Server::Accept()
         connection->fd = fd;
         connection->peer = PeerText(address);
         connection->lastActivity = std::chrono::steady_clock::now();
-        m_connections.push_back(std::move(connection));
+        connections_.push_back(std::move(connection));
     }
 }
 
@@ -169,9 +169,9 @@ bool Server::StoreReports(Connection& connection)
             break;
         }
         std::int64_t id = 0;
-        if (!m_store.Add(report, static_cast<std::int64_t>(std::time(nullptr)), connection.peer, &id)) {
+        if (!store_.Add(report, static_cast<std::int64_t>(std::time(nullptr)), connection.peer, &id)) {
             // No answer: the peer must not take the report for stored.
-            Announce("agent_server rejected peer=%s reason=%s", connection.peer.c_str(), m_store.GetError().c_str());
+            Announce("agent_server rejected peer=%s reason=%s", connection.peer.c_str(), store_.GetError().c_str());
             return false;
         }
         Announce("agent_server stored report=%lld records=%zu peer=%s", static_cast<long long>(id),
@@ -199,12 +199,12 @@ bool Server::Flush(Connection& connection)
 bool Server::Run()
 {
     using Clock = std::chrono::steady_clock;
-    const auto idle = std::chrono::seconds(m_options.idleSeconds);
+    const auto idle = std::chrono::seconds(options_.idleSeconds);
     std::vector<pollfd> fds;
     for (;;) {
-        fds.assign({{m_wake[0], POLLIN, 0}, {m_listener, POLLIN, 0}});
+        fds.assign({{wake_[0], POLLIN, 0}, {listener_, POLLIN, 0}});
         auto deadline = Clock::time_point::max();
-        for (const auto& connection : m_connections) {
+        for (const auto& connection : connections_) {
             const short events = static_cast<short>(POLLIN | (connection->outbox.empty() ? 0 : POLLOUT));
             fds.push_back({connection->fd, events, 0});
             deadline = std::min(deadline, connection->lastActivity + idle);
@@ -215,7 +215,7 @@ bool Server::Run()
             timeout = static_cast<int>(std::max<long long>(left.count(), 0));
         }
         if (poll(fds.data(), fds.size(), timeout) < 0 && errno != EINTR) {
-            m_error = std::string("poll: ") + std::strerror(errno);
+            error_ = std::string("poll: ") + std::strerror(errno);
             return false;
         }
         if (fds[0].revents) {
@@ -224,8 +224,8 @@ bool Server::Run()
         // Connections first, by their place in this round; accepted ones join the next.
         const auto now = Clock::now();
         std::vector<std::unique_ptr<Connection>> kept;
-        for (std::size_t i = 0; i < m_connections.size(); ++i) {
-            Connection& connection = *m_connections[i];
+        for (std::size_t i = 0; i < connections_.size(); ++i) {
+            Connection& connection = *connections_[i];
             const short revents = fds[i + 2].revents;
             bool open = true;
             if (revents & (POLLIN | POLLHUP | POLLERR)) {
@@ -238,12 +238,12 @@ bool Server::Run()
                 open = false;
             }
             if (open) {
-                kept.push_back(std::move(m_connections[i]));
+                kept.push_back(std::move(connections_[i]));
             } else {
                 close(connection.fd);
             }
         }
-        m_connections = std::move(kept);
+        connections_ = std::move(kept);
         if (fds[1].revents & POLLIN) {
             Accept();
         }

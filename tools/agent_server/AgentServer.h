@@ -38,8 +38,8 @@ public:
 
     // Binds and listens; false with the reason in GetError().
     bool Listen(const ServerOptions& options);
-    std::uint16_t GetPort() const { return m_port; }
-    const std::string& GetError() const { return m_error; }
+    std::uint16_t GetPort() const { return port_; }
+    const std::string& GetError() const { return error_; }
 
     // Answers a peer may leave unread before it is dropped.
     static constexpr std::size_t kMaxOutbox = 64 * 1024;
@@ -65,14 +65,14 @@ private:
     bool Flush(Connection& connection);
     void Announce(const char* format, ...) __attribute__((format(printf, 2, 3)));
 
-    Store& m_store;
-    std::FILE* m_events;
-    ServerOptions m_options;
-    int m_listener = -1;
-    int m_wake[2] = {-1, -1};
-    std::uint16_t m_port = 0;
-    std::string m_error;
-    std::vector<std::unique_ptr<Connection>> m_connections;
+    Store& store_;
+    std::FILE* events_;
+    ServerOptions options_;
+    int listener_ = -1;
+    int wake_[2] = {-1, -1};
+    std::uint16_t port_ = 0;
+    std::string error_;
+    std::vector<std::unique_ptr<Connection>> connections_;
 };
 
 } // namespace agent

@@ -30,26 +30,26 @@ bool BindText(sqlite3_stmt* statement, int index, const std::string& text)
 
 Store::~Store()
 {
-    sqlite3_close(m_db);
+    sqlite3_close(db_);
 }
 
 bool Store::Fail(const char* what)
 {
-    m_error = std::string(what) + ": " + (m_db ? sqlite3_errmsg(m_db) : "no database");
+    error_ = std::string(what) + ": " + (db_ ? sqlite3_errmsg(db_) : "no database");
     return false;
 }
 
 bool Store::Execute(const char* sql)
 {
-    return sqlite3_exec(m_db, sql, nullptr, nullptr, nullptr) == SQLITE_OK || Fail(sql);
+    return sqlite3_exec(db_, sql, nullptr, nullptr, nullptr) == SQLITE_OK || Fail(sql);
 }
 
 bool Store::Open(const std::string& path)
 {
-    if (sqlite3_open_v2(path.c_str(), &m_db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr) != SQLITE_OK) {
+    if (sqlite3_open_v2(path.c_str(), &db_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr) != SQLITE_OK) {
         return Fail("open");
     }
-    sqlite3_busy_timeout(m_db, 5000);
+    sqlite3_busy_timeout(db_, 5000);
     return Execute("PRAGMA journal_mode=WAL") && Execute("PRAGMA synchronous=FULL") &&
            Execute("CREATE TABLE IF NOT EXISTS reports ("
                    " id INTEGER PRIMARY KEY,"
@@ -71,13 +71,13 @@ bool Store::Add(const Report& report, std::int64_t receivedAt, const std::string
     }
     bool stored = false;
     {
-        Statement header = Prepare(m_db, "INSERT INTO reports (received_at, peer, record_count) VALUES (?, ?, ?)");
-        Statement record = Prepare(m_db, "INSERT INTO records (report_id, service_id, url, bytes) VALUES (?, ?, ?, ?)");
+        Statement header = Prepare(db_, "INSERT INTO reports (received_at, peer, record_count) VALUES (?, ?, ?)");
+        Statement record = Prepare(db_, "INSERT INTO records (report_id, service_id, url, bytes) VALUES (?, ?, ?, ?)");
         stored = header && record && sqlite3_bind_int64(header.get(), 1, receivedAt) == SQLITE_OK &&
                  BindText(header.get(), 2, peer) &&
                  sqlite3_bind_int64(header.get(), 3, static_cast<sqlite3_int64>(report.records.size())) == SQLITE_OK &&
                  sqlite3_step(header.get()) == SQLITE_DONE;
-        const sqlite3_int64 id = sqlite3_last_insert_rowid(m_db);
+        const sqlite3_int64 id = sqlite3_last_insert_rowid(db_);
         for (const ReportRecord& item : report.records) {
             if (!stored) {
                 break;
@@ -96,15 +96,15 @@ bool Store::Add(const Report& report, std::int64_t receivedAt, const std::string
         return true;
     }
     Fail("store report");
-    sqlite3_exec(m_db, "ROLLBACK", nullptr, nullptr, nullptr);
+    sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
     return false;
 }
 
 bool Store::PrintSummary(std::FILE* out)
 {
-    Statement totals = Prepare(m_db, "SELECT (SELECT COUNT(*) FROM reports), COUNT(*), COALESCE(SUM(bytes), 0)"
-                                     " FROM records");
-    Statement perUrl = Prepare(m_db, "SELECT url, COUNT(*), SUM(bytes) FROM records GROUP BY url ORDER BY url");
+    Statement totals = Prepare(db_, "SELECT (SELECT COUNT(*) FROM reports), COUNT(*), COALESCE(SUM(bytes), 0)"
+                                    " FROM records");
+    Statement perUrl = Prepare(db_, "SELECT url, COUNT(*), SUM(bytes) FROM records GROUP BY url ORDER BY url");
     if (!totals || !perUrl || sqlite3_step(totals.get()) != SQLITE_ROW) {
         return Fail("summary");
     }

@@ -30,14 +30,14 @@ public:
     // Prints the bytes stored per URL, URLs in order.
     bool PrintSummary(std::FILE* out);
 
-    const std::string& GetError() const { return m_error; }
+    const std::string& GetError() const { return error_; }
 
 private:
     bool Execute(const char* sql);
     bool Fail(const char* what);
 
-    sqlite3* m_db = nullptr;
-    std::string m_error;
+    sqlite3* db_ = nullptr;
+    std::string error_;
 };
 
 } // namespace agent
