@@ -9,6 +9,7 @@
 #include "DisplayFormat.h"
 #include "DownloadFolder.h"
 #include "FileListSplitter.h"
+#include "InstallerRule.h"
 #include "ResumeDlg.h"
 #include "SystemCodePage.h"
 
@@ -95,15 +96,7 @@ void CQLSDownloaderDlg::OnJobProgress(MeshdropJobHandle job)
 
 bool CQLSDownloaderDlg::IsInstaller(const CString& localPath) const
 {
-    // A single file is the installer whatever it is called; among several
-    // only an ".exe" is.
-    if (m_fileList.size() == 1)
-        return true;
-    const int dot = localPath.ReverseFind(L'.');
-    if (localPath.IsEmpty() || dot < 0)
-        return false;
-    CString extension = localPath.Mid(dot);
-    return extension.MakeLower() == L".exe";
+    return IsInstallerPath(m_fileList.size(), localPath);
 }
 
 void CQLSDownloaderDlg::OnFileDone(MeshdropJobHandle job)
