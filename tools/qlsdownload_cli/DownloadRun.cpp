@@ -6,11 +6,11 @@
 #include <algorithm>
 #include <climits>
 #include <cstring>
-#include <memory>
 
 #include "BuiltInAddresses.h"
 #include "DownloadFolderRules.h"
 #include "ExitCodes.h"
+#include "FetchedFileList.h"
 #include "FileListSplitter.h"
 #include "InstallerRule.h"
 #include "StopSignals.h"
@@ -21,21 +21,6 @@ namespace {
 constexpr const char* kWindowClass = "QLSDownloaderCliEvents";
 constexpr UINT kStopMessage = WM_APP + 0x10;
 constexpr const char* kServiceId = "joyvend_veilrune_tw";
-// The most of a fetched file list the front end copies out.
-constexpr uint64_t kFileListSizeLimit = 64ull * 1024 * 1024;
-
-std::string ToUtf8(std::wstring_view text)
-{
-    if (text.empty() || text.size() > INT_MAX)
-        return std::string();
-    const int length = static_cast<int>(text.size());
-    const int needed = WideCharToMultiByte(CP_UTF8, 0, text.data(), length, nullptr, 0, nullptr, nullptr);
-    if (needed <= 0)
-        return std::string();
-    std::string utf8(static_cast<size_t>(needed), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, text.data(), length, utf8.data(), needed, nullptr, nullptr);
-    return utf8;
-}
 
 // A Windows path of the library as the POSIX path a Linux user knows.
 std::string PosixForm(const std::string& windowsPath)
@@ -207,18 +192,8 @@ void CDownloadRun::OnStopSignal(int signal)
 
 void CDownloadRun::OnFileList()
 {
-    uint64_t size = 0;
-    MeshdropLib_GetFileListSize(&size);
-    std::unique_ptr<unsigned char[]> data;
-    if (size != 0 && size <= kFileListSizeLimit) {
-        data = std::make_unique<unsigned char[]>(static_cast<size_t>(size));
-        FileListBuffer buffer{data.get(), size};
-        if (MeshdropLib_GetFileListData(&buffer) != MESHDROPLIB_OK)
-            size = 0;
-    } else {
-        size = 0;
-    }
-    FileListSplit split = SplitFileList(data.get(), size);
+    const std::vector<unsigned char> data = CopyFetchedFileList();
+    FileListSplit split = SplitFileList(data.data(), data.size());
     if (split.longLine) {
         m_view.Error("the file list has a line of 1024 bytes or more");
         Finish(kExitFileList);
