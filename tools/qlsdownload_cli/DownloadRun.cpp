@@ -42,65 +42,65 @@ std::string Plural(uint64_t count, const char* noun)
 
 } // namespace
 
-CDownloadRun::CDownloadRun(const CliOptions& options, ProgressView& view) : m_options(options), m_view(view)
+DownloadRun::DownloadRun(const CliOptions& options, ProgressView& view) : options_(options), view_(view)
 {
     static const ATOM registered = [] {
         WNDCLASSA wc{};
-        wc.lpfnWndProc = &CDownloadRun::WindowProc;
+        wc.lpfnWndProc = &DownloadRun::WindowProc;
         wc.hInstance = GetModuleHandleA(nullptr);
         wc.lpszClassName = kWindowClass;
         return RegisterClassA(&wc);
     }();
     (void)registered;
-    m_hWnd = CreateWindowExA(0, kWindowClass, "qlsdownloader-cli", 0, 0, 0, 0, 0, nullptr, nullptr,
-                             GetModuleHandleA(nullptr), nullptr);
-    SetWindowLongPtrA(m_hWnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
+    window_ = CreateWindowExA(0, kWindowClass, "qlsdownloader-cli", 0, 0, 0, 0, 0, nullptr, nullptr,
+                              GetModuleHandleA(nullptr), nullptr);
+    SetWindowLongPtrA(window_, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
 }
 
-CDownloadRun::~CDownloadRun()
+DownloadRun::~DownloadRun()
 {
-    if (m_hWnd != nullptr)
-        DestroyWindow(m_hWnd);
+    if (window_ != nullptr)
+        DestroyWindow(window_);
 }
 
-int CDownloadRun::Run()
+int DownloadRun::Run()
 {
-    if (m_hWnd == nullptr) {
-        m_view.Error("cannot create the window that receives the library's events");
+    if (window_ == nullptr) {
+        view_.Error("cannot create the window that receives the library's events");
         return kExitFailure;
     }
-    m_fileListUrl = m_options.fileListUrl.empty() ? ToSystemCodePage(kBuiltInFileListUrl) : m_options.fileListUrl;
-    if (!m_options.checkOnly && !ChooseFolder())
+    fileListUrl_ = options_.fileListUrl.empty() ? ToSystemCodePage(kBuiltInFileListUrl) : options_.fileListUrl;
+    if (!options_.checkOnly && !ChooseFolder())
         return kExitUsage;
 
-    StopSignals signals(m_hWnd, kStopMessage);
-    if (const int result = MeshdropLib_Initialize(m_hWnd, nullptr, nullptr); result != MESHDROPLIB_OK) {
-        m_view.Error("the download library did not start (" + std::to_string(result) + ")");
+    StopSignals signals(window_, kStopMessage);
+    if (const int result = MeshdropLib_Initialize(window_, nullptr, nullptr); result != MESHDROPLIB_OK) {
+        view_.Error("the download library did not start (" + std::to_string(result) + ")");
         MeshdropLib_Finalize();
         return kExitFailure;
     }
-    m_view.Message("Fetching the file list from " + m_fileListUrl);
-    if (MeshdropLib_FetchFileList(m_fileListUrl.c_str()) != MESHDROPLIB_OK) {
-        m_view.Error("cannot fetch the file list from " + m_fileListUrl);
+    view_.Message("Fetching the file list from " + fileListUrl_);
+    if (MeshdropLib_FetchFileList(fileListUrl_.c_str()) != MESHDROPLIB_OK) {
+        view_.Error("cannot fetch the file list from " + fileListUrl_);
         Finish(kExitFileList);
     }
 
     MSG msg;
-    while (!m_done && GetMessageA(&msg, nullptr, 0, 0) > 0)
+    while (!done_ && GetMessageA(&msg, nullptr, 0, 0) > 0)
         DispatchMessageA(&msg);
     StopJob();
     MeshdropLib_Finalize();
 
-    if (m_exitCode == kExitOk && m_options.install)
-        m_exitCode = RunInstaller();
-    return m_exitCode;
+    if (exitCode_ == kExitOk && options_.install)
+        exitCode_ = RunInstaller();
+    return exitCode_;
 }
 
-LRESULT CALLBACK CDownloadRun::WindowProc(HWND hWnd, UINT message, WPARAM wParam, LPARAM lParam)
+LRESULT CALLBACK DownloadRun::WindowProc(HWND hWnd, UINT message, WPARAM wParam, LPARAM lParam)
 {
-    auto* self = reinterpret_cast<CDownloadRun*>(GetWindowLongPtrA(hWnd, GWLP_USERDATA));
+    auto* self = reinterpret_cast<DownloadRun*>(GetWindowLongPtrA(hWnd, GWLP_USERDATA));
     if (self != nullptr && message == MESHDROPLIB_WM_EVENT) {
-        if (!self->m_done)
+        if (!self->done_)
             self->OnLibraryEvent(static_cast<UINT>(wParam), static_cast<MeshdropJobHandle>(lParam));
         return 0;
     }
@@ -111,39 +111,39 @@ LRESULT CALLBACK CDownloadRun::WindowProc(HWND hWnd, UINT message, WPARAM wParam
     return DefWindowProcA(hWnd, message, wParam, lParam);
 }
 
-bool CDownloadRun::ChooseFolder()
+bool DownloadRun::ChooseFolder()
 {
-    if (m_options.folder.empty()) {
-        m_folder = ToSystemCodePage(DefaultDownloadFolder());
+    if (options_.folder.empty()) {
+        folder_ = ToSystemCodePage(DefaultDownloadFolder());
     } else {
-        m_folder = W32PathFromPosixA(m_options.folder);
-        if (m_folder.empty()) {
-            m_view.Error("cannot use the folder " + m_options.folder);
+        folder_ = W32PathFromPosixA(options_.folder);
+        if (folder_.empty()) {
+            view_.Error("cannot use the folder " + options_.folder);
             return false;
         }
     }
-    if (m_folder.back() != '\\')
-        m_folder.push_back('\\');
-    m_folderShown = PosixForm(m_folder);
+    if (folder_.back() != '\\')
+        folder_.push_back('\\');
+    folderShown_ = PosixForm(folder_);
     return true;
 }
 
-void CDownloadRun::OnLibraryEvent(UINT code, MeshdropJobHandle job)
+void DownloadRun::OnLibraryEvent(UINT code, MeshdropJobHandle job)
 {
-    const bool ours = job != 0 && job == m_job;
+    const bool ours = job != 0 && job == job_;
     switch (code) {
     case MESHDROPLIB_EVENT_FILE_LIST_DONE:
         OnFileList();
         break;
     case MESHDROPLIB_EVENT_FILE_LIST_FAILED:
-        m_view.Error("cannot fetch the file list from " + m_fileListUrl);
+        view_.Error("cannot fetch the file list from " + fileListUrl_);
         Finish(kExitFileList);
         break;
     case MESHDROPLIB_EVENT_SIZE_CHECK_DONE:
         OnSizesKnown();
         break;
     case MESHDROPLIB_EVENT_SIZE_CHECK_FAILED:
-        m_view.Error("cannot check the sizes of the files");
+        view_.Error("cannot check the sizes of the files");
         Finish(kExitSizeCheck);
         break;
     case MESHDROPLIB_EVENT_JOB_SIZE:
@@ -179,91 +179,91 @@ void CDownloadRun::OnLibraryEvent(UINT code, MeshdropJobHandle job)
     }
 }
 
-void CDownloadRun::OnStopSignal(int signal)
+void DownloadRun::OnStopSignal(int signal)
 {
-    if (m_done)
+    if (done_)
         return;
-    m_view.EndProgress();
-    const uint64_t count = m_entries.size();
-    m_view.Error(std::string(signal == SIGINT ? "interrupted" : "terminated") + ": the download was stopped; " +
-                 std::to_string(m_filesDone) + " of " + Plural(count, "file") + " complete");
+    view_.EndProgress();
+    const uint64_t count = entries_.size();
+    view_.Error(std::string(signal == SIGINT ? "interrupted" : "terminated") + ": the download was stopped; " +
+                std::to_string(filesDone_) + " of " + Plural(count, "file") + " complete");
     Finish(kExitSignalBase + signal);
 }
 
-void CDownloadRun::OnFileList()
+void DownloadRun::OnFileList()
 {
     const std::vector<unsigned char> data = CopyFetchedFileList();
     FileListSplit split = SplitFileList(data.data(), data.size());
     if (split.longLine) {
-        m_view.Error("the file list has a line of 1024 bytes or more");
+        view_.Error("the file list has a line of 1024 bytes or more");
         Finish(kExitFileList);
         return;
     }
     if (split.entries.empty()) {
-        m_view.Error("the file list names no file");
+        view_.Error("the file list names no file");
         Finish(kExitFileList);
         return;
     }
-    m_entries = std::move(split.entries);
-    m_view.Message("The list names " + Plural(m_entries.size(), "file") + "; checking their sizes");
-    for (const std::wstring& entry : m_entries) {
+    entries_ = std::move(split.entries);
+    view_.Message("The list names " + Plural(entries_.size(), "file") + "; checking their sizes");
+    for (const std::wstring& entry : entries_) {
         if (MeshdropLib_AddFileSizeCheck(ToSystemCodePage(entry).c_str()) != MESHDROPLIB_OK) {
-            m_view.Error("cannot check the sizes of the files");
+            view_.Error("cannot check the sizes of the files");
             Finish(kExitSizeCheck);
             return;
         }
     }
     if (MeshdropLib_StartFileSizeCheck() != MESHDROPLIB_OK) {
-        m_view.Error("cannot check the sizes of the files");
+        view_.Error("cannot check the sizes of the files");
         Finish(kExitSizeCheck);
     }
 }
 
-void CDownloadRun::OnSizesKnown()
+void DownloadRun::OnSizesKnown()
 {
-    MeshdropLib_GetFileSizeTotal(&m_totalSize);
-    if (m_options.checkOnly) {
-        for (const std::wstring& entry : m_entries)
-            m_view.Message("  " + FileNameOf(entry));
-        m_view.Message("Total: " + FormatBytes(m_totalSize) + " (" + std::to_string(m_totalSize) + " bytes) in " +
-                       Plural(m_entries.size(), "file"));
+    MeshdropLib_GetFileSizeTotal(&totalSize_);
+    if (options_.checkOnly) {
+        for (const std::wstring& entry : entries_)
+            view_.Message("  " + FileNameOf(entry));
+        view_.Message("Total: " + FormatBytes(totalSize_) + " (" + std::to_string(totalSize_) + " bytes) in " +
+                      Plural(entries_.size(), "file"));
         Finish(kExitOk);
         return;
     }
     StartJob();
 }
 
-void CDownloadRun::StartJob()
+void DownloadRun::StartJob()
 {
     MeshdropLib_SetEngineServiceId(kServiceId);
-    if (MeshdropLib_CreateJob(&m_job, nullptr, kServiceId) != MESHDROPLIB_OK) {
-        m_view.Error("cannot create the download job");
+    if (MeshdropLib_CreateJob(&job_, nullptr, kServiceId) != MESHDROPLIB_OK) {
+        view_.Error("cannot create the download job");
         Finish(kExitDownload);
         return;
     }
-    MeshdropLib_SetJobEngineFlag(m_job);
-    for (const std::wstring& entry : m_entries) {
-        const int result = MeshdropLib_AddFile(m_job, ToSystemCodePage(entry).c_str(), m_folder.c_str(), nullptr,
+    MeshdropLib_SetJobEngineFlag(job_);
+    for (const std::wstring& entry : entries_) {
+        const int result = MeshdropLib_AddFile(job_, ToSystemCodePage(entry).c_str(), folder_.c_str(), nullptr,
                                                0xFFFFFFFF, 0xFFFFFFFF, 1);
         if (result == MESHDROPLIB_ERROR_FOLDER) {
-            m_view.Error("cannot create the folder " + m_folderShown);
+            view_.Error("cannot create the folder " + folderShown_);
             Finish(kExitDownload);
             return;
         }
     }
-    m_view.Message("Downloading " + FormatBytes(m_totalSize) + " in " + Plural(m_entries.size(), "file") + " into " +
-                   m_folderShown + (m_options.consent ? " (high-speed mode)" : ""));
-    m_startTick = GetTickCount64();
-    if (MeshdropLib_StartJob(m_job, m_options.consent ? 1 : 0) != MESHDROPLIB_OK) {
-        m_view.Error("cannot start the download");
+    view_.Message("Downloading " + FormatBytes(totalSize_) + " in " + Plural(entries_.size(), "file") + " into " +
+                  folderShown_ + (options_.consent ? " (high-speed mode)" : ""));
+    startTick_ = GetTickCount64();
+    if (MeshdropLib_StartJob(job_, options_.consent ? 1 : 0) != MESHDROPLIB_OK) {
+        view_.Error("cannot start the download");
         Finish(kExitDownload);
         return;
     }
     // Where the package went, for its installer, as the window publishes it.
-    PublishDownloadFolder(L"veilrune", FromSystemCodePage(m_folder));
+    PublishDownloadFolder(L"veilrune", FromSystemCodePage(folder_));
 }
 
-void CDownloadRun::OnProgress(MeshdropJobHandle job)
+void DownloadRun::OnProgress(MeshdropJobHandle job)
 {
     JobProgressInfo info{};
     MeshdropLib_GetJobProgress(job, &info);
@@ -277,10 +277,10 @@ void CDownloadRun::OnProgress(MeshdropJobHandle job)
     sample.fileCount = info.fileCount;
     sample.fileNumber = std::min(info.fileIndex + 1, info.fileCount);
     sample.fileName = ToUtf8(FromSystemCodePage(info.fileName));
-    m_view.Progress(sample);
+    view_.Progress(sample);
 }
 
-void CDownloadRun::OnFileDone(MeshdropJobHandle job)
+void DownloadRun::OnFileDone(MeshdropJobHandle job)
 {
     FileDoneInfo info{};
     MeshdropLib_PopFileDone(job, &info);
@@ -289,24 +289,24 @@ void CDownloadRun::OnFileDone(MeshdropJobHandle job)
     const std::string text(info.text);
     const size_t comma = text.find(',');
     const std::string localPath = comma == std::string::npos ? text : text.substr(comma + 1);
-    ++m_filesDone;
-    if (IsInstallerPath(m_entries.size(), FromSystemCodePage(localPath)))
-        m_installerPath = FromSystemCodePage(localPath);
-    m_view.Message("Complete: " + PosixForm(localPath));
+    ++filesDone_;
+    if (IsInstallerPath(entries_.size(), FromSystemCodePage(localPath)))
+        installerPath_ = FromSystemCodePage(localPath);
+    view_.Message("Complete: " + PosixForm(localPath));
 }
 
-void CDownloadRun::OnJobFinished(MeshdropJobHandle job)
+void DownloadRun::OnJobFinished(MeshdropJobHandle job)
 {
     JobFinishInfo info{};
     MeshdropLib_GetJobFinishInfo(job, &info);
-    m_view.EndProgress();
-    const uint64_t seconds = (GetTickCount64() - m_startTick) / 1000;
-    m_view.Message("Downloaded " + Plural(m_filesDone, "file") + " (" + FormatBytes(m_totalSize) + ") in " +
-                   FormatEta(seconds, 1) + " into " + m_folderShown);
+    view_.EndProgress();
+    const uint64_t seconds = (GetTickCount64() - startTick_) / 1000;
+    view_.Message("Downloaded " + Plural(filesDone_, "file") + " (" + FormatBytes(totalSize_) + ") in " +
+                  FormatEta(seconds, 1) + " into " + folderShown_);
     Finish(kExitOk);
 }
 
-void CDownloadRun::OnNotice(MeshdropJobHandle job)
+void DownloadRun::OnNotice(MeshdropJobHandle job)
 {
     int textSize = 0;
     MeshdropLib_GetNoticeTextSize(job, &textSize);
@@ -319,20 +319,20 @@ void CDownloadRun::OnNotice(MeshdropJobHandle job)
     case MESHDROPLIB_NOTICE_DISK_FULL: {
         uint64_t required = 0;
         MeshdropLib_GetRequiredSpace(job, &required);
-        m_view.EndProgress();
-        m_view.Error("not enough disk space in " + m_folderShown + ": " + FormatBytes(required) + " still to download");
+        view_.EndProgress();
+        view_.Error("not enough disk space in " + folderShown_ + ": " + FormatBytes(required) + " still to download");
         Finish(kExitDiskFull);
         break;
     }
     case MESHDROPLIB_NOTICE_NETWORK_LOST:
-        m_view.Message("The network connection is lost; the download waits for it");
+        view_.Message("The network connection is lost; the download waits for it");
         break;
     case MESHDROPLIB_NOTICE_NETWORK_BACK:
-        m_view.Message("The network connection is back");
+        view_.Message("The network connection is back");
         break;
     case MESHDROPLIB_NOTICE_JOB_FAILED:
-        m_view.EndProgress();
-        m_view.Error("the download failed" + (text.empty() ? std::string() : ": " + text));
+        view_.EndProgress();
+        view_.Error("the download failed" + (text.empty() ? std::string() : ": " + text));
         Finish(kExitDownload);
         break;
     default:
@@ -342,15 +342,15 @@ void CDownloadRun::OnNotice(MeshdropJobHandle job)
     }
 }
 
-int CDownloadRun::RunInstaller()
+int DownloadRun::RunInstaller()
 {
-    if (m_installerPath.empty()) {
-        m_view.Error("the package has no installer");
+    if (installerPath_.empty()) {
+        view_.Error("the package has no installer");
         return kExitInstaller;
     }
-    const std::string shown = PosixForm(ToSystemCodePage(m_installerPath));
-    if (GetFileAttributesW(m_installerPath.c_str()) == INVALID_FILE_ATTRIBUTES) {
-        m_view.Error("the installer " + shown + " is not there");
+    const std::string shown = PosixForm(ToSystemCodePage(installerPath_));
+    if (GetFileAttributesW(installerPath_.c_str()) == INVALID_FILE_ATTRIBUTES) {
+        view_.Error("the installer " + shown + " is not there");
         return kExitInstaller;
     }
     // Linux has no elevation prompt for a user's program: "open" it is.
@@ -358,30 +358,30 @@ int CDownloadRun::RunInstaller()
     execute.cbSize = sizeof execute;
     execute.fMask = SEE_MASK_NOCLOSEPROCESS;
     execute.lpVerb = L"open";
-    execute.lpFile = m_installerPath.c_str();
+    execute.lpFile = installerPath_.c_str();
     execute.nShow = SW_SHOWNORMAL;
     if (!ShellExecuteExW(&execute)) {
-        m_view.Error("cannot start the installer " + shown + " (error " + std::to_string(GetLastError()) + ")");
+        view_.Error("cannot start the installer " + shown + " (error " + std::to_string(GetLastError()) + ")");
         return kExitInstaller;
     }
     WaitForInputIdle(execute.hProcess, INFINITE);
     CloseHandle(execute.hProcess);
-    m_view.Message("Started the installer " + shown);
+    view_.Message("Started the installer " + shown);
     return kExitOk;
 }
 
-void CDownloadRun::Finish(int code)
+void DownloadRun::Finish(int code)
 {
     StopJob();
-    m_exitCode = code;
-    m_done = true;
+    exitCode_ = code;
+    done_ = true;
 }
 
-void CDownloadRun::StopJob()
+void DownloadRun::StopJob()
 {
-    if (m_job == 0)
+    if (job_ == 0)
         return;
-    MeshdropLib_StopJob(m_job);
-    MeshdropLib_DeleteJob(m_job);
-    m_job = 0;
+    MeshdropLib_StopJob(job_);
+    MeshdropLib_DeleteJob(job_);
+    job_ = 0;
 }

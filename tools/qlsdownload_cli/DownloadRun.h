@@ -15,12 +15,12 @@
 #include "MeshdropLib.h"
 #include "ProgressView.h"
 
-class CDownloadRun {
+class DownloadRun {
 public:
-    CDownloadRun(const CliOptions& options, ProgressView& view);
-    ~CDownloadRun();
-    CDownloadRun(const CDownloadRun&) = delete;
-    CDownloadRun& operator=(const CDownloadRun&) = delete;
+    DownloadRun(const CliOptions& options, ProgressView& view);
+    ~DownloadRun();
+    DownloadRun(const DownloadRun&) = delete;
+    DownloadRun& operator=(const DownloadRun&) = delete;
 
     // Runs everything on the calling thread; returns the exit code.
     int Run();
@@ -44,18 +44,18 @@ private:
     void Finish(int code);
     void StopJob();
 
-    const CliOptions& m_options;
-    ProgressView& m_view;
-    HWND m_hWnd = nullptr;
-    std::string m_fileListUrl;
-    std::string m_folder;      // the library's form: a Windows path ending in "\"
-    std::string m_folderShown; // the POSIX form
-    std::vector<std::wstring> m_entries;
-    uint64_t m_totalSize = 0;
-    MeshdropJobHandle m_job = 0;
-    uint32_t m_filesDone = 0;
-    std::wstring m_installerPath;
-    uint64_t m_startTick = 0;
-    bool m_done = false;
-    int m_exitCode = 0;
+    const CliOptions& options_;
+    ProgressView& view_;
+    HWND window_ = nullptr;
+    std::string fileListUrl_;
+    std::string folder_;      // the library's form: a Windows path ending in "\"
+    std::string folderShown_; // the POSIX form
+    std::vector<std::wstring> entries_;
+    uint64_t totalSize_ = 0;
+    MeshdropJobHandle job_ = 0;
+    uint32_t filesDone_ = 0;
+    std::wstring installerPath_;
+    uint64_t startTick_ = 0;
+    bool done_ = false;
+    int exitCode_ = 0;
 };

@@ -10,38 +10,38 @@ ProgressView::Mode ProgressView::ModeForStdout(bool quiet)
     return isatty(STDOUT_FILENO) ? Mode::Bar : Mode::Lines;
 }
 
-ProgressView::ProgressView(Mode mode, FILE* out, FILE* err) : m_mode(mode), m_out(out), m_err(err) {}
+ProgressView::ProgressView(Mode mode, FILE* out, FILE* err) : mode_(mode), out_(out), err_(err) {}
 
 void ProgressView::Message(const std::string& line)
 {
-    if (m_mode == Mode::Quiet)
+    if (mode_ == Mode::Quiet)
         return;
     ClearBar();
-    std::fprintf(m_out, "%s\n", line.c_str());
-    std::fflush(m_out);
+    std::fprintf(out_, "%s\n", line.c_str());
+    std::fflush(out_);
     DrawBar();
 }
 
 void ProgressView::Error(const std::string& line)
 {
     ClearBar();
-    std::fprintf(m_err, "qlsdownloader-cli: %s\n", line.c_str());
-    std::fflush(m_err);
+    std::fprintf(err_, "qlsdownloader-cli: %s\n", line.c_str());
+    std::fflush(err_);
     DrawBar();
 }
 
 void ProgressView::Progress(const ProgressSample& sample)
 {
-    switch (m_mode) {
+    switch (mode_) {
     case Mode::Quiet:
         return;
     case Mode::Lines:
-        std::fprintf(m_out, "%s\n", PlainLine(sample).c_str());
-        std::fflush(m_out);
+        std::fprintf(out_, "%s\n", PlainLine(sample).c_str());
+        std::fflush(out_);
         return;
     case Mode::Bar:
-        m_last = sample;
-        m_barShown = true;
+        last_ = sample;
+        barShown_ = true;
         DrawBar();
         return;
     }
@@ -49,34 +49,34 @@ void ProgressView::Progress(const ProgressSample& sample)
 
 void ProgressView::EndProgress()
 {
-    if (m_mode == Mode::Bar && m_barShown) {
-        std::fputc('\n', m_out);
-        std::fflush(m_out);
+    if (mode_ == Mode::Bar && barShown_) {
+        std::fputc('\n', out_);
+        std::fflush(out_);
     }
-    m_barShown = false;
+    barShown_ = false;
 }
 
 void ProgressView::ClearBar()
 {
-    if (m_mode == Mode::Bar && m_barShown) {
+    if (mode_ == Mode::Bar && barShown_) {
         // Back to the start of the line and erase it.
-        std::fputs("\r\x1b[K", m_out);
-        std::fflush(m_out);
+        std::fputs("\r\x1b[K", out_);
+        std::fflush(out_);
     }
 }
 
 void ProgressView::DrawBar()
 {
-    if (m_mode != Mode::Bar || !m_barShown)
+    if (mode_ != Mode::Bar || !barShown_)
         return;
-    std::fprintf(m_out, "\r%s\x1b[K", BarLine(m_last, Columns()).c_str());
-    std::fflush(m_out);
+    std::fprintf(out_, "\r%s\x1b[K", BarLine(last_, Columns()).c_str());
+    std::fflush(out_);
 }
 
 int ProgressView::Columns() const
 {
     winsize size{};
-    if (ioctl(fileno(m_out), TIOCGWINSZ, &size) == 0 && size.ws_col > 0)
+    if (ioctl(fileno(out_), TIOCGWINSZ, &size) == 0 && size.ws_col > 0)
         return size.ws_col;
     return 80;
 }

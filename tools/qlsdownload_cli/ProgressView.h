@@ -31,9 +31,9 @@ private:
     void DrawBar();
     int Columns() const;
 
-    Mode m_mode;
-    FILE* m_out;
-    FILE* m_err;
-    bool m_barShown = false;
-    ProgressSample m_last;
+    Mode mode_;
+    FILE* out_;
+    FILE* err_;
+    bool barShown_ = false;
+    ProgressSample last_;
 };

@@ -24,17 +24,17 @@ void StopSignals::Block()
     pthread_sigmask(SIG_BLOCK, &watched, nullptr);
 }
 
-StopSignals::StopSignals(HWND target, UINT message) : m_target(target), m_message(message)
+StopSignals::StopSignals(HWND target, UINT message) : target_(target), message_(message)
 {
     Block();
-    m_thread = std::thread(&StopSignals::Watch, this);
+    thread_ = std::thread(&StopSignals::Watch, this);
 }
 
 StopSignals::~StopSignals()
 {
-    m_closing = true;
-    pthread_kill(m_thread.native_handle(), SIGUSR1);
-    m_thread.join();
+    closing_ = true;
+    pthread_kill(thread_.native_handle(), SIGUSR1);
+    thread_.join();
 }
 
 void StopSignals::Watch()
@@ -46,13 +46,13 @@ void StopSignals::Watch()
         if (sigwait(&watched, &signal) != 0)
             continue;
         if (signal == SIGUSR1) {
-            if (m_closing)
+            if (closing_)
                 return;
             continue;
         }
         if (posted)
             _exit(128 + signal);
         posted = true;
-        PostMessageA(m_target, m_message, 0, signal);
+        PostMessageA(target_, message_, 0, signal);
     }
 }

@@ -27,8 +27,8 @@ public:
 private:
     void Watch();
 
-    HWND m_target;
-    UINT m_message;
-    std::atomic<bool> m_closing{false};
-    std::thread m_thread;
+    HWND target_;
+    UINT message_;
+    std::atomic<bool> closing_{false};
+    std::thread thread_;
 };

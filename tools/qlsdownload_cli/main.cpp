@@ -37,6 +37,6 @@ int main(int argc, char** argv)
     signal(SIGPIPE, SIG_IGN);
 
     ProgressView view(ProgressView::ModeForStdout(options.quiet), stdout, stderr);
-    CDownloadRun run(options, view);
+    DownloadRun run(options, view);
     return run.Run();
 }
