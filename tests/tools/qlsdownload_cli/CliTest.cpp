@@ -76,6 +76,16 @@ protected:
 
     static std::string BaseName(const std::string& path) { return std::filesystem::path(path).filename().string(); }
 
+    // The download library's service log of the run.
+    std::string ServiceLog() const
+    {
+        for (const auto& entry : std::filesystem::recursive_directory_iterator(m_home.path())) {
+            if (entry.path().filename() == "service.log")
+                return testsupport::readFile(entry.path().string());
+        }
+        return std::string();
+    }
+
     TempDir m_home{"qls-cli-home"};
 };
 
@@ -136,6 +146,10 @@ TEST_F(CliTest, ATerminalGetsABarAndCtrlCStopsTheJobWithinASecond)
     EXPECT_EQ(screen.find("Downloaded"), std::string::npos) << screen;
     std::error_code ec;
     EXPECT_LT(std::filesystem::file_size(folder + "/veilrune_01.pak", ec), 4u * 1024 * 1024);
+    // The job was stopped and the library finalised, not cut off.
+    const std::string log = ServiceLog();
+    EXPECT_NE(log.find("[MeshdropLib] Finalize End"), std::string::npos) << log;
+    EXPECT_EQ(log.find("Force TerminateThread"), std::string::npos) << log;
 }
 
 TEST_F(CliTest, CheckPrintsTheTotalAndDownloadsNothing)
