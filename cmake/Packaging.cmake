@@ -1,22 +1,31 @@
-# The documents every installed tree carries, and the Debian package that
-# `make package` (cpack -G DEB) builds from the install rules.
+# The documents every installed tree carries (copyright, changelog, manual
+# pages), and the Debian package that `make package` (cpack -G DEB) builds
+# from the install rules.
 
 set(QLS_PACKAGE_NAME qlsdownloader)
 set(QLS_MAINTAINER "Orvane Inc. downloader team <downloader@orvane.example>")
 set(QLS_DOCDIR ${CMAKE_INSTALL_DATADIR}/doc/${QLS_PACKAGE_NAME})
 
-# Debian wants the changelog compressed without a time stamp, so that two
-# builds give the same bytes.
+# Debian wants the changelog and the manual pages compressed without a time
+# stamp, so that two builds give the same bytes.
 configure_file(${PROJECT_SOURCE_DIR}/packaging/changelog.in ${CMAKE_BINARY_DIR}/packaging/changelog @ONLY)
 find_program(GZIP_PROGRAM gzip REQUIRED)
-add_custom_command(
-  OUTPUT ${CMAKE_BINARY_DIR}/packaging/changelog.gz
-  COMMAND ${GZIP_PROGRAM} -9nf ${CMAKE_BINARY_DIR}/packaging/changelog -c > ${CMAKE_BINARY_DIR}/packaging/changelog.gz
-  DEPENDS ${CMAKE_BINARY_DIR}/packaging/changelog
-  COMMENT "Compressing the package changelog")
-add_custom_target(qls_changelog ALL DEPENDS ${CMAKE_BINARY_DIR}/packaging/changelog.gz)
+set(compressed)
+foreach(page IN ITEMS ${CMAKE_BINARY_DIR}/packaging/changelog ${PROJECT_SOURCE_DIR}/packaging/man/qlsdownloader.1
+                      ${PROJECT_SOURCE_DIR}/packaging/man/qlsdownloader-cli.1)
+  get_filename_component(name ${page} NAME)
+  add_custom_command(
+    OUTPUT ${CMAKE_BINARY_DIR}/packaging/${name}.gz
+    COMMAND ${GZIP_PROGRAM} -9nc ${page} > ${CMAKE_BINARY_DIR}/packaging/${name}.gz
+    DEPENDS ${page}
+    COMMENT "Compressing ${name}")
+  list(APPEND compressed ${CMAKE_BINARY_DIR}/packaging/${name}.gz)
+endforeach()
+add_custom_target(qls_compressed_docs ALL DEPENDS ${compressed})
 install(FILES ${PROJECT_SOURCE_DIR}/packaging/copyright ${CMAKE_BINARY_DIR}/packaging/changelog.gz
         DESTINATION ${QLS_DOCDIR})
+install(FILES ${CMAKE_BINARY_DIR}/packaging/qlsdownloader.1.gz ${CMAKE_BINARY_DIR}/packaging/qlsdownloader-cli.1.gz
+        DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME ${QLS_PACKAGE_NAME})
