@@ -275,8 +275,10 @@ void DownloadRun::OnProgress(MeshdropJobHandle job)
     sample.speed = info.speed;
     sample.remaining = info.remaining;
     sample.fileCount = info.fileCount;
-    sample.fileNumber = std::min(info.fileIndex + 1, info.fileCount);
     sample.fileName = ToUtf8(FromSystemCodePage(info.fileName));
+    // Between files, and after the last one, no file is current: the count
+    // of completed files says where the job stands.
+    sample.fileNumber = std::min(sample.fileName.empty() ? info.fileCounter : info.fileIndex + 1, info.fileCount);
     view_.Progress(sample);
 }
 

@@ -110,6 +110,9 @@ TEST_F(CliTest, WholePackageArrivesByteExactInTheUsualFolderWithPlainLinesAndIts
     // A pipe gets plain lines: progress once a second, nothing redrawn.
     EXPECT_TRUE(std::regex_search(cli->Out(), std::regex(R"(\n\[[1-3]/3\] \S+ +\d+% \d+/1024\d+ bytes .+/s ETA )")))
         << cli->Out();
+    EXPECT_TRUE(std::regex_search(cli->Out(), std::regex(R"(\n\[3/3\] 100% (\d+)/\1 bytes .*\nDownloaded 3 files)")))
+        << "the last report stands at the end of the last file\n"
+        << cli->Out();
     EXPECT_EQ(cli->Out().find('\r'), std::string::npos);
     EXPECT_EQ(cli->Out().find('\x1b'), std::string::npos);
     EXPECT_NE(cli->Out().find("Downloaded 3 files"), std::string::npos) << cli->Out();
