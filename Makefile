@@ -2,7 +2,9 @@
 #   make test   installs what is missing, builds and runs every test
 #   make demo   builds the downloader and runs it against the publisher server
 # Further targets: test-sanitize (the same tests under ASan/UBSan), bench,
-# format (rewrite every C++ source with clang-format) and format-check.
+# format (rewrite every C++ source with clang-format), format-check,
+# package (the Debian package) and check-package (the installed program and
+# the package: scripts/check-package.sh).
 
 JOBS      ?= 2
 BUILD     ?= build
@@ -13,7 +15,7 @@ FUZZ_SECONDS ?= 15
 CMAKE_GEN := $(shell command -v ninja >/dev/null 2>&1 && echo "-G Ninja")
 CTEST_ARGS ?= --output-on-failure -j$(JOBS) --timeout 600
 
-.PHONY: deps build test demo build-sanitize test-sanitize fuzz build-tsan test-tsan bench format format-check tidy clean
+.PHONY: deps build test demo build-sanitize test-sanitize fuzz build-tsan test-tsan bench format format-check tidy package check-package clean
 
 deps:
 	@./scripts/install-deps.sh
@@ -52,6 +54,12 @@ test-tsan: build-tsan
 
 bench: build
 	./scripts/run-benchmarks.sh $(BUILD)
+
+package: build
+	cd $(BUILD) && cpack -G DEB
+
+check-package: build
+	./scripts/check-package.sh $(BUILD)
 
 # Every tracked C++ source; each folder's .clang-format decides its style.
 FORMAT_FILES = $(shell git ls-files '*.cpp' '*.h' '*.c')

@@ -14,6 +14,7 @@ packages=(
   nginx-light curl
   xvfb xauth
   iproute2 procps valgrind
+  dpkg-dev file lintian desktop-file-utils
 )
 
 missing=()

@@ -8,17 +8,11 @@
 
 #include "DisplayFormat.h"
 #include "DownloadFolder.h"
+#include "FetchedFileList.h"
 #include "FileListSplitter.h"
+#include "InstallerRule.h"
 #include "ResumeDlg.h"
 #include "SystemCodePage.h"
-
-namespace {
-
-// The library's limit for a fetched file list is its own; the window copies
-// no more than this, so a broken size cannot make it allocate without bound.
-constexpr uint64_t kFileListSizeLimit = 64ull * 1024 * 1024;
-
-} // namespace
 
 LRESULT CQLSDownloaderDlg::OnLibraryEvent(WPARAM code, LPARAM param)
 {
@@ -95,15 +89,7 @@ void CQLSDownloaderDlg::OnJobProgress(MeshdropJobHandle job)
 
 bool CQLSDownloaderDlg::IsInstaller(const CString& localPath) const
 {
-    // A single file is the installer whatever it is called; among several
-    // only an ".exe" is.
-    if (m_fileList.size() == 1)
-        return true;
-    const int dot = localPath.ReverseFind(L'.');
-    if (localPath.IsEmpty() || dot < 0)
-        return false;
-    CString extension = localPath.Mid(dot);
-    return extension.MakeLower() == L".exe";
+    return IsInstallerPath(m_fileList.size(), localPath);
 }
 
 void CQLSDownloaderDlg::OnFileDone(MeshdropJobHandle job)
@@ -186,19 +172,9 @@ void CQLSDownloaderDlg::ShowNotice(MeshdropJobHandle job, uint32_t code)
 
 void CQLSDownloaderDlg::OnFileListDone()
 {
-    uint64_t size = 0;
-    MeshdropLib_GetFileListSize(&size);
-    std::unique_ptr<unsigned char[]> data;
-    if (size != 0 && size <= kFileListSizeLimit) {
-        data = std::make_unique<unsigned char[]>(static_cast<size_t>(size));
-        FileListBuffer buffer{data.get(), size};
-        if (MeshdropLib_GetFileListData(&buffer) != MESHDROPLIB_OK)
-            size = 0;
-    } else {
-        size = 0;
-    }
-    TakeFileList(data.get(), size);
-    data.reset();
+    std::vector<unsigned char> data = CopyFetchedFileList();
+    TakeFileList(data.data(), data.size());
+    data.clear();
     CheckFileSizes();
 }
 

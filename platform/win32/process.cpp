@@ -162,8 +162,22 @@ HANDLE Launch(const std::vector<std::string>& command, const std::string& direct
   // dup2 (also onto itself) leaves the descriptor open across exec in the child only.
   posix_spawn_file_actions_adddup2(&actions, ready[1], kChildReadyFd);
   if (!directory.empty()) posix_spawn_file_actions_addchdir_np(&actions, directory.c_str());
+  // A new process starts as on Windows, with nothing of its parent's signal
+  // handling: a parent that blocks its stop signals to watch them on a
+  // thread of its own, or ignores SIGPIPE, must not pass that on.
+  posix_spawnattr_t attributes;
+  posix_spawnattr_init(&attributes);
+  sigset_t none, standard;
+  sigemptyset(&none);
+  sigemptyset(&standard);
+  // The standard signals; the C library keeps the ones above for itself.
+  for (int signal = 1; signal < 32; ++signal) sigaddset(&standard, signal);
+  posix_spawnattr_setsigmask(&attributes, &none);
+  posix_spawnattr_setsigdefault(&attributes, &standard);
+  posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
   pid_t pid = 0;
-  int rc = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), envp.data());
+  int rc = posix_spawn(&pid, argv[0], &actions, &attributes, argv.data(), envp.data());
+  posix_spawnattr_destroy(&attributes);
   posix_spawn_file_actions_destroy(&actions);
   close(ready[1]);
   if (rc != 0) {

@@ -2,6 +2,8 @@
 // FindWindow across processes.
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <pthread.h>
+#include <signal.h>
 #include <stdlib.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -184,6 +186,40 @@ TEST_F(Processes, CreateProcessSplitsTheCommandLineAndReportsTheExitCode) {
   std::string text = "C:\\readme.txt";
   EXPECT_FALSE(CreateProcessA(nullptr, text.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi));
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_BAD_EXE_FORMAT));
+}
+
+TEST_F(Processes, ChildStartsWithNoBlockedOrIgnoredSignalOfItsParent) {
+  sigset_t stop, previous;
+  sigemptyset(&stop);
+  sigaddset(&stop, SIGINT);
+  sigaddset(&stop, SIGTERM);
+  pthread_sigmask(SIG_BLOCK, &stop, &previous);
+  struct sigaction ignore {
+  }, pipeBefore{};
+  ignore.sa_handler = SIG_IGN;
+  sigaction(SIGPIPE, &ignore, &pipeBefore);
+
+  std::string out = dir_ + "/signals.txt";
+  Script("signals.sh", "exec grep -E '^Sig(Blk|Ign):' /proc/self/status > \"$1\"\n");
+  std::string line = "C:\\signals.sh " + out;
+  STARTUPINFOA si{};
+  si.cb = sizeof(si);
+  PROCESS_INFORMATION pi{};
+  const BOOL started = CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi);
+  sigaction(SIGPIPE, &pipeBefore, nullptr);
+  pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+  ASSERT_TRUE(started) << GetLastError();
+  ASSERT_EQ(WaitForSingleObject(pi.hProcess, 20000), WAIT_OBJECT_0);
+  // Masks of the standard signals 1 to 31; the C library keeps the ones
+  // above for itself.
+  std::istringstream masks(Read(out));
+  std::string name, blocked, ignored;
+  masks >> name >> blocked >> name >> ignored;
+  ASSERT_FALSE(ignored.empty());
+  EXPECT_EQ(std::stoull(blocked, nullptr, 16) & 0x7FFFFFFFull, 0u) << blocked;
+  EXPECT_EQ(std::stoull(ignored, nullptr, 16) & 0x7FFFFFFFull, 0u) << ignored;
+  CloseHandle(pi.hProcess);
+  CloseHandle(pi.hThread);
 }
 
 TEST_F(Processes, NamedMutexIsSeenTwiceInOneProcessAndFreedWithItsLastHandle) {
