@@ -9,6 +9,7 @@
 #include <QLabel>
 #include <QMouseEvent>
 #include <QMovie>
+#include <QTimer>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QPainter>
@@ -60,7 +61,27 @@ HBRUSH FaceBrush()
     return brush.GetSafeHandle();
 }
 
+// What the banner takes from a server: at most 8 MiB, through at most 5
+// redirects, with no pause of more than 20 seconds and 60 seconds in all; a
+// picture of at most 2048 x 2048 pixels (a few bytes of GIF can announce a
+// far larger screen, decoded anew for every frame) and 500 frames.
 constexpr qint64 kBrowserContentLimit = 8 * 1024 * 1024;
+constexpr int kBrowserRedirectLimit = 5;
+constexpr int kBrowserStallMs = 20000;
+constexpr int kBrowserDeadlineMs = 60000;
+constexpr qint64 kBrowserPixelLimit = 2048 * 2048;
+constexpr int kBrowserFrameLimit = 500;
+
+// Why a picture is not shown, or empty when it may be.
+QString PictureRefusal(QImageReader& reader)
+{
+    const QSize size = reader.size();
+    if (!size.isValid() || static_cast<qint64>(size.width()) * size.height() > kBrowserPixelLimit)
+        return QStringLiteral("(picture larger than 2048 x 2048 pixels)");
+    if (reader.supportsAnimation() && reader.imageCount() > kBrowserFrameLimit)
+        return QStringLiteral("(animation of more than 500 frames)");
+    return QString();
+}
 
 } // namespace
 
@@ -665,7 +686,11 @@ void AfxWindowWidget::Navigate(const CString& url)
         address.startsWith(QLatin1String("https://"), Qt::CaseInsensitive)) {
         if (!m_network)
             m_network = new QNetworkAccessManager(this);
-        QNetworkReply* reply = m_network->get(QNetworkRequest(QUrl(address)));
+        QNetworkRequest request{QUrl(address)};
+        request.setMaximumRedirectsAllowed(kBrowserRedirectLimit);
+        request.setTransferTimeout(kBrowserStallMs);
+        QNetworkReply* reply = m_network->get(request);
+        QTimer::singleShot(kBrowserDeadlineMs, reply, [reply] { reply->abort(); });
         auto received = std::make_shared<QByteArray>();
         connect(reply, &QNetworkReply::readyRead, reply, [reply, received] {
             received->append(reply->read(kBrowserContentLimit + 1 - received->size()));
@@ -710,6 +735,11 @@ void AfxWindowWidget::ShowBrowserContent(const QByteArray& data, const QString&)
     buffer->open(QIODevice::ReadOnly);
     QImageReader reader(buffer);
     if (reader.canRead()) {
+        if (const QString refusal = PictureRefusal(reader); !refusal.isEmpty()) {
+            delete buffer;
+            m_browserView->setText(refusal);
+            return;
+        }
         if (reader.supportsAnimation() && reader.imageCount() != 1) {
             buffer->seek(0);
             m_browserMovie = new QMovie(buffer, QByteArray(), this);
