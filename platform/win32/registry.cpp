@@ -183,7 +183,7 @@ LSTATUS CreateKey(HKEY parent, const wchar_t* sub, bool create, PHKEY result, LP
 LSTATUS SetValue(HKEY key, const std::wstring& name, DWORD type, const BYTE* data, DWORD size) {
   if (size > 1u << 20 || (data == nullptr && size != 0)) return ERROR_INVALID_PARAMETER;
   return WithHive(key, [&](Hive& hive, const std::wstring& path, bool& save) -> LSTATUS {
-    Key& k = hive[Lower(path)];
+    RegistryKey& k = hive[Lower(path)];
     if (k.path.empty()) k.path = path;
     Value v;
     v.name = name;
