@@ -72,11 +72,25 @@ constexpr int kBrowserDeadlineMs = 60000;
 constexpr qint64 kBrowserPixelLimit = 2048 * 2048;
 constexpr int kBrowserFrameLimit = 500;
 
-// Why a picture is not shown, or empty when it may be.
-QString PictureRefusal(QImageReader& reader)
+bool TooLarge(const QSize& size)
 {
-    const QSize size = reader.size();
-    if (!size.isValid() || static_cast<qint64>(size.width()) * size.height() > kBrowserPixelLimit)
+    return !size.isValid() || static_cast<qint64>(size.width()) * size.height() > kBrowserPixelLimit;
+}
+
+// A GIF's logical screen, in which every frame is drawn; the image reader
+// reports the first frame's size instead.
+QSize GifScreen(const QByteArray& data)
+{
+    if (data.size() < 10 || !data.startsWith("GIF8"))
+        return QSize(0, 0);
+    const auto byte = [&](int i) { return static_cast<int>(static_cast<unsigned char>(data[i])); };
+    return QSize(byte(6) | byte(7) << 8, byte(8) | byte(9) << 8);
+}
+
+// Why a picture is not shown, or empty when it may be.
+QString PictureRefusal(QImageReader& reader, const QByteArray& data)
+{
+    if (TooLarge(reader.size()) || (data.startsWith("GIF8") && TooLarge(GifScreen(data))))
         return QStringLiteral("(picture larger than 2048 x 2048 pixels)");
     if (reader.supportsAnimation() && reader.imageCount() > kBrowserFrameLimit)
         return QStringLiteral("(animation of more than 500 frames)");
@@ -735,7 +749,7 @@ void AfxWindowWidget::ShowBrowserContent(const QByteArray& data, const QString&)
     buffer->open(QIODevice::ReadOnly);
     QImageReader reader(buffer);
     if (reader.canRead()) {
-        if (const QString refusal = PictureRefusal(reader); !refusal.isEmpty()) {
+        if (const QString refusal = PictureRefusal(reader, data); !refusal.isEmpty()) {
             delete buffer;
             m_browserView->setText(refusal);
             return;

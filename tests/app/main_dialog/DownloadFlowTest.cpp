@@ -228,7 +228,7 @@ TEST_F(DownloadFlow, InstallerAtAnOddAddressRunsWhileTheWindowKeepsPainting)
     const std::string odd = "/odd/a,b/first.exe";
     std::string longPath = "/odd";
     for (int i = 0; i < 4; ++i)
-        longPath += "/" + std::string(235, static_cast<char>('c' + i));
+        longPath += "/" + std::string(245, static_cast<char>('c' + i));
     longPath += "/setup.exe";
     const std::string started = TestMachine::Root() + "/slow-setup.started";
     WriteWholeFile(m_publisher->Root() + odd, std::string(64 * 1024, 'x'));

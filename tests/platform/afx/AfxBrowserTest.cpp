@@ -173,7 +173,7 @@ private:
 
 TEST_F(Browser, OversizedPicturesAndLongRedirectChainsAreRefused)
 {
-    const QString huge = WriteFile("huge.gif", Gif(8000, 8000, 1));
+    const QString huge = WriteFile("huge.gif", Gif(4000, 4000, 1));
     ASSERT_TRUE(AfxBrowserNavigate(&m_browser, QStringLiteral("file://%1").arg(huge).toStdWString().c_str()));
     EXPECT_EQ(m_view->movie(), nullptr);
     EXPECT_TRUE(m_view->pixmap().isNull());
