@@ -37,8 +37,8 @@ std::optional<std::string> CompletedFilePath(const std::vector<std::wstring>& fi
             continue;
         // "<url>," starts the record; of two entries where one extends the
         // other, the longer match is the one the record names.
-        const bool whole = record.size() > url.size() && record.substr(0, url.size()) == url &&
-                           record[url.size()] == ',';
+        const bool whole =
+            record.size() > url.size() && record.substr(0, url.size()) == url && record[url.size()] == ',';
         // A record cut inside its URL is a prefix of the entry.
         const bool prefix = cut && std::string_view(url).substr(0, record.size()) == record;
         if ((whole || prefix) && (!found || url.size() > match.size())) {

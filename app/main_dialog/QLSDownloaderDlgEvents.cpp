@@ -6,9 +6,9 @@
 #include <cstring>
 #include <memory>
 
+#include "CompletedFile.h"
 #include "DisplayFormat.h"
 #include "DownloadFolder.h"
-#include "CompletedFile.h"
 #include "FileListSplitter.h"
 #include "ResumeDlg.h"
 #include "SystemCodePage.h"
@@ -126,8 +126,8 @@ void CQLSDownloaderDlg::OnFileDone(MeshdropJobHandle job)
     UpdateCurrentFileLabel();
 
     info.text[sizeof info.text - 1] = '\0';
-    const std::optional<std::string> localPath = CompletedFilePath(
-        m_fileList, ToSystemCodePage(m_strFolder), std::string_view(info.text), sizeof info.text - 1);
+    const std::optional<std::string> localPath =
+        CompletedFilePath(m_fileList, ToSystemCodePage(m_strFolder), std::string_view(info.text), sizeof info.text - 1);
     if (!localPath)
         return;
     const CString path = FromSystemCodePage(*localPath);

@@ -140,7 +140,8 @@ std::optional<RegistryValue> ParseValue(std::string_view line) {
     for (size_t at = colon + 1; at < data.size();) {
       size_t comma = data.find(',', at);
       if (comma == std::string::npos) comma = data.size();
-      if (comma > at) v.data.push_back(static_cast<BYTE>(std::strtoul(data.substr(at, comma - at).c_str(), nullptr, 16)));
+      if (comma > at)
+        v.data.push_back(static_cast<BYTE>(std::strtoul(data.substr(at, comma - at).c_str(), nullptr, 16)));
       at = comma + 1;
     }
   } else {

@@ -27,8 +27,7 @@ std::string StripTrailingSlashes(std::string dir) {
 
 bool IsPrivateFolder(const std::string& dir) {
   struct stat st {};
-  return lstat(dir.c_str(), &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == geteuid() &&
-         (st.st_mode & 07777) == 0700;
+  return lstat(dir.c_str(), &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == geteuid() && (st.st_mode & 07777) == 0700;
 }
 
 // The shared-directory folder when it is (or could be made) private, else a

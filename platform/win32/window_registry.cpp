@@ -3,10 +3,9 @@
 //
 // Each process that has titled top-level windows writes them to
 // <runtime>/windows-<pid>.txt (one line per window: handle, iconic flag,
-// handle of its innermost open modal pop-up or 0, class and title, escaped) and answers requests on <runtime>/proc-<pid>.sock:
-// a line "restore <handle>" or "activate <handle>" is turned into
-// WM_SYSCOMMAND(SC_RESTORE) or WM_ACTIVATE(WA_ACTIVE) posted to that window,
-// and answered with "ok".
+// handle of its innermost open modal pop-up or 0, class and title, escaped) and answers requests on
+// <runtime>/proc-<pid>.sock: a line "restore <handle>" or "activate <handle>" is turned into WM_SYSCOMMAND(SC_RESTORE)
+// or WM_ACTIVATE(WA_ACTIVE) posted to that window, and answered with "ok".
 #include "window_registry.h"
 
 #include <dirent.h>

@@ -12,11 +12,11 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <condition_variable>
 #include <cstdio>
 #include <cstring>
-#include <strings.h>
-#include <condition_variable>
 #include <mutex>
+#include <strings.h>
 #include <thread>
 #include <vector>
 

@@ -15,7 +15,8 @@ void AfxWaitKeepingWindowsPainted(const std::function<void()>& blockingWait)
     // arrives before exec() is delivered once exec() runs.
     std::thread waiter([&] {
         blockingWait();
-        QMetaObject::invokeMethod(&loop, [&loop] { loop.quit(); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            &loop, [&loop] { loop.quit(); }, Qt::QueuedConnection);
     });
     loop.exec(QEventLoop::ExcludeUserInputEvents);
     waiter.join();

@@ -9,13 +9,13 @@
 #include <QLabel>
 #include <QMouseEvent>
 #include <QMovie>
-#include <QTimer>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QPainter>
 #include <QStyle>
 #include <QStyleOptionButton>
 #include <QStyleOptionProgressBar>
+#include <QTimer>
 #include <QWindow>
 
 #include <map>

@@ -156,8 +156,8 @@ namespace {
 
 LSTATUS SetFolderValue(const wchar_t* keyPath, const wchar_t* text) {
   HKEY key = nullptr;
-  LSTATUS rc =
-      RegCreateKeyExW(HKEY_LOCAL_MACHINE, keyPath, 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_WRITE, nullptr, &key, nullptr);
+  LSTATUS rc = RegCreateKeyExW(HKEY_LOCAL_MACHINE, keyPath, 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_WRITE, nullptr,
+                               &key, nullptr);
   if (rc != ERROR_SUCCESS) return rc;
   rc = RegSetValueExW(key, L"veilrune", 0, REG_SZ, reinterpret_cast<const BYTE*>(text),
                       static_cast<DWORD>((wcslen(text) + 1) * sizeof(wchar_t)));
