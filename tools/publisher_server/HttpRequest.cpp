@@ -89,6 +89,9 @@ bool decodeTargetPath(const std::string& target, std::string& path)
                 return false;
             path.push_back(c);
             i += 2;
+        } else if (raw[i] == '\0') {
+            // A NUL would end the name the file system sees, after the check below.
+            return false;
         } else {
             path.push_back(raw[i]);
         }

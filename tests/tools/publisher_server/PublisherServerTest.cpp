@@ -126,6 +126,7 @@ TEST(PublisherServer, RefusesPathsOutsideItsFolderAndParsesSizes)
     EXPECT_FALSE(decodeTargetPath("/download/../../etc/passwd", path));
     EXPECT_FALSE(decodeTargetPath("/%2e%2e/etc/passwd", path));
     EXPECT_FALSE(decodeTargetPath("/a%00b", path));
+    EXPECT_FALSE(decodeTargetPath(std::string("/..\0/etc", 9), path)) << "a raw NUL would cut the name after the check";
     EXPECT_FALSE(decodeTargetPath("relative", path));
     uint64_t v = 0;
     EXPECT_TRUE(parseSize("8M", v));
