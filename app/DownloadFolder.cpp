@@ -103,16 +103,18 @@ FolderChoice BrowseForDownloadFolder(CWnd* owner, const CString& current, const 
     if (item == nullptr)
         return FolderChoice::Cancelled;
 
+    // A folder whose path does not fit the buffer is refused rather than cut:
+    // a cut path names another folder, which would be used and published.
     WCHAR path[MAX_PATH] = {};
     const BOOL havePath = SHGetPathFromIDListW(item, path);
     CoTaskMemFree(item);
     if (!havePath)
-        return FolderChoice::Cancelled;
+        return FolderChoice::Unusable;
     CString folder(path);
     if (folder.IsEmpty() || folder.back() != L'\\')
         folder += L'\\';
     if (folder == reservedFolder)
-        return FolderChoice::Reserved;
+        return FolderChoice::Unusable;
     chosen = folder;
     return FolderChoice::Chosen;
 }

@@ -35,10 +35,10 @@ CString FolderBrowserTitleLine(uint64_t requiredBytes, uint64_t freeBytes);
 // to in the title line.
 int CALLBACK DownloadFolderBrowseCallback(HWND hwnd, UINT message, LPARAM lParam, LPARAM data);
 
-enum class FolderChoice { Cancelled, Reserved, Chosen };
+enum class FolderChoice { Cancelled, Unusable, Chosen };
 
 // Lets the player choose a folder, starting at `current` (created first when
-// it is missing). A chosen folder ends with "\"; the reserved folder is
-// refused.
+// it is missing). A chosen folder ends with "\"; the reserved folder, and a
+// folder whose path is too long for the platform's buffer, are unusable.
 FolderChoice BrowseForDownloadFolder(CWnd* owner, const CString& current, const CString& reservedFolder,
                                      CString& chosen);

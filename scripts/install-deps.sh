@@ -8,7 +8,7 @@ packages=(
   clang libclang-rt-14-dev clang-format clang-tidy
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   qt6-base-dev qt6-qpa-plugins libgl-dev
-  fonts-wqy-microhei
+  fonts-wqy-microhei locales-all
   libssl-dev openssl
   libsqlite3-dev sqlite3
   nginx-light curl

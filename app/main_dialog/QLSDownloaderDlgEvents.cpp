@@ -6,6 +6,7 @@
 #include <cstring>
 #include <memory>
 
+#include "CompletedFile.h"
 #include "DisplayFormat.h"
 #include "DownloadFolder.h"
 #include "FetchedFileList.h"
@@ -62,10 +63,18 @@ LRESULT CQLSDownloaderDlg::OnLibraryEvent(WPARAM code, LPARAM param)
     return 0;
 }
 
+bool CQLSDownloaderDlg::IsCurrentJobEvent(MeshdropJobHandle job, int accessorStatus) const
+{
+    // An event queued before the player stopped or restarted the download
+    // belongs to a job that is gone: the window is no longer about it.
+    return job == m_hJob && accessorStatus == MESHDROPLIB_OK;
+}
+
 void CQLSDownloaderDlg::OnJobSizeKnown(MeshdropJobHandle job)
 {
     JobSizeInfo info{};
-    MeshdropLib_GetJobSizeInfo(job, &info);
+    if (!IsCurrentJobEvent(job, MeshdropLib_GetJobSizeInfo(job, &info)))
+        return;
     m_strRemainTime = L"00:00:00";
     PushData();
 }
@@ -73,7 +82,8 @@ void CQLSDownloaderDlg::OnJobSizeKnown(MeshdropJobHandle job)
 void CQLSDownloaderDlg::OnJobProgress(MeshdropJobHandle job)
 {
     JobProgressInfo info{};
-    MeshdropLib_GetJobProgress(job, &info);
+    if (!IsCurrentJobEvent(job, MeshdropLib_GetJobProgress(job, &info)))
+        return;
     m_strRemainTime = FormatTime(static_cast<int64_t>(info.remaining));
     m_strElapsedTime = FormatTime(static_cast<int64_t>(info.elapsed));
     m_progressFile.SetPos(static_cast<int>(info.filePercent));
@@ -95,26 +105,27 @@ bool CQLSDownloaderDlg::IsInstaller(const CString& localPath) const
 void CQLSDownloaderDlg::OnFileDone(MeshdropJobHandle job)
 {
     FileDoneInfo info{};
-    MeshdropLib_PopFileDone(job, &info);
-    if (m_hJob == 0)
+    if (!IsCurrentJobEvent(job, MeshdropLib_PopFileDone(job, &info)))
         return;
     ++m_nCurrentIndex;
     ++m_nFileOrdinal;
     UpdateCurrentFileLabel();
 
-    // "<URL>,<local path>": the path follows the first comma.
     info.text[sizeof info.text - 1] = '\0';
-    const std::string text(info.text);
-    const size_t comma = text.find(',');
-    const CString localPath = FromSystemCodePage(comma == std::string::npos ? text : text.substr(comma + 1));
-    if (IsInstaller(localPath))
-        m_strInstallerPath = localPath;
+    const std::optional<std::string> localPath =
+        CompletedFilePath(m_fileList, ToSystemCodePage(m_strFolder), std::string_view(info.text), sizeof info.text - 1);
+    if (!localPath)
+        return;
+    const CString path = FromSystemCodePage(*localPath);
+    if (IsInstaller(path))
+        m_strInstallerPath = path;
 }
 
 void CQLSDownloaderDlg::OnJobFinished(MeshdropJobHandle job)
 {
     JobFinishInfo info{};
-    MeshdropLib_GetJobFinishInfo(job, &info);
+    if (!IsCurrentJobEvent(job, MeshdropLib_GetJobFinishInfo(job, &info)))
+        return;
     StopDownload();
     m_nFinished = 1;
     m_strRemainTime = L"00:00:00";
@@ -134,9 +145,8 @@ void CQLSDownloaderDlg::OnJobNotice(MeshdropJobHandle job)
     NoticeInfo notice{};
     notice.code = MESHDROPLIB_NOTICE_NONE;
     notice.text = text.get();
-    MeshdropLib_PopNotice(job, &notice);
     // The notice's text (a URL) is not shown to the player.
-    if (m_hJob != 0)
+    if (IsCurrentJobEvent(job, MeshdropLib_PopNotice(job, &notice)))
         ShowNotice(job, notice.code);
 }
 
@@ -219,6 +229,8 @@ void CQLSDownloaderDlg::OnFileListFailed()
 
 void CQLSDownloaderDlg::OnAskResume(MeshdropJobHandle job)
 {
+    if (!IsCurrentJobEvent(job, MESHDROPLIB_OK))
+        return;
     CResumeDlg question;
     question.DoModal();
     MeshdropLib_AnswerResume(job, question.m_nResume ? 1 : 0, question.m_nApplyAll ? 1 : 0);

@@ -24,8 +24,10 @@ extern char** environ;
 namespace w32 {
 namespace {
 
-// How long WaitForInputIdle waits at most, even when asked to wait for ever.
-constexpr DWORD kInputIdleBound = 60000;
+// How long WaitForInputIdle waits at most, even when asked to wait for ever:
+// a Linux program, or Wine's server that inherits the pipe, may never close
+// it, and a caller waiting on its window thread must not hang for long.
+constexpr DWORD kInputIdleBound = 5000;
 
 class ProcessObject : public Waitable {
  public:
@@ -59,8 +61,10 @@ std::string FindInPath(const char* name) {
   while (start <= dirs.size()) {
     size_t end = dirs.find(':', start);
     if (end == std::string::npos) end = dirs.size();
+    // Only absolute folders: "." or an empty entry would name the current
+    // folder, where a downloaded file could pass for a helper program.
     std::string candidate = dirs.substr(start, end - start) + "/" + name;
-    if (end > start && IsExecutableFile(candidate)) return candidate;
+    if (end > start && dirs[start] == '/' && IsExecutableFile(candidate)) return candidate;
     start = end + 1;
   }
   return {};
