@@ -118,7 +118,7 @@ void CDataDownloadSession::OnHeaderReceived(uint32_t /*cookie*/)
 
 void CDataDownloadSession::HandleRedirect()
 {
-    std::string location = HttpRedirectLocationOf(m_context);
+    std::string location = HttpRedirectLocationOf(m_context, m_redirectUrl.empty() ? m_url : m_redirectUrl);
     if (location.empty() || ++m_redirects > kMaxRedirects) {
         Fail(true, SessionError::BadResponse);
         return;

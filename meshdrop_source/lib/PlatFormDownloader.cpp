@@ -119,7 +119,7 @@ void CPlatFormDownloader::OnPlatformSizeCheckCompleted(PlatformJobRecord* record
     record->fileCount = result.fileCount;
     record->startTime = static_cast<int64_t>(std::time(nullptr));
     // The session may end the job (and the record) before Start returns.
-    record->session->Start(record->job->GetFiles());
+    record->session->Start(record->job->GetFiles(), result.fileSizes);
 }
 
 void CPlatFormDownloader::OnPlatformSizeCheckFailed(PlatformJobRecord* record, int code, const char* text)

@@ -18,8 +18,12 @@ void CPlatformFileSizeChecker::Run(const std::vector<std::unique_ptr<JobFileEntr
     m_knownTotal = 0;
     m_knownPresent = 0;
     m_knownFileCount = 0;
+    m_fileSizes.clear();
     for (const auto& file : files) {
+        if (file->index >= m_fileSizes.size())
+            m_fileSizes.resize(file->index + 1, -1);
         if (file->size != -1) {
+            m_fileSizes[file->index] = file->size;
             ++m_knownFileCount;
             m_knownTotal += static_cast<uint64_t>(file->size);
             m_knownPresent += static_cast<uint64_t>(file->done);
@@ -70,6 +74,11 @@ void CPlatformFileSizeChecker::Complete()
     for (const auto& entry : m_probeEntries) {
         result.totalSize += static_cast<uint64_t>(entry->size);
         result.presentSize += static_cast<uint64_t>(entry->done);
+    }
+    result.fileSizes = m_fileSizes;
+    for (const auto& entry : m_probeEntries) {
+        if (entry->index < result.fileSizes.size())
+            result.fileSizes[entry->index] = entry->size;
     }
     if (m_pListener != nullptr)
         m_pListener->OnPlatformSizeCheckCompleted(m_pContext, result);
