@@ -4,6 +4,7 @@
 
 #include "cp/cpCQoS.h"
 #include "cp/ovIQoSContext.h"
+#include "nw/nwCHttpMessage.h"
 #include "nw/nwHttpUrl.h"
 #include "ov/ovCGarbageCollector.h"
 #include "ov/ovClassIds.h"
@@ -167,4 +168,15 @@ std::string HttpRedirectLocationOf(const ovSmartPtr& context, const std::string&
 std::string HttpRawRedirectLocationOf(const ovSmartPtr& context, const std::string& requestUrl)
 {
     return Resolved(requestUrl, RawLocationOf(context));
+}
+
+bool HttpBodyIsChunked(const ovSmartPtr& context)
+{
+    ovIHttpClientExLayer* layer = HttpLayerOf(context);
+    ovCString head;
+    if (layer == nullptr || OV_FAILED(layer->GetRawHead(&head)))
+        return false;
+    nwCHttpMessage message;
+    message.Parse(head.GetString(), head.GetLength());
+    return message.IsChunked();
 }

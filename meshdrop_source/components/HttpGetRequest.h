@@ -76,6 +76,9 @@ std::string HttpRedirectLocationOf(const ovSmartPtr& context, const std::string&
 // when there is none.
 std::string HttpRawRedirectLocationOf(const ovSmartPtr& context, const std::string& requestUrl);
 
+// Whether the response's body comes in the chunked coding.
+bool HttpBodyIsChunked(const ovSmartPtr& context);
+
 inline bool IsHttpRedirect(int status)
 {
     return status == 302 || status == 303;

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <string>
 
+#include "DeferredDestruction.h"
 #include "Job.h"
 #include "PlatformFileSizeChecker.h"
 #include "PlatformSession.h"
@@ -17,12 +18,17 @@ PlatformJobRecord::PlatformJobRecord() = default;
 PlatformJobRecord::~PlatformJobRecord()
 {
     // Detached first, so that nothing reports while it goes.
+    Detach();
+    sizeChecker.reset();
+    session.reset();
+}
+
+void PlatformJobRecord::Detach()
+{
     if (sizeChecker)
         sizeChecker->SetListener(nullptr);
     if (session)
         session->SetListener(nullptr, nullptr);
-    sizeChecker.reset();
-    session.reset();
 }
 
 CPlatFormDownloader::CPlatFormDownloader(IJobDownloadEventListener* listener, const ovSmartPtr& lock)
@@ -60,6 +66,15 @@ std::unique_ptr<PlatformJobRecord> CPlatFormDownloader::TakeRecord(const Platfor
     return taken;
 }
 
+void CPlatFormDownloader::DropRecord(const PlatformJobRecord* record)
+{
+    std::unique_ptr<PlatformJobRecord> taken = TakeRecord(record);
+    if (taken) {
+        taken->Detach();
+        DestroyAfterReport(std::move(taken));
+    }
+}
+
 int CPlatFormDownloader::BeginJob(CJob* job)
 {
     if (FindRecord(job) != nullptr)
@@ -83,8 +98,10 @@ void CPlatFormDownloader::EndJob(CJob* job)
         return;
     cpCMutexLock guard(GetLock().Get<cpCMutex>());
     // The record's file report is handed to the reporter of downloaded bytes
-    // here, once the downloader has one.
-    TakeRecord(record).reset();
+    // here, once the downloader has one. A client that stops the job from
+    // inside one of its events returns into the record's session: the record
+    // goes once that report has returned.
+    DropRecord(record);
 }
 
 void CPlatFormDownloader::CheckJob(CJob* job)
@@ -107,10 +124,16 @@ void CPlatFormDownloader::CheckJob(CJob* job)
 void CPlatFormDownloader::OnPlatformSizeCheckCompleted(PlatformJobRecord* record, const SizeCheckResult& result)
 {
     WriteServiceLog("[MeshdropLib] CPlatFormDownloader FileSizeCheck Completed");
-    ReportJobSizes(record->job, result.fileCount, result.totalSize);
+    CJob* job = record->job;
+    ReportJobSizes(job, result.fileCount, result.totalSize);
+    // The client may have stopped the job from inside event 513.
+    if (FindRecord(job) != record)
+        return;
 
-    if (record->session)
+    if (record->session) {
         record->session->SetListener(nullptr, nullptr);
+        DestroyAfterReport(std::move(record->session));
+    }
     record->session = std::make_unique<CPlatformSession>();
     record->session->SetListener(this, record);
     record->session->SetMode(record->job->GetMode());
@@ -127,7 +150,7 @@ void CPlatFormDownloader::OnPlatformSizeCheckFailed(PlatformJobRecord* record, i
     CJob* job = record->job;
     // The text belongs to the probe that goes with the record.
     const std::string url = text != nullptr ? text : "";
-    TakeRecord(record).reset();
+    DropRecord(record);
     NotifyAndDropJob(job, static_cast<uint32_t>(code), url.c_str());
 }
 
@@ -192,10 +215,10 @@ void CPlatFormDownloader::OnPlatformSessionCompleted(PlatformJobRecord* record)
     // The record's file report is handed to the reporter of downloaded bytes
     // here, once the downloader has one.
     UpdateProgress(record);
-    std::unique_ptr<PlatformJobRecord> taken = TakeRecord(record);
-    if (taken)
-        ReportJobEnd(taken->job, filesCompleted, 0);
-    // Destroys the session that reports this; it returns at once.
+    CJob* job = record->job;
+    // The session that reports this returns at once; it goes after that.
+    DropRecord(record);
+    ReportJobEnd(job, filesCompleted, 0);
 }
 
 void CPlatFormDownloader::OnPlatformSessionFailed(PlatformJobRecord* record, const char* text)

@@ -44,7 +44,9 @@ void CPlatformFileSizeChecker::StartProbes()
         JobFileEntry* entry = m_probeEntries[m_nextProbe++].get();
         m_activeProbes.push_back(std::make_unique<CPlatformFileSizeCheckSession>(this, entry));
         m_activeProbes.back()->Start();
-        if (alive.expired())
+        // A probe that failed at once may have ended the check: the checker
+        // is then gone, or detached and kept until the report has returned.
+        if (alive.expired() || m_pListener == nullptr)
             return;
     }
     if (m_probesDone == m_probeEntries.size())
