@@ -357,8 +357,8 @@ TEST_F(DirectDownloadTest, HostileNamesAreRefusedAtAddFileAndNothingLandsOutside
     auto add = [&](const std::string& url, const char* name) {
         return MeshdropLib_AddFile(job, url.c_str(), folder.c_str(), name, 0xFFFFFFFFu, 0xFFFFFFFFu, 1);
     };
-    const std::string hostile[] = {"..\\", "x\\..\\..\\", "..\\..\\evil.exe", "/etc/x", "Z:\\x", "C:x",
-                                   "a%00b", "%2e%2e", std::string(300, 'n'), ""};
+    const std::string hostile[] = {"..\\",  "x\\..\\..\\", "..\\..\\evil.exe",    "/etc/x", "Z:\\x", "C:x",
+                                   "a%00b", "%2e%2e",      std::string(300, 'n'), ""};
     for (const std::string& name : hostile) {
         // As the last segment of a list line, and as the client's own name.
         if (name != "/etc/x")
@@ -403,8 +403,8 @@ TEST_F(DirectDownloadTest, AnswersThatCannotGiveTheWholeFileAreFailedAttempts)
             c.respond(200, "OK", std::string(probe ? 100 : 50, 'm'));
         }
     });
-    for (const auto& [path, size] : {std::pair<std::string, int64_t>{"/gone.pak", 10}, {"/short.pak", 1000},
-                                     {"/moved.pak", -1}}) {
+    for (const auto& [path, size] :
+         {std::pair<std::string, int64_t>{"/gone.pak", 10}, {"/short.pak", 1000}, {"/moved.pak", -1}}) {
         SCOPED_TRACE(path);
         MeshdropJobHandle other = 0;
         ASSERT_EQ(MeshdropLib_CreateJob(&other, "TW", "svc"), MESHDROPLIB_OK);
@@ -471,9 +471,9 @@ TEST_F(DirectDownloadTest, ARealFullDiskIsNotice513WithoutRetries)
     ScriptedHttpServer server(ScriptedHttpServer::serveBody(body));
     const std::string folder = W32PathFromPosixA(mountPoint.path()) + "\\";
     for (const char* name : {"/one.pak", "/two.pak"})
-        ASSERT_EQ(MeshdropLib_AddFile(job, server.url(name).c_str(), folder.c_str(), nullptr, 0xFFFFFFFFu,
-                                      0xFFFFFFFFu, 1),
-                  MESHDROPLIB_OK);
+        ASSERT_EQ(
+            MeshdropLib_AddFile(job, server.url(name).c_str(), folder.c_str(), nullptr, 0xFFFFFFFFu, 0xFFFFFFFFu, 1),
+            MESHDROPLIB_OK);
     ASSERT_EQ(MeshdropLib_StartJob(job, 1), MESHDROPLIB_OK);
     ASSERT_TRUE(window.PumpUntil(MESHDROPLIB_EVENT_JOB_NOTICE, 1, 60000));
 

@@ -55,8 +55,8 @@ TEST(FolderPathTest, PrefixWalkLeavesTheFileNameAlone)
 
 TEST(FileNameTest, OnlyOnePlainComponentIsAFileName)
 {
-    for (const std::string name : {"a.bin", "Setup.EXE", "a b.bin", "a%20b", "..a", "a..", "\xE4\xB8\xAD.bin",
-                                   "100%"}) {
+    for (const std::string name :
+         {"a.bin", "Setup.EXE", "a b.bin", "a%20b", "..a", "a..", "\xE4\xB8\xAD.bin", "100%"}) {
         EXPECT_TRUE(IsPlainFileName(name)) << name;
     }
     EXPECT_TRUE(IsPlainFileName(std::string(255, 'n')));

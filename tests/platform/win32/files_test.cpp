@@ -144,7 +144,8 @@ TEST_F(Files, FullDiskSwitchFailsWritesWith112AndReportsNoSpace) {
 
 TEST_F(Files, OpenReparsePointRefusesToCreateThroughALink) {
   ASSERT_EQ(symlink((root_ + "/target.txt").c_str(), (root_ + "/link.bin").c_str()), 0);
-  HANDLE h = CreateFileA("C:\\link.bin", GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+  HANDLE h =
+      CreateFileA("C:\\link.bin", GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
   EXPECT_EQ(h, INVALID_HANDLE_VALUE);
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_CANT_RESOLVE_FILENAME));
   EXPECT_NE(access((root_ + "/target.txt").c_str(), F_OK), 0);  // nothing created through the link

@@ -204,18 +204,18 @@ std::int64_t nwCHttpMessage::GetContentLength() const
         }
         // A list of lengths ("5, 5") is as good as one when they agree.
         bool usable = true;
-        nwForEachPiece(field.value.GetString(), field.value.GetLength(), ',',
-                       [&](const char* piece, std::uint32_t pieceLength) {
-                           const ovCString text = Trimmed(piece, pieceLength);
-                           const std::int64_t value = nwParseLeadingDecimal(
-                               text.GetString(), text.GetLength(), std::numeric_limits<std::int64_t>::max());
-                           if (value < 0 || std::strspn(text.GetString(), "0123456789") != text.GetLength() ||
-                               (length >= 0 && value != length)) {
-                               usable = false;
-                           } else {
-                               length = value;
-                           }
-                       });
+        nwForEachPiece(
+            field.value.GetString(), field.value.GetLength(), ',', [&](const char* piece, std::uint32_t pieceLength) {
+                const ovCString text = Trimmed(piece, pieceLength);
+                const std::int64_t value =
+                    nwParseLeadingDecimal(text.GetString(), text.GetLength(), std::numeric_limits<std::int64_t>::max());
+                if (value < 0 || std::strspn(text.GetString(), "0123456789") != text.GetLength() ||
+                    (length >= 0 && value != length)) {
+                    usable = false;
+                } else {
+                    length = value;
+                }
+            });
         if (!usable || field.value.IsEmpty()) {
             return 0;
         }

@@ -67,8 +67,8 @@ bool HasScheme(const char* text)
         if (*p == ':') {
             return true;
         }
-        const bool ok = (*p >= 'a' && *p <= 'z') || (*p >= 'A' && *p <= 'Z') || (*p >= '0' && *p <= '9') ||
-                        *p == '+' || *p == '-' || *p == '.';
+        const bool ok = (*p >= 'a' && *p <= 'z') || (*p >= 'A' && *p <= 'Z') || (*p >= '0' && *p <= '9') || *p == '+' ||
+                        *p == '-' || *p == '.';
         if (!ok) {
             return false;
         }

@@ -166,8 +166,8 @@ TEST_F(LayerStreamTest, AnswerOutsideTheOfferedRangeFailsTheStream)
 TEST_F(LayerStreamTest, ChunkedBodyReachesTheListenerDecodedInAnyCutAndCompletesAtTheLastChunk)
 {
     const std::string head = "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\nContent-Length: 3\r\n\r\n";
-    const std::string body = "5;name=x\r\nhello\r\n1A \r\n" + std::string(26, 'z') +
-                             "\r\n0\r\nX-Trailer: ignored\r\n\r\nafter";
+    const std::string body =
+        "5;name=x\r\nhello\r\n1A \r\n" + std::string(26, 'z') + "\r\n0\r\nX-Trailer: ignored\r\n\r\nafter";
     const std::string payload = "hello" + std::string(26, 'z');
     // Every cut of the stream into two reads, with a listener taking all or
     // three bytes at a time, gives the same payload and one completion.
@@ -194,9 +194,9 @@ TEST_F(LayerStreamTest, ChunkedBodyReachesTheListenerDecodedInAnyCutAndCompletes
 TEST_F(LayerStreamTest, MalformedChunksAndHeadsThatAreNoResponseFailTheStream)
 {
     const std::string head = "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n";
-    for (const std::string& bad : {std::string("zz\r\n"), std::string("5\r\nhelloX\r\n"), std::string(";x\r\n"),
-                                   std::string("5 x\r\n"), std::string("FFFFFFFFFFFFFFFFF\r\n"),
-                                   std::string(5000, '1')}) {
+    for (const std::string& bad :
+         {std::string("zz\r\n"), std::string("5\r\nhelloX\r\n"), std::string(";x\r\n"), std::string("5 x\r\n"),
+          std::string("FFFFFFFFFFFFFFFFF\r\n"), std::string(5000, '1')}) {
         SetUp();
         listener = Listener();
         iface->SetListener(&listener, 1);

@@ -43,11 +43,19 @@ TEST(HttpUrl, RedirectTargetsAreResolvedAgainstTheRequestedAddress)
 {
     const char* base = "http://h:81/d/e/f.bin?q=1#top";
     const std::pair<const char*, const char*> cases[] = {
-        {"https://o/x", "https://o/x"},   {"HTTP://o", "HTTP://o"},     {"//o:82/x", "http://o:82/x"},
-        {"/x/y", "http://h:81/x/y"},      {"g.bin", "http://h:81/d/e/g.bin"}, {"./g", "http://h:81/d/e/g"},
-        {"../g", "http://h:81/d/g"},      {"../../../../g", "http://h:81/g"}, {"g/..", "http://h:81/d/e/"},
-        {"?r=2", "http://h:81/d/e/f.bin?r=2"}, {"g?a=/../b#frag", "http://h:81/d/e/g?a=/../b"},
-        {"/a/./b/../c", "http://h:81/a/c"}, {"#only", "http://h:81/d/e/f.bin?q=1"},
+        {"https://o/x", "https://o/x"},
+        {"HTTP://o", "HTTP://o"},
+        {"//o:82/x", "http://o:82/x"},
+        {"/x/y", "http://h:81/x/y"},
+        {"g.bin", "http://h:81/d/e/g.bin"},
+        {"./g", "http://h:81/d/e/g"},
+        {"../g", "http://h:81/d/g"},
+        {"../../../../g", "http://h:81/g"},
+        {"g/..", "http://h:81/d/e/"},
+        {"?r=2", "http://h:81/d/e/f.bin?r=2"},
+        {"g?a=/../b#frag", "http://h:81/d/e/g?a=/../b"},
+        {"/a/./b/../c", "http://h:81/a/c"},
+        {"#only", "http://h:81/d/e/f.bin?q=1"},
     };
     for (const auto& [reference, expected] : cases) {
         EXPECT_STREQ(nwResolveUrl(base, reference).GetString(), expected) << reference;
