@@ -2,34 +2,15 @@
 
 #include "MirrorUrls.h"
 #include "nw/nwHttpUrl.h"
+#include "ut/utCUriCodec.h"
 
 namespace {
-
-int HexValue(char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
-}
 
 // "%" and two hexadecimal digits become that byte; anything else stays.
 std::string PercentDecoded(const std::string& text)
 {
-    std::string decoded;
-    decoded.reserve(text.size());
-    for (size_t i = 0; i < text.size(); ++i) {
-        if (text[i] == '%' && i + 2 < text.size() && HexValue(text[i + 1]) >= 0 && HexValue(text[i + 2]) >= 0) {
-            decoded.push_back(static_cast<char>(HexValue(text[i + 1]) * 16 + HexValue(text[i + 2])));
-            i += 2;
-        } else {
-            decoded.push_back(text[i]);
-        }
-    }
-    return decoded;
+    const ovCString decoded = utCUriCodec::DecodeString(text.data(), static_cast<std::uint32_t>(text.size()));
+    return std::string(decoded.GetString(), decoded.GetLength());
 }
 
 bool IsOneComponent(const std::string& name)
