@@ -6,6 +6,7 @@
 #include "cp/ovIQoSContext.h"
 #include "nw/nwCHttpMessage.h"
 #include "nw/nwHttpUrl.h"
+#include "ut/utCodePage.h"
 #include "ov/ovCGarbageCollector.h"
 #include "ov/ovClassIds.h"
 
@@ -145,17 +146,7 @@ std::string Resolved(const std::string& requestUrl, const std::string& location)
 
 std::string FromUtf8(const std::string& utf8)
 {
-    const int wideLength = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
-    if (wideLength <= 0)
-        return utf8;
-    std::wstring wide(static_cast<size_t>(wideLength), L'\0');
-    MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), wide.data(), wideLength);
-    const int ansiLength = WideCharToMultiByte(CP_ACP, 0, wide.data(), wideLength, nullptr, 0, nullptr, nullptr);
-    if (ansiLength <= 0)
-        return utf8;
-    std::string ansi(static_cast<size_t>(ansiLength), '\0');
-    WideCharToMultiByte(CP_ACP, 0, wide.data(), wideLength, ansi.data(), ansiLength, nullptr, nullptr);
-    return ansi;
+    return utConvertCodePage(utf8.data(), static_cast<std::uint32_t>(utf8.size()), CP_UTF8, CP_ACP);
 }
 
 } // namespace

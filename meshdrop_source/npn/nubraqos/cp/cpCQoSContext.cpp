@@ -15,10 +15,23 @@ namespace {
 // since a freed context's record address can come back for a new one.
 std::atomic<std::uint64_t> g_nextGeneration{1};
 
+std::atomic<int> g_liveContexts{0};
+
 } // namespace
+
+int cpCQoSContextLiveCountForTesting()
+{
+    return g_liveContexts.load();
+}
+
+cpCQoSContext::cpCQoSContext()
+{
+    ++g_liveContexts;
+}
 
 cpCQoSContext::~cpCQoSContext()
 {
+    --g_liveContexts;
     StopConnectTimer();
     // While registered the manager's table holds a reference, so a record
     // still here is not registered: it only needs closing.
