@@ -6,9 +6,9 @@
 #include "cp/ovIQoSContext.h"
 #include "nw/nwCHttpMessage.h"
 #include "nw/nwHttpUrl.h"
-#include "ut/utCodePage.h"
 #include "ov/ovCGarbageCollector.h"
 #include "ov/ovClassIds.h"
+#include "ut/utCodePage.h"
 
 CSessionLock::CSessionLock() : m_pQoS(cpCQoS::GetInstance())
 {
