@@ -12,6 +12,7 @@
 #include "PlatFormDownloader.h"
 #include "ServiceLog.h"
 #include "cp/CNpn.h"
+#include "cp/cpAssert.h"
 #include "cp/cpCMutex.h"
 
 CJobManager::CJobManager(const ovSmartPtr& lock) : m_lock(lock)
@@ -61,6 +62,7 @@ CJobDownloader* CJobManager::GetCurrentDownloader() const
 
 CJob* CJobManager::FindJob(MeshdropJobHandle handle) const
 {
+    MESHDROP_ASSERT_LOCKED(GetMutex());
     if (handle == 0)
         return nullptr;
     for (const auto& job : m_jobs) {
