@@ -20,7 +20,7 @@ std::atomic<int> g_liveContexts{0};
 
 // The library lock every operation of a context runs under, or null when no
 // bandwidth manager runs (contexts made alone by tests).
-cpCMutex* LibraryLock()
+[[maybe_unused]] cpCMutex* LibraryLock()
 {
     cpCQoS* qos = cpCQoS::GetInstance();
     return qos ? qos->GetLock() : nullptr;
