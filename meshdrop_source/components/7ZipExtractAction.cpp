@@ -2,6 +2,7 @@
 
 #include <archive.h>
 #include <archive_entry.h>
+#include <locale.h>
 
 #include <memory>
 
@@ -9,6 +10,32 @@
 #include "ExtractTarget.h"
 
 namespace {
+
+// The reader turns the archive's UTF-16 names into the thread's locale
+// encoding; under the "C" locale every name beyond ASCII would be lost. For
+// the duration of an extraction the calling thread (only) uses UTF-8, which
+// is also how file names are stored on this system.
+class ScopedUtf8Names {
+public:
+    ScopedUtf8Names() : m_locale(newlocale(LC_CTYPE_MASK, "C.UTF-8", static_cast<locale_t>(0)))
+    {
+        if (m_locale != static_cast<locale_t>(0))
+            m_previous = uselocale(m_locale);
+    }
+    ~ScopedUtf8Names()
+    {
+        if (m_locale != static_cast<locale_t>(0)) {
+            uselocale(m_previous);
+            freelocale(m_locale);
+        }
+    }
+    ScopedUtf8Names(const ScopedUtf8Names&) = delete;
+    ScopedUtf8Names& operator=(const ScopedUtf8Names&) = delete;
+
+private:
+    locale_t m_locale;
+    locale_t m_previous = static_cast<locale_t>(0);
+};
 
 struct ArchiveCloser {
     void operator()(archive* reader) const { archive_read_free(reader); }
@@ -68,6 +95,7 @@ int C7ZipExtractAction::Extract(const unsigned char* bytes, int64_t length, cons
     if (!target.Open())
         return kArchiveFailed;
 
+    const ScopedUtf8Names utf8Names;
     std::unique_ptr<archive, ArchiveCloser> reader(archive_read_new());
     if (!reader || archive_read_support_format_7zip(reader.get()) != ARCHIVE_OK ||
         archive_read_open_memory(reader.get(), bytes, static_cast<size_t>(length)) != ARCHIVE_OK)

@@ -47,7 +47,9 @@ bool WriteAll(int fd, const char* bytes, size_t size)
 
 } // namespace
 
-CExtractTarget::CExtractTarget(const char* folder) : m_folder(folder != nullptr ? folder : "") {}
+CExtractTarget::CExtractTarget(const char* folder, uint64_t maxBytes, uint32_t maxEntries)
+    : m_folder(folder != nullptr ? folder : ""), m_maxBytes(maxBytes), m_maxEntries(maxEntries)
+{}
 
 CExtractTarget::~CExtractTarget()
 {
@@ -79,13 +81,13 @@ bool CExtractTarget::Open()
 
 bool CExtractTarget::CountEntry()
 {
-    return ++m_entries <= kMaxEntries;
+    return ++m_entries <= m_maxEntries;
 }
 
 bool CExtractTarget::Charge(size_t bytes)
 {
     m_bytes += bytes;
-    return m_bytes <= kMaxTotalBytes;
+    return m_bytes <= m_maxBytes;
 }
 
 bool CExtractTarget::NamesNothing(std::string_view entryName)

@@ -9,7 +9,8 @@
 // entry leaves no half-written file behind.
 //
 // The work is bounded: at most kMaxEntries entries and kMaxTotalBytes bytes
-// written per archive; beyond that every call fails.
+// written per archive (unless the caller sets other limits); beyond that
+// every call fails.
 
 #include <cstdint>
 #include <ctime>
@@ -55,7 +56,7 @@ public:
     };
 
     // folder: a Windows path in the system code page.
-    explicit CExtractTarget(const char* folder);
+    explicit CExtractTarget(const char* folder, uint64_t maxBytes = kMaxTotalBytes, uint32_t maxEntries = kMaxEntries);
     ~CExtractTarget();
     CExtractTarget(const CExtractTarget&) = delete;
     CExtractTarget& operator=(const CExtractTarget&) = delete;
@@ -80,6 +81,8 @@ private:
     bool Charge(size_t bytes);
 
     std::string m_folder;
+    uint64_t m_maxBytes;
+    uint32_t m_maxEntries;
     int m_fd = -1;
     uint32_t m_entries = 0;
     uint64_t m_bytes = 0;

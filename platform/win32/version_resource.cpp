@@ -24,7 +24,7 @@ namespace {
 constexpr size_t kMaxBlock = 0xFFFF;  // the root's wLength is 16 bits
 constexpr char kElfSection[] = ".vs_version_info";
 constexpr uint32_t kResourceTypeVersion = 16;
-constexpr uint32_t kMaxSections = 4096;
+constexpr uint32_t kMaxSections = 96;  // as the Windows loader
 constexpr uint32_t kMaxDirectoryEntries = 4096;
 constexpr uint32_t kTrailerMagic = 0x4956444D;  // "MDVI"
 constexpr WORD kTextValue = 1;
@@ -109,8 +109,7 @@ class PeImage {
     const uint32_t resourceField = countField + 4 + 2 * 8;
     if (resourceField + 8 > optionalSize || !file_.Read(pe + 24 + resourceField, directory, 8)) return {};
 
-    sectionTable_ = pe + 24 + optionalSize;
-    sectionCount_ = sections;
+    sections_ = file_.ReadUpTo(pe + 24 + optionalSize, 40 * sections);
     auto root = RvaToOffset(Get32(directory), 16);
     if (!root) return {};
     root_ = *root;
@@ -129,9 +128,8 @@ class PeImage {
  private:
   // The file offset of `size` bytes at a relative virtual address.
   std::optional<uint64_t> RvaToOffset(uint32_t rva, uint32_t size) const {
-    for (uint32_t i = 0; i < sectionCount_; ++i) {
-      uint8_t section[40];
-      if (!file_.Read(sectionTable_ + 40ull * i, section, sizeof section)) return std::nullopt;
+    for (size_t at = 0; at + 40 <= sections_.size(); at += 40) {
+      const uint8_t* section = sections_.data() + at;
       const uint32_t virtualSize = Get32(section + 8), address = Get32(section + 12);
       const uint32_t rawSize = Get32(section + 16), rawOffset = Get32(section + 20);
       if (rva < address || rva - address >= std::max(virtualSize, rawSize)) continue;
@@ -147,10 +145,11 @@ class PeImage {
   std::optional<uint32_t> Entry(uint64_t directory, std::optional<uint32_t> id) const {
     uint8_t header[16];
     if (!file_.Read(directory, header, sizeof header)) return std::nullopt;
-    const uint32_t named = Get16(header + 12), total = named + Get16(header + 14);
-    for (uint32_t i = id ? named : 0; i < std::min(total, kMaxDirectoryEntries); ++i) {
-      uint8_t entry[8];
-      if (!file_.Read(directory + 16 + 8ull * i, entry, sizeof entry)) return std::nullopt;
+    const uint32_t named = Get16(header + 12);
+    const uint32_t total = std::min(named + Get16(header + 14), kMaxDirectoryEntries);
+    const std::vector<uint8_t> entries = file_.ReadUpTo(directory + 16, 8 * total);
+    for (size_t i = id ? named : 0; 8 * i + 8 <= entries.size(); ++i) {
+      const uint8_t* entry = entries.data() + 8 * i;
       if (!id || Get32(entry) == *id) return Get32(entry + 4);
     }
     return std::nullopt;
@@ -164,8 +163,7 @@ class PeImage {
   }
 
   const FileReader& file_;
-  uint64_t sectionTable_ = 0;
-  uint32_t sectionCount_ = 0;
+  std::vector<uint8_t> sections_;  // the section table, 40 bytes per section
   uint64_t root_ = 0;
 };
 
