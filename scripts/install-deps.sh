@@ -12,6 +12,8 @@ packages=(
   nginx-light curl
   xvfb xauth
   iproute2 procps
+  libminizip-dev zlib1g-dev libarchive-dev libssl-dev openssl
+  zip unzip 7zip libarchive-tools binutils-mingw-w64-x86-64 cpp
 )
 
 missing=()

@@ -102,27 +102,43 @@ void ctCMD4::HashBlocks(const unsigned char* blocks, uint64_t count)
 {
     uint32_t a = m_state[0], b = m_state[1], c = m_state[2], d = m_state[3];
     for (; count > 0; --count, blocks += sizeof m_block) {
+        // Each word is loaded just before the first round uses it, which
+        // keeps the loads off the rounds' dependency chain.
         uint32_t x[16];
-        for (int i = 0; i < 16; ++i)
-            x[i] = LoadLittleEndian(blocks + 4 * i);
         const uint32_t aa = a, bb = b, cc = c, dd = d;
 
 #define MD4_STEP(f, w, i, k, s) w = RotateLeft(w + f + x[i] + k, s)
+        x[0] = LoadLittleEndian(blocks + 4 * 0);
         MD4_STEP(F(b, c, d), a, 0, 0, 3);
+        x[1] = LoadLittleEndian(blocks + 4 * 1);
         MD4_STEP(F(a, b, c), d, 1, 0, 7);
+        x[2] = LoadLittleEndian(blocks + 4 * 2);
         MD4_STEP(F(d, a, b), c, 2, 0, 11);
+        x[3] = LoadLittleEndian(blocks + 4 * 3);
         MD4_STEP(F(c, d, a), b, 3, 0, 19);
+        x[4] = LoadLittleEndian(blocks + 4 * 4);
         MD4_STEP(F(b, c, d), a, 4, 0, 3);
+        x[5] = LoadLittleEndian(blocks + 4 * 5);
         MD4_STEP(F(a, b, c), d, 5, 0, 7);
+        x[6] = LoadLittleEndian(blocks + 4 * 6);
         MD4_STEP(F(d, a, b), c, 6, 0, 11);
+        x[7] = LoadLittleEndian(blocks + 4 * 7);
         MD4_STEP(F(c, d, a), b, 7, 0, 19);
+        x[8] = LoadLittleEndian(blocks + 4 * 8);
         MD4_STEP(F(b, c, d), a, 8, 0, 3);
+        x[9] = LoadLittleEndian(blocks + 4 * 9);
         MD4_STEP(F(a, b, c), d, 9, 0, 7);
+        x[10] = LoadLittleEndian(blocks + 4 * 10);
         MD4_STEP(F(d, a, b), c, 10, 0, 11);
+        x[11] = LoadLittleEndian(blocks + 4 * 11);
         MD4_STEP(F(c, d, a), b, 11, 0, 19);
+        x[12] = LoadLittleEndian(blocks + 4 * 12);
         MD4_STEP(F(b, c, d), a, 12, 0, 3);
+        x[13] = LoadLittleEndian(blocks + 4 * 13);
         MD4_STEP(F(a, b, c), d, 13, 0, 7);
+        x[14] = LoadLittleEndian(blocks + 4 * 14);
         MD4_STEP(F(d, a, b), c, 14, 0, 11);
+        x[15] = LoadLittleEndian(blocks + 4 * 15);
         MD4_STEP(F(c, d, a), b, 15, 0, 19);
 
         MD4_STEP(G(b, c, d), a, 0, kRound2, 3);
