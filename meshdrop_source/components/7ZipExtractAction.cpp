@@ -53,13 +53,11 @@ bool ExtractFile(archive* reader, archive_entry* entry, const char* name, CExtra
         const int status = archive_read_data_block(reader, &block, &size, &offset);
         if (status == ARCHIVE_EOF)
             break;
-        if (status != ARCHIVE_OK || offset < 0 || static_cast<uint64_t>(offset) < file->Size())
-            return false;
-        if (!file->FillTo(static_cast<uint64_t>(offset)) || !file->Write(block, size))
+        // The reader hands the data over in order, without holes.
+        if (status != ARCHIVE_OK || offset < 0 || static_cast<uint64_t>(offset) != file->Size() ||
+            !file->Write(block, size))
             return false;
     }
-    if (archive_entry_size_is_set(entry) && !file->FillTo(static_cast<uint64_t>(archive_entry_size(entry))))
-        return false;
     // The mode carries the archive's attributes (read-only clears the write bits).
     const time_t modified = archive_entry_mtime_is_set(entry) ? archive_entry_mtime(entry) : static_cast<time_t>(-1);
     return file->Commit(archive_entry_perm(entry), modified);

@@ -4,7 +4,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cerrno>
 #include <string>
 #include <vector>
@@ -163,16 +162,6 @@ bool CExtractTarget::File::Write(const void* bytes, size_t size)
     if (!WriteAll(m_fd, static_cast<const char*>(bytes), size))
         return false;
     m_size += size;
-    return true;
-}
-
-bool CExtractTarget::File::FillTo(uint64_t offset)
-{
-    static const char kZeros[65536] = {};
-    while (m_size < offset) {
-        if (!Write(kZeros, static_cast<size_t>(std::min<uint64_t>(sizeof kZeros, offset - m_size))))
-            return false;
-    }
     return true;
 }
 

@@ -36,8 +36,6 @@ public:
 
         // Appends bytes; false on a failed or short write or beyond the limit.
         bool Write(const void* bytes, size_t size);
-        // Writes zero bytes up to `offset` (for archives that skip holes).
-        bool FillTo(uint64_t offset);
         uint64_t Size() const { return m_size; }
         // Sets the mode (masked) and, when given (not -1), the modification
         // time, closes the file and gives it its final name.
