@@ -23,6 +23,7 @@
 
 #include "ArchiveHash.h"
 #include "ExtractArchive.h"
+#include "HostileXml.h"
 #include "TempDir.h"
 #include "XMLParserOrvane.h"
 
@@ -180,27 +181,8 @@ void BenchExtraction(size_t size)
 
 void BenchXml()
 {
-    const size_t size = 1 << 20;
-    auto repeat = [&](const std::string& head, const std::string& unit, const std::string& tail) {
-        std::string text = head;
-        while (text.size() < size)
-            text += unit;
-        return text + tail;
-    };
-    std::string nested, open, close;
-    for (int i = 0; i < 100000; ++i) {
-        nested += "<a>";
-        open += i < 256 ? "<n>" : "";
-        close += i < 256 ? "</n>" : "";
-    }
-    for (int i = 0; i < 100000; ++i)
-        nested += "</a>";
-    const std::string documents[] = {
-        nested,
-        repeat(open, "<b/>", close),
-        repeat("<r>", "<a x=\"><a x=\">", "</r>"),
-        repeat("<r>", "<a>", ""),
-    };
+    std::vector<std::string> documents = testsupport::LongSearchXmlDocuments(256);
+    documents.push_back(testsupport::DeeplyNestedXml(100000, true));
     double worst = 0;
     for (const std::string& text : documents) {
         CXMLParserOrvane parser;

@@ -5,6 +5,7 @@
 
 #include <string>
 
+#include "HostileXml.h"
 #include "XMLParserOrvane.h"
 #include "XMLSequenceParser.h"
 
@@ -174,46 +175,18 @@ TEST(XMLParserOrvaneTest, MatchesEndTagsByDepthOnly)
 TEST(XMLParserOrvaneTest, HostileDocumentsStayBounded)
 {
     CXMLParserOrvane parser;
-    const int levels = 100000;
-    std::string deep = "<?xml?>";
-    for (int i = 0; i < levels; ++i)
-        deep += "<a>";
-    const std::string open = deep;
-    for (int i = 0; i < levels; ++i)
-        deep += "</a>";
-    parser.Parse(deep.c_str());
+    parser.Parse(testsupport::DeeplyNestedXml(100000, true).c_str());
     EXPECT_EQ(parser.GetDocument()->errorFlag, CXMLDocument::kTooDeep);
     int depth = 0;
     for (const CXMLElement* e = parser.GetRoot(); e != nullptr; e = parser.FindChild(e, "a"))
         ++depth;
     EXPECT_EQ(depth, CXMLSequenceParser::kMaxDepth + 1);
 
-    parser.Parse(open.c_str());
+    parser.Parse(testsupport::DeeplyNestedXml(100000, false).c_str());
     EXPECT_EQ(parser.GetDocument()->errorFlag, CXMLDocument::kNoMatchingEndTag);
     EXPECT_EQ(parser.GetRoot()->GetName(), "root");
 
-    // 1 MiB documents built to make the end-tag searches long.
-    const size_t size = 1 << 20;
-    auto repeat = [&](const std::string& head, const std::string& unit, const std::string& tail) {
-        std::string text = head;
-        while (text.size() < size)
-            text += unit;
-        return text + tail;
-    };
-    const std::string nest(200, 'x');
-    std::string nestedOpen, nestedClose;
-    for (int i = 0; i < CXMLSequenceParser::kMaxDepth; ++i) {
-        nestedOpen += "<n>";
-        nestedClose += "</n>";
-    }
-    for (const std::string& text : {
-             repeat(nestedOpen, "<b/>", nestedClose),
-             repeat(nestedOpen, "<q x=\">", nestedClose),
-             repeat("<r>", "<a x=\"><a x=\">", "</r>"),
-             repeat("<r>", "<a><!--", "</r>"),
-             repeat("<r>", "<a/", "</r>"),
-             repeat("<r>", "<a>", ""),
-         }) {
+    for (const std::string& text : testsupport::LongSearchXmlDocuments(CXMLSequenceParser::kMaxDepth)) {
         parser.Parse(text.c_str());
         EXPECT_NE(parser.GetRoot(), nullptr);
     }
