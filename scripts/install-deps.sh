@@ -9,10 +9,11 @@ packages=(
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   qt6-base-dev qt6-qpa-plugins libgl-dev
   fonts-wqy-microhei
+  libssl-dev openssl
   nginx-light curl
   xvfb xauth
-  iproute2 procps
-  libminizip-dev zlib1g-dev libarchive-dev libssl-dev openssl
+  iproute2 procps valgrind
+  libminizip-dev zlib1g-dev libarchive-dev
   zip unzip 7zip libarchive-tools binutils-mingw-w64-x86-64 cpp
 )
 
