@@ -33,9 +33,11 @@ inline uint32_t F(uint32_t x, uint32_t y, uint32_t z)
 {
     return z ^ (x & (y ^ z));
 }
+// The majority function; its two terms share no bits, so they can be added,
+// which lets the sum start before both are ready.
 inline uint32_t G(uint32_t x, uint32_t y, uint32_t z)
 {
-    return (x & y) | (z & (x | y));
+    return (x & y) + (z & (x ^ y));
 }
 inline uint32_t H(uint32_t x, uint32_t y, uint32_t z)
 {
@@ -107,7 +109,8 @@ void ctCMD4::HashBlocks(const unsigned char* blocks, uint64_t count)
         uint32_t x[16];
         const uint32_t aa = a, bb = b, cc = c, dd = d;
 
-#define MD4_STEP(f, w, i, k, s) w = RotateLeft(w + f + x[i] + k, s)
+// The round function comes last, so the other additions need not wait for it.
+#define MD4_STEP(f, w, i, k, s) w = RotateLeft(w + x[i] + k + f, s)
         x[0] = LoadLittleEndian(blocks + 4 * 0);
         MD4_STEP(F(b, c, d), a, 0, 0, 3);
         x[1] = LoadLittleEndian(blocks + 4 * 1);
