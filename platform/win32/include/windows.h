@@ -222,6 +222,7 @@ typedef struct _SECURITY_ATTRIBUTES {
 #define ERROR_DIR_NOT_EMPTY 145L
 #define ERROR_BAD_EXE_FORMAT 193L
 #define ERROR_ALREADY_EXISTS 183L
+#define ERROR_FILE_TOO_LARGE 223L
 #define ERROR_FILENAME_EXCED_RANGE 206L
 #define ERROR_MORE_DATA 234L
 #define ERROR_NO_MORE_ITEMS 259L
@@ -238,10 +239,12 @@ typedef struct _SECURITY_ATTRIBUTES {
 #define ERROR_NO_UNICODE_TRANSLATION 1113L
 #define ERROR_TIMEOUT 1460L
 #define ERROR_NOT_ENOUGH_QUOTA 1816L
+#define ERROR_CANT_RESOLVE_FILENAME 1921L
 #define ERROR_INVALID_FLAGS 1004L
 #define ERROR_BADDB 1009L
 #define ERROR_BADKEY 1010L
 #define ERROR_CANTOPEN 1011L
+#define ERROR_CANTREAD 1012L
 #define ERROR_CANTWRITE 1013L
 #define ERROR_NOT_ENOUGH_SERVER_MEMORY 1130L
 
@@ -579,8 +582,9 @@ BOOL WINAPI KillTimer(HWND hWnd, UINT_PTR uIDEvent);
 // posts WM_SYSCOMMAND(SC_RESTORE) and SetForegroundWindow posts
 // WM_ACTIVATE(WA_ACTIVE) to the window, on its own thread, in its own
 // process. Other ShowWindow commands only record the visibility: drawing is
-// the GUI toolkit's. GetLastActivePopup returns hWnd itself: popups are not
-// tracked across processes.
+// the GUI toolkit's. GetLastActivePopup answers the innermost modal pop-up
+// (message box, dialog) that the window has open, also for a window of
+// another process (see W32SetActivePopup), or hWnd itself when none is open.
 HWND WINAPI FindWindowA(LPCSTR lpClassName, LPCSTR lpWindowName);
 HWND WINAPI FindWindowW(LPCWSTR lpClassName, LPCWSTR lpWindowName);
 BOOL WINAPI ShowWindow(HWND hWnd, int nCmdShow);
@@ -625,6 +629,9 @@ UINT WINAPI SetErrorMode(UINT uMode);
 #define FILE_FLAG_WRITE_THROUGH 0x80000000
 #define FILE_FLAG_SEQUENTIAL_SCAN 0x08000000
 #define FILE_FLAG_BACKUP_SEMANTICS 0x02000000
+// Opens a symbolic link itself instead of what it points to; here the
+// creation of a file fails when its last step is a symbolic link.
+#define FILE_FLAG_OPEN_REPARSE_POINT 0x00200000
 #define INVALID_FILE_ATTRIBUTES ((DWORD)-1)
 #define INVALID_FILE_SIZE ((DWORD)0xFFFFFFFF)
 #define INVALID_SET_FILE_POINTER ((DWORD)-1)
@@ -829,8 +836,8 @@ BOOL WINAPI TerminateProcess(HANDLE hProcess, UINT uExitCode);
 DWORD WINAPI GetProcessId(HANDLE Process);
 // Returns 0 when the child closes the readiness pipe whose write end it
 // inherits (its number is in the child's MESHDROP_READY_FD) or when it exits;
-// WAIT_TIMEOUT after the bound. The wait is bounded by 60 seconds even when
-// INFINITE is asked: a Linux program may never signal readiness.
+// WAIT_TIMEOUT after the bound. The wait is bounded by 5 seconds even when
+// INFINITE is asked: a Linux program (or Wine) may never signal readiness.
 DWORD WINAPI WaitForInputIdle(HANDLE hProcess, DWORD dwMilliseconds);
 
 // ---------------------------------------------------------------------------

@@ -11,6 +11,7 @@
 #include "cp/cpCQoSContext.h"
 #include "cp/cpCSocket.h"
 #include "cp/cpCTimer.h"
+#include "nw/nwCAgentLayer.h"
 #include "nw/nwCHTTPDownloader.h"
 #include "nw/nwCHttpClientExLayer.h"
 #include "nw/nwCSecureSocketClientLayer.h"
@@ -45,6 +46,7 @@ constexpr ovClassEntry kLibraryClasses[] = {
     {OVCLS_HTTP_DOWNLOADER, &CreateDownloader},
     {OVCLS_HTTP_CLIENT_LAYER, &nwCHttpClientExLayer::CreateLayer<nwCHttpClientExLayer>},
     {OVCLS_TLS_LAYER, &nwCSecureSocketClientLayer::CreateLayer<nwCSecureSocketClientLayer>},
+    {OVCLS_AGENT_LAYER, &nwCAgentLayer::CreateLayer<nwCAgentLayer>},
 };
 
 } // namespace
