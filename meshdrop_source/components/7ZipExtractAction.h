@@ -10,5 +10,5 @@ public:
     // Creates the folder with its missing parents first. 0, 3 for bad
     // arguments, 2 when the archive cannot be opened, 4 when an entry cannot
     // be extracted or written (entries before it stay written).
-    int Extract(const unsigned char* bytes, int64_t length, const char* folder) override;
+    [[nodiscard]] int Extract(const unsigned char* bytes, int64_t length, const char* folder) override;
 };

@@ -16,8 +16,8 @@ constexpr int64_t kArchiveHashChunkSize = 1048576;
 // The chunk list of an archive: the MD4 digest of every 1 MiB piece (the
 // last may be shorter), then the root digest: 16 * n + 16 bytes for n pieces.
 // Empty for a null archive or a length that is not positive.
-std::vector<unsigned char> BuildArchiveChunkList(const unsigned char* archive, int64_t length);
+[[nodiscard]] std::vector<unsigned char> BuildArchiveChunkList(const unsigned char* archive, int64_t length);
 
 // 1 when the hash bytes equal the start of the archive's chunk list, else 0.
 // Hash bytes longer than the whole list, or none at all, do not match.
-int VerifyArchiveHash(const CHashData* hashData, const unsigned char* archive, int64_t length);
+[[nodiscard]] int VerifyArchiveHash(const CHashData* hashData, const unsigned char* archive, int64_t length);

@@ -15,4 +15,4 @@ constexpr int kStoreCodeExtractFailed = 5;
 
 // 0 when the archive was extracted into the folder; 5 when the action failed
 // or the type has no action.
-int ExtractArchive(int type, const unsigned char* bytes, int64_t length, const char* folder);
+[[nodiscard]] int ExtractArchive(int type, const unsigned char* bytes, int64_t length, const char* folder);

@@ -35,11 +35,11 @@ public:
         File& operator=(const File&) = delete;
 
         // Appends bytes; false on a failed or short write or beyond the limit.
-        bool Write(const void* bytes, size_t size);
+        [[nodiscard]] bool Write(const void* bytes, size_t size);
         uint64_t Size() const { return m_size; }
         // Sets the mode (masked) and, when given (not -1), the modification
         // time, closes the file and gives it its final name.
-        bool Commit(unsigned mode, time_t modified);
+        [[nodiscard]] bool Commit(unsigned mode, time_t modified);
 
     private:
         friend class CExtractTarget;
@@ -61,16 +61,16 @@ public:
 
     // Creates the folder with its missing parents and opens it; true when
     // it is open (further calls do nothing).
-    bool Open();
+    [[nodiscard]] bool Open();
     // Counts one entry of the archive; false beyond the limit.
-    bool CountEntry();
+    [[nodiscard]] bool CountEntry();
     // Creates the folder an entry names (with its missing parents).
-    bool MakeFolder(std::string_view entryName);
+    [[nodiscard]] bool MakeFolder(std::string_view entryName);
     // True when an entry's safe name names nothing below the folder (as
     // "../" or "C:"): such an entry has nothing to write.
     static bool NamesNothing(std::string_view entryName);
     // Starts writing the file an entry names; null on failure.
-    std::unique_ptr<File> BeginFile(std::string_view entryName);
+    [[nodiscard]] std::unique_ptr<File> BeginFile(std::string_view entryName);
 
 private:
     // Opens (creating when missing) the folders of `steps` below the

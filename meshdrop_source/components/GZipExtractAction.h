@@ -8,5 +8,5 @@ class CGZipExtractAction : public IExtractAction {
 public:
     // 0, 3 for bad arguments, 4 when the archive cannot be opened or an entry
     // cannot be written; entries before a failing one stay written.
-    int Extract(const unsigned char* bytes, int64_t length, const char* folder) override;
+    [[nodiscard]] int Extract(const unsigned char* bytes, int64_t length, const char* folder) override;
 };

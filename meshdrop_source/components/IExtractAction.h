@@ -15,6 +15,6 @@ public:
     };
 
     // folder: a Windows path in the system code page, with a trailing "\".
-    virtual int Extract(const unsigned char* bytes, int64_t length, const char* folder) = 0;
+    [[nodiscard]] virtual int Extract(const unsigned char* bytes, int64_t length, const char* folder) = 0;
     virtual ~IExtractAction() = default;
 };

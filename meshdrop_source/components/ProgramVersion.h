@@ -9,4 +9,4 @@
 // any other size, the user's default language in Unicode (code page 04B0).
 // False (and an empty version) when the file is missing, has no version
 // resource or no such string.
-bool ReadProgramVersion(const char* path, std::string& version);
+[[nodiscard]] bool ReadProgramVersion(const char* path, std::string& version);
