@@ -15,6 +15,8 @@ packages=(
   xvfb xauth
   iproute2 procps valgrind
   dpkg-dev file lintian desktop-file-utils
+  libminizip-dev zlib1g-dev libarchive-dev
+  zip unzip 7zip libarchive-tools binutils-mingw-w64-x86-64 cpp
 )
 
 missing=()
