@@ -11,6 +11,7 @@
 #include "cp/cpCQoSContext.h"
 #include "cp/cpCSocket.h"
 #include "cp/cpCTimer.h"
+#include "nw/nwCCDNLocalClientLayer.h"
 #include "nw/nwCHttpClientExLayer.h"
 #include "nw/nwCStreamDispatcher.h"
 
@@ -35,6 +36,7 @@ constexpr ovClassEntry kLibraryClasses[] = {
     {OVCLS_QOS_CONTEXT, &CreateContext},
     {OVCLS_STREAM_DISPATCHER, &CreateObject<nwCStreamDispatcher>},
     {OVCLS_HTTP_CLIENT_LAYER, &nwCHttpClientExLayer::CreateLayer<nwCHttpClientExLayer>},
+    {OVCLS_LOCAL_ENGINE_LAYER, &nwCCDNLocalClientLayer::CreateLayer<nwCCDNLocalClientLayer>},
 };
 
 } // namespace
