@@ -194,6 +194,14 @@ struct nwCDNJobEnded { // notification 6
     std::uint32_t fileCount;
 };
 
+struct nwCDNAskResume { // notification 16
+    std::uint32_t jobNumber;
+};
+
+struct nwCDNStatus { // notification 22: the number of jobs running
+    std::uint32_t value;
+};
+
 // The 16 bytes that close notifications 8, 9, 10 and 11.
 struct nwCDNTail {
     std::uint32_t code;      // CDN_CODE_*
@@ -260,6 +268,8 @@ static_assert(sizeof(nwCDNItemPrefix) + sizeof(nwCDNItemFields) + 2 == 540);
 static_assert(sizeof(nwCDNJobAccepted) == 20);
 static_assert(sizeof(nwCDNJobEnded) == 20);
 static_assert(sizeof(nwCDNTail) == 16);
+static_assert(sizeof(nwCDNAskResume) == 4);
+static_assert(sizeof(nwCDNStatus) == 4);
 static_assert(sizeof(nwCDNProgressBlock) == 64);
 static_assert(sizeof(nwCDNProgressItem) == 65);
 static_assert(sizeof(nwCDNFileDoneFixed) == 301);

@@ -11,14 +11,6 @@
 
 #include "nw/nwCDNLocalWire.h"
 
-struct nwCDNAskResume { // notification 16
-    std::uint32_t jobNumber;
-};
-
-struct nwCDNStatus { // notification 22
-    std::uint32_t value;
-};
-
 class nwICDNLocalClientEventListener {
 public:
     // The connection to the engine is established.
