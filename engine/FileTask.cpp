@@ -158,6 +158,18 @@ FlushTask FileTask::SaveTask(std::uint64_t token) const
     return task;
 }
 
+FlushTask FileTask::DiscardTask(std::uint64_t token)
+{
+    FlushTask task;
+    task.kind = FlushTask::Discard;
+    task.token = token;
+    task.folder = m_spec.folder;
+    task.partName = m_spec.partName;
+    task.stateName = m_spec.stateName;
+    m_part.reset();
+    return task;
+}
+
 FlushTask FileTask::FinishTask(std::uint64_t token)
 {
     FlushTask task;

@@ -65,6 +65,9 @@ struct Segment {
     std::unique_ptr<Transfer> transfer; // null while waiting for a retry
     Clock::time_point retryAt{};
     Clock::time_point lastByte{};
+    Clock::time_point started{};      // of the current attempt
+    Clock::time_point failingSince{}; // first failure since the segment last brought bytes
+    bool failing = false;
     std::uint64_t intervalBytes = 0;
     std::uint32_t speed = 0;
     bool whole = false;      // the answer ignored the range: it brings the whole file
@@ -109,6 +112,9 @@ public:
 
     bool HasPart() const { return m_part != nullptr; }
     FlushTask SaveTask(std::uint64_t token) const;
+    // Removes the part file and the state file through the flusher, after
+    // the file's tasks already queued.
+    FlushTask DiscardTask(std::uint64_t token);
     // Hands the part file to the task: this object no longer writes.
     FlushTask FinishTask(std::uint64_t token);
 

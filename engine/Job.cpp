@@ -264,6 +264,7 @@ void Job::StartSegment(Segment& segment, Clock::time_point now)
     segment.progressed = false;
     segment.status = 0;
     segment.lastByte = now;
+    segment.started = now;
     segment.intervalBytes = 0;
     auto transfer = std::make_unique<Transfer>(*this, &segment);
     if (!transfer->Setup(request) || !m_services.multi.Add(*transfer)) {
@@ -332,7 +333,8 @@ bool Job::Split(Clock::time_point now)
         }
         for (const auto& segment : file->segments) {
             const std::int64_t remaining = segment->Remaining();
-            if (remaining < 2 * kMinSplit) {
+            // A transfer younger than a second has not shown its speed yet.
+            if (remaining < 2 * kMinSplit || (segment->transfer && now - segment->started < std::chrono::seconds(1))) {
                 continue;
             }
             const double speed = segment->transfer ? static_cast<double>(segment->speed) : 0.0;
@@ -525,6 +527,7 @@ std::size_t Job::OnBody(Transfer& transfer, const char* data, std::size_t size)
         }
         file.done.Add(segment.pos, segment.pos + static_cast<std::int64_t>(take));
         segment.progressed = true;
+        segment.failing = false;
         segment.pos += static_cast<std::int64_t>(take);
         segment.intervalBytes += take;
         file.intervalBytes += take;
@@ -584,6 +587,10 @@ bool Job::MoveToNextMirror(Segment& segment)
 void Job::HandleFailure(Segment& segment, Clock::time_point now)
 {
     FileTask& file = *segment.file;
+    if (!segment.failing) {
+        segment.failing = true;
+        segment.failingSince = now;
+    }
     Mirror& mirror = file.mirrors[segment.mirror];
     mirror.lastStatus = segment.status;
     const std::string& url = mirror.url;
@@ -651,6 +658,15 @@ void Job::HandleFailure(Segment& segment, Clock::time_point now)
     }
     if (MoveToNextMirror(segment)) {
         segment.retryAt = now;
+        return;
+    }
+    if (segment.failure == Segment::Failure::Unanswered && m_services.network.LastByte() <= segment.failingSince) {
+        // Nothing answered and nothing else arrived since: the network may be
+        // gone rather than the mirrors. Go round them again; the network watch
+        // tells the client, and a job without network gives up after a while.
+        segment.triedMirrors = 0;
+        segment.attempts = 0;
+        segment.retryAt = now + std::chrono::seconds(1);
         return;
     }
     // Every mirror of the file has failed this segment.
@@ -742,6 +758,11 @@ void Job::End(std::uint32_t result)
     }
     for (auto& file : m_files) {
         DropSegments(*file);
+        // Nothing worth resuming: no part file is left behind.
+        if (file->HasPart() && file->state != FileTask::State::Finishing && file->state != FileTask::State::Done &&
+            file->done.Total() == 0) {
+            m_services.flusher.Submit(file->DiscardTask(Token(EngineJobId(), file->Spec().index)));
+        }
     }
     SaveStates(true);
     m_state = State::Ended;

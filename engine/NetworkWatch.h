@@ -21,6 +21,7 @@ public:
     Change Update(Clock::time_point now);
     bool IsLost() const { return m_lost; }
     double SecondsSinceByte(Clock::time_point now) const;
+    Clock::time_point LastByte() const { return m_lastByte; }
 
 private:
     Clock::time_point m_lastByte;

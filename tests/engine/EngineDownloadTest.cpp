@@ -120,3 +120,86 @@ TEST_F(EngineDownloadTest, MultiFileJobArrivesByteExactAndIsReportedInOrder)
         }
     });
 }
+
+TEST_F(EngineDownloadTest, DeadFirstMirrorFailsOverAndAMissingFileFailsTheJob)
+{
+    const std::string body = patternBytes(6 * 1024 * 1024, 3);
+    ASSERT_TRUE(testsupport::writeFile(served.file("m.bin"), body));
+    testsupport::NginxServer nginx(served.path());
+    ASSERT_TRUE(nginx.start()) << nginx.error();
+    const std::string dead = "http://127.0.0.1:" + std::to_string(enginetest::FreePort()) + "/m.bin";
+
+    SubmitJob(connection, 1, {{"C:\\dl\\", "m.bin", dead + " | " + nginx.url("/m.bin")}}, true);
+    ASSERT_TRUE(WaitFor(connection, "ended")) << engine.Log();
+    EXPECT_EQ(Last("ended").ended.result, CDN_RESULT_OK) << engine.Log();
+    EXPECT_TRUE(Downloaded("m.bin") == body);
+
+    // Every mirror answers 404: the job fails with a readable text, then ends.
+    SubmitJob(connection, 2, {{"C:\\dl\\", "gone.bin", nginx.url("/gone.bin") + "|" + nginx.url("/gone2.bin")}}, true);
+    ASSERT_TRUE(WaitFor(connection, "ended", 2)) << engine.Log();
+    const CDNEvent failed = Last("failed");
+    EXPECT_EQ(failed.jobNumber, 2u);
+    EXPECT_NE(failed.text.find("HTTP 404"), std::string::npos) << failed.text;
+    EXPECT_EQ(failed.tail.code, CDN_CODE_HTTP_STATUS);
+    EXPECT_EQ(failed.tail.value, 404u);
+    EXPECT_EQ(Last("ended").ended.result, CDN_RESULT_FAILED);
+    const std::vector<std::string> kinds = Kinds();
+    EXPECT_EQ(std::vector<std::string>(kinds.end() - 3, kinds.end()),
+              (std::vector<std::string>{"accepted", "failed", "ended"}));
+    EXPECT_EQ(std::count(kinds.begin(), kinds.end(), "lost"), 0);
+    // Nothing of the missing file is left behind.
+    EXPECT_TRUE(enginetest::PollUntil([&] { return Names() == std::vector<std::string>{"m.bin"}; }))
+        << testing::PrintToString(Names());
+}
+
+TEST_F(EngineDownloadTest, StalledSegmentIsSplitAgainAndTheFileCompletes)
+{
+    constexpr long long kStallAt = 4 * 1024 * 1024;
+    const std::string body = patternBytes(24 * 1024 * 1024, 4);
+    std::atomic<bool> stalled{false};
+    RangeServer server(
+        body, 0, [&](testsupport::HttpConnection& c, const testsupport::HttpRequest&, long long first, long long last) {
+            if (first != kStallAt || stalled.exchange(true)) {
+                return false;
+            }
+            // A little of the range, then nothing until the engine gives up on it.
+            c.send("HTTP/1.1 206 Partial Content\r\nContent-Length: " + std::to_string(last - first + 1) +
+                   "\r\nContent-Range: bytes " + std::to_string(first) + "-" + std::to_string(last) + "/" +
+                   std::to_string(body.size()) + "\r\n\r\n" + body.substr(kStallAt, 65536));
+            c.waitForPeerClose(std::chrono::seconds(60));
+            return true;
+        });
+    SubmitJob(connection, 1, {{"C:\\dl\\", "s.bin", server.Url(), static_cast<std::int64_t>(body.size())}}, true);
+    ASSERT_TRUE(WaitFor(connection, "ended")) << engine.Log();
+    EXPECT_EQ(Last("ended").ended.result, CDN_RESULT_OK) << engine.Log();
+    EXPECT_TRUE(Downloaded("s.bin") == body);
+    EXPECT_TRUE(stalled.load());
+    // Another connection took over part of the stalled range before it was given up.
+    bool split = false;
+    for (const testsupport::HttpRequest& request : server.Requests()) {
+        const long long first = testsupport::parseRangeStart(request.header("Range"));
+        split = split || (first > kStallAt + 65536 && first < 2 * kStallAt);
+    }
+    EXPECT_TRUE(split) << engine.Log();
+    EXPECT_NE(engine.Log().find("stalled"), std::string::npos);
+}
+
+TEST_F(EngineDownloadTest, LostNetworkIsReportedAndTheJobGoesOnWhenItIsBack)
+{
+    const std::string body = patternBytes(6 * 1024 * 1024, 5);
+    RangeServer server(body, 256 * 1024);
+    SubmitJob(connection, 1, {{"C:\\dl\\", "n.bin", server.Url(), static_cast<std::int64_t>(body.size())}}, true);
+    ASSERT_TRUE(WaitFor(connection, "progress"));
+    server.SetDown(true);
+    ASSERT_TRUE(WaitFor(connection, "lost")) << engine.Log();
+    server.SetDown(false);
+    ASSERT_TRUE(WaitFor(connection, "back")) << engine.Log();
+    ASSERT_TRUE(WaitFor(connection, "ended")) << engine.Log();
+    EXPECT_EQ(Last("ended").ended.result, CDN_RESULT_OK);
+    EXPECT_TRUE(Downloaded("n.bin") == body);
+    connection.Read([](const CDNRecordingListener& l) {
+        EXPECT_EQ(l.Count("lost"), 1);
+        EXPECT_EQ(l.Count("back"), 1);
+        EXPECT_EQ(l.Last("lost").tail.code, CDN_CODE_NETWORK);
+    });
+}

@@ -85,6 +85,12 @@ bool EngineProcess::Start(std::uint16_t port, const std::vector<std::string>& wr
     char byte = 0;
     const bool closed = signalled && ::read(ready[0], &byte, 1) == 0;
     ::close(ready[0]);
+    // A descriptor closed by a process that died is no readiness.
+    int status = 0;
+    if (::waitpid(m_pid, &status, WNOHANG) == m_pid) {
+        m_pid = -1;
+        return false;
+    }
     return closed;
 }
 

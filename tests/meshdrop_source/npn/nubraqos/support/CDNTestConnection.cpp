@@ -167,11 +167,17 @@ bool CDNTestConnection::Open(std::uint16_t port, const std::function<void(ovICDN
 
 void CDNTestConnection::Send(const std::function<void(ovICDNLocalClientLayer&)>& send)
 {
-    m_worker.Run([&] {
+    auto run = [&] {
         if (m_layer) {
             send(*m_layer);
         }
-    });
+    };
+    // From a listener callback the test is on the worker already.
+    if (GetCurrentThreadId() == m_worker.GetThreadId()) {
+        run();
+    } else {
+        m_worker.Run(run);
+    }
 }
 
 void CDNTestConnection::Close()

@@ -77,7 +77,8 @@ public:
     // Opens the context with the layer, runs `queue` with the layer (requests
     // queued before the connect), then connects to 127.0.0.1:port.
     bool Open(std::uint16_t port, const std::function<void(ovICDNLocalClientLayer&)>& queue = {});
-    // Runs `send` with the layer on the worker.
+    // Runs `send` with the layer on the worker (at once when called there,
+    // from a listener callback).
     void Send(const std::function<void(ovICDNLocalClientLayer&)>& send);
     // Detaches the listener and closes the connection.
     void Close();
