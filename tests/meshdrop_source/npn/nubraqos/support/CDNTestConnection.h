@@ -90,6 +90,11 @@ public:
     {
         m_worker.Run([&] { read(listener); });
     }
+    template <class T>
+    T Read(const std::function<T(const CDNRecordingListener&)>& read)
+    {
+        return m_worker.Call([&] { return read(listener); });
+    }
 
     CDNRecordingListener listener; // touched on the worker only
 
