@@ -9,7 +9,7 @@ packages=(
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   qt6-base-dev qt6-qpa-plugins libgl-dev
   fonts-wqy-microhei
-  nginx-light curl
+  nginx-light curl aria2 libcurl4-openssl-dev
   xvfb xauth
   iproute2 procps
 )

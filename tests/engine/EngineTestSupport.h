@@ -42,6 +42,7 @@ public:
     int WaitExit(std::chrono::milliseconds timeout = std::chrono::seconds(30));
     std::string Log() const;
     const std::string& Folder() const { return m_folder.path(); }
+    int Pid() const { return m_pid; }
 
 private:
     std::string m_driveC;
