@@ -87,28 +87,33 @@ TEST_F(EngineDownloadTest, MultiFileJobArrivesByteExactAndIsReportedInOrder)
     testsupport::NginxServer nginx(served.path());
     ASSERT_TRUE(nginx.start()) << nginx.error();
 
+    // The last file goes to a Z: folder: the whole POSIX tree, as the platform maps it.
+    std::string zFolder = "Z:" + served.path() + "/z/";
+    std::replace(zFolder.begin(), zFolder.end(), '/', '\\');
     SubmitJob(connection, 7,
               {{"C:\\dl\\", "big.bin", nginx.url("/big.bin")},
                {"C:\\dl", "", nginx.url("/small.bin")},
                {"C:\\dl\\", "tiny.bin", nginx.url("/tiny.bin"), 1},
-               {"C:\\dl\\", "empty.bin", nginx.url("/empty.bin")}},
+               {"C:\\dl\\", "empty.bin", nginx.url("/empty.bin")},
+               {zFolder, "copy.bin", nginx.url("/tiny.bin")}},
               true);
     ASSERT_TRUE(WaitFor(connection, "ended")) << engine.Log();
     EXPECT_EQ(Last("ended").ended.result, CDN_RESULT_OK) << engine.Log();
-    EXPECT_EQ(Last("ended").ended.filesCompleted, 4u);
+    EXPECT_EQ(Last("ended").ended.filesCompleted, 5u);
     EXPECT_TRUE(Downloaded("big.bin") == big);
     EXPECT_TRUE(Downloaded("small.bin") == small);
     EXPECT_EQ(Downloaded("tiny.bin"), tiny);
+    EXPECT_EQ(readFile(served.path() + "/z/copy.bin"), tiny);
     EXPECT_EQ(Names(), (std::vector<std::string>{"big.bin", "empty.bin", "small.bin", "tiny.bin"}));
     const std::vector<std::string> kinds = Kinds();
     ASSERT_GE(kinds.size(), 7u);
     EXPECT_EQ(kinds[0], "connected");
     EXPECT_EQ(kinds[1], "accepted");
     EXPECT_EQ(kinds.back(), "ended");
-    EXPECT_EQ(std::count(kinds.begin(), kinds.end(), "done"), 4);
+    EXPECT_EQ(std::count(kinds.begin(), kinds.end(), "done"), 5);
     connection.Read([&](const CDNRecordingListener& l) {
         const CDNEvent accepted = l.Last("accepted");
-        EXPECT_EQ(accepted.accepted.fileCount, 4u);
+        EXPECT_EQ(accepted.accepted.fileCount, 5u);
         EXPECT_EQ(accepted.accepted.totalSize, 1u); // only the tiny file's size was given
         for (const CDNEvent& e : l.events) {
             EXPECT_EQ(e.jobNumber, e.kind == "connected" ? 0u : 7u);
