@@ -145,14 +145,21 @@ void FileTask::Restart()
     stateDirty = true;
 }
 
-FlushTask FileTask::SaveTask(std::uint64_t token) const
+FlushTask FileTask::Task(FlushTask::Kind kind, std::uint64_t token) const
 {
     FlushTask task;
-    task.kind = FlushTask::SaveState;
+    task.kind = kind;
     task.token = token;
     task.folder = m_spec.folder;
-    task.data = m_part;
+    task.partName = m_spec.partName;
     task.stateName = m_spec.stateName;
+    return task;
+}
+
+FlushTask FileTask::SaveTask(std::uint64_t token) const
+{
+    FlushTask task = Task(FlushTask::SaveState, token);
+    task.data = m_part;
     task.stateTemp = m_spec.stateTemp;
     task.stateText = FormatState({size, validator, done});
     return task;
@@ -160,26 +167,15 @@ FlushTask FileTask::SaveTask(std::uint64_t token) const
 
 FlushTask FileTask::DiscardTask(std::uint64_t token)
 {
-    FlushTask task;
-    task.kind = FlushTask::Discard;
-    task.token = token;
-    task.folder = m_spec.folder;
-    task.partName = m_spec.partName;
-    task.stateName = m_spec.stateName;
     m_part.reset();
-    return task;
+    return Task(FlushTask::Discard, token);
 }
 
 FlushTask FileTask::FinishTask(std::uint64_t token)
 {
-    FlushTask task;
-    task.kind = FlushTask::Finish;
-    task.token = token;
-    task.folder = m_spec.folder;
+    FlushTask task = Task(FlushTask::Finish, token);
     task.data = std::move(m_part);
-    task.partName = m_spec.partName;
     task.finalName = m_spec.name;
-    task.stateName = m_spec.stateName;
     return task;
 }
 

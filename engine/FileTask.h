@@ -137,6 +137,8 @@ public:
     std::uint32_t speed = 0;
 
 private:
+    FlushTask Task(FlushTask::Kind kind, std::uint64_t token) const;
+
     FileSpec m_spec;
     SharedFd m_part;
     std::int64_t m_reserved = 0;

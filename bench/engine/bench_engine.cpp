@@ -25,25 +25,15 @@
 #include <string>
 #include <vector>
 
+#include "BenchFigures.h"
 #include "EngineTestSupport.h"
 #include "NginxServer.h"
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
-struct Figures {
-    bool ok = false;
-    double seconds = 0;
-    double cpuSeconds = 0;
-    long peakKiB = 0;
-};
-
-double CpuSeconds(const rusage& usage)
-{
-    return static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
-           static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-}
+using bench::CpuSeconds;
+using bench::Figures;
 
 // CPU seconds a running process used so far.
 double ProcessCpu(int pid)
@@ -82,21 +72,6 @@ long PeakKiB(int pid)
 void ResetPeak(int pid)
 {
     std::ofstream("/proc/" + std::to_string(pid) + "/clear_refs") << "5";
-}
-
-bool WriteFile(const std::string& path, std::uint64_t size, std::uint64_t seed)
-{
-    std::ofstream out(path, std::ios::binary);
-    std::vector<char> chunk(1 << 20);
-    std::uint64_t state = 0x9E3779B97F4A7C15ull ^ seed;
-    for (std::uint64_t written = 0; written < size && out; written += chunk.size()) {
-        for (char& c : chunk) {
-            state = state * 6364136223846793005ull + 1442695040888963407ull;
-            c = static_cast<char>(state >> 56);
-        }
-        out.write(chunk.data(), static_cast<std::streamsize>(std::min<std::uint64_t>(chunk.size(), size - written)));
-    }
-    return static_cast<bool>(out);
 }
 
 std::uint64_t FolderBytes(const std::string& folder)
@@ -252,7 +227,7 @@ int main()
     testsupport::TempDir root("meshdrop-bench-engine-served");
     testsupport::TempDir drive("meshdrop-bench-engine-drive");
     const std::string folder = drive.path() + "/bench";
-    if (!WriteFile(root.file("big.bin"), bigSize, 1)) {
+    if (!bench::WritePatternFile(root.file("big.bin"), bigSize, 1)) {
         std::printf("cannot write the files\n");
         return 1;
     }
@@ -267,7 +242,7 @@ int main()
     }
     for (int i = 0; i < smallCount; ++i) {
         const std::string name = "s" + std::to_string(i) + ".bin";
-        WriteFile(root.path() + "/small/" + name, smallSize, 100 + i);
+        bench::WritePatternFile(root.path() + "/small/" + name, smallSize, 100 + i);
         const std::string url = nginx.url("/small/" + name);
         ariaList += url + "\n  out=" + name + "\n";
         curlList += "url = \"" + url + "\"\noutput = \"" + name + "\"\n";

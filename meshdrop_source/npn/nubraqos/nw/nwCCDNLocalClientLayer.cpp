@@ -217,24 +217,27 @@ void nwCCDNLocalClientLayer::ParseStatus(const std::uint8_t* payload, std::uint3
     DeliverFixed(payload, length, &nwICDNLocalClientEventListener::OnEngineStatusReport);
 }
 
-void nwCCDNLocalClientLayer::ParseJobFailed(const std::uint8_t* payload, std::uint32_t length)
+template <class Record>
+void nwCCDNLocalClientLayer::DeliverRead(const std::uint8_t* payload, std::uint32_t length,
+                                         bool (*read)(const std::uint8_t*, std::uint32_t, Record*),
+                                         void (nwICDNLocalClientEventListener::*notify)(const Record*, std::uint32_t))
 {
-    nwCDNJobFailedRecord record;
-    if (!nwCDNReadJobFailed(payload, length, &record)) {
+    Record record;
+    if (!read(payload, length, &record)) {
         Reject();
         return;
     }
-    m_listener->OnEngineJobFailed(&record, m_cookie);
+    (m_listener->*notify)(&record, m_cookie);
+}
+
+void nwCCDNLocalClientLayer::ParseJobFailed(const std::uint8_t* payload, std::uint32_t length)
+{
+    DeliverRead(payload, length, &nwCDNReadJobFailed, &nwICDNLocalClientEventListener::OnEngineJobFailed);
 }
 
 void nwCCDNLocalClientLayer::ParseNotice(const std::uint8_t* payload, std::uint32_t length)
 {
-    nwCDNNoticeRecord record;
-    if (!nwCDNReadNotice(payload, length, &record)) {
-        Reject();
-        return;
-    }
-    m_listener->OnEngineNotice(&record, m_cookie);
+    DeliverRead(payload, length, &nwCDNReadNotice, &nwICDNLocalClientEventListener::OnEngineNotice);
 }
 
 void nwCCDNLocalClientLayer::ParseProgress(const std::uint8_t* payload, std::uint32_t length)
@@ -248,24 +251,28 @@ void nwCCDNLocalClientLayer::ParseProgress(const std::uint8_t* payload, std::uin
     m_listener->OnEngineJobProgress(&record, m_cookie);
 }
 
-void nwCCDNLocalClientLayer::ParseFileDone(const std::uint8_t* payload, std::uint32_t length)
+template <class Fixed>
+void nwCCDNLocalClientLayer::DeliverFileDone(const std::uint8_t* payload, std::uint32_t length,
+                                             bool (*read)(const std::uint8_t*, std::uint32_t, Fixed*,
+                                                          nwCDNFileDoneRecord*),
+                                             void (nwICDNLocalClientEventListener::*notify)(const nwCDNFileDoneRecord*,
+                                                                                            std::uint32_t))
 {
-    nwCDNFileDoneFixed fixed{};
+    Fixed fixed{};
     nwCDNFileDoneRecord record;
-    if (!nwCDNReadFileDone(payload, length, &fixed, &record)) {
+    if (!read(payload, length, &fixed, &record)) {
         Reject();
         return;
     }
-    m_listener->OnEngineFileDone(&record, m_cookie);
+    (m_listener->*notify)(&record, m_cookie);
+}
+
+void nwCCDNLocalClientLayer::ParseFileDone(const std::uint8_t* payload, std::uint32_t length)
+{
+    DeliverFileDone(payload, length, &nwCDNReadFileDone, &nwICDNLocalClientEventListener::OnEngineFileDone);
 }
 
 void nwCCDNLocalClientLayer::ParseFileDoneText(const std::uint8_t* payload, std::uint32_t length)
 {
-    nwCDNFileDoneTextFixed fixed{};
-    nwCDNFileDoneRecord record;
-    if (!nwCDNReadFileDoneText(payload, length, &fixed, &record)) {
-        Reject();
-        return;
-    }
-    m_listener->OnEngineFileDoneText(&record, m_cookie);
+    DeliverFileDone(payload, length, &nwCDNReadFileDoneText, &nwICDNLocalClientEventListener::OnEngineFileDoneText);
 }

@@ -61,6 +61,15 @@ private:
     template <class Record>
     void DeliverFixed(const std::uint8_t* payload, std::uint32_t length,
                       void (nwICDNLocalClientEventListener::*notify)(const Record*, std::uint32_t));
+    // A record read by `read` (false: the payload does not hold it).
+    template <class Record>
+    void DeliverRead(const std::uint8_t* payload, std::uint32_t length,
+                     bool (*read)(const std::uint8_t*, std::uint32_t, Record*),
+                     void (nwICDNLocalClientEventListener::*notify)(const Record*, std::uint32_t));
+    template <class Fixed>
+    void DeliverFileDone(const std::uint8_t* payload, std::uint32_t length,
+                         bool (*read)(const std::uint8_t*, std::uint32_t, Fixed*, nwCDNFileDoneRecord*),
+                         void (nwICDNLocalClientEventListener::*notify)(const nwCDNFileDoneRecord*, std::uint32_t));
     // Marks the stream broken: the dispatcher stops and OnReceive fails, so
     // the context closes the connection.
     void Reject();

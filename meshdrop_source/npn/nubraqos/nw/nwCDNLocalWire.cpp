@@ -393,8 +393,12 @@ bool nwCDNReadProgress(const std::uint8_t* payload, std::uint32_t length, nwCDNP
     return true;
 }
 
-bool nwCDNReadFileDone(const std::uint8_t* payload, std::uint32_t length, nwCDNFileDoneFixed* fixed,
-                       nwCDNFileDoneRecord* record)
+namespace {
+
+// Both file-done layouts: the fixed fields (texts terminated within their
+// fields), then the detail when there is one.
+template <class Fixed>
+bool ReadFileDoneFields(const std::uint8_t* payload, std::uint32_t length, Fixed* fixed, nwCDNFileDoneRecord* record)
 {
     Reader reader(payload, length);
     if (!reader.Take(fixed, sizeof *fixed)) {
@@ -406,24 +410,24 @@ bool nwCDNReadFileDone(const std::uint8_t* payload, std::uint32_t length, nwCDNF
     record->engineJobId = fixed->engineJobId;
     record->localPath = fixed->localPath;
     record->altText = "";
+    if constexpr (requires { fixed->altText; }) {
+        Terminate(fixed->altText);
+        record->altText = fixed->altText;
+    }
     record->url = fixed->url;
     return ReadFileDoneDetail(reader, record);
+}
+
+} // namespace
+
+bool nwCDNReadFileDone(const std::uint8_t* payload, std::uint32_t length, nwCDNFileDoneFixed* fixed,
+                       nwCDNFileDoneRecord* record)
+{
+    return ReadFileDoneFields(payload, length, fixed, record);
 }
 
 bool nwCDNReadFileDoneText(const std::uint8_t* payload, std::uint32_t length, nwCDNFileDoneTextFixed* fixed,
                            nwCDNFileDoneRecord* record)
 {
-    Reader reader(payload, length);
-    if (!reader.Take(fixed, sizeof *fixed)) {
-        return false;
-    }
-    Terminate(fixed->localPath);
-    Terminate(fixed->altText);
-    Terminate(fixed->url);
-    record->jobNumber = fixed->jobNumber;
-    record->engineJobId = fixed->engineJobId;
-    record->localPath = fixed->localPath;
-    record->altText = fixed->altText;
-    record->url = fixed->url;
-    return ReadFileDoneDetail(reader, record);
+    return ReadFileDoneFields(payload, length, fixed, record);
 }
