@@ -545,7 +545,8 @@ void Job::OnTransferDone(Transfer& transfer, CURLcode code, Clock::time_point no
 {
     auto& segment = *static_cast<Segment*>(transfer.Owner());
     FileTask& file = *segment.file;
-    StopTransfer(segment);
+    const bool answered = transfer.HeadSeen();
+    StopTransfer(segment); // the transfer is gone from here on
     if (code == CURLE_OK && segment.end == kOpenEnd) {
         // A whole answer without a length ends where the server stopped.
         int error = 0;
@@ -562,8 +563,7 @@ void Job::OnTransferDone(Transfer& transfer, CURLcode code, Clock::time_point no
         return;
     }
     if (segment.failure == Segment::Failure::None) {
-        segment.failure =
-            IsUnanswered(code) && !transfer.HeadSeen() ? Segment::Failure::Unanswered : Segment::Failure::Transient;
+        segment.failure = IsUnanswered(code) && !answered ? Segment::Failure::Unanswered : Segment::Failure::Transient;
     }
     HandleFailure(segment, now);
 }

@@ -98,8 +98,8 @@ TEST_F(EngineDownloadTest, MultiFileJobArrivesByteExactAndIsReportedInOrder)
                {zFolder, "copy.bin", nginx.url("/tiny.bin")}},
               true);
     ASSERT_TRUE(WaitFor(connection, "ended")) << engine.Log();
-    EXPECT_EQ(Last("ended").ended.result, CDN_RESULT_OK) << engine.Log();
-    EXPECT_EQ(Last("ended").ended.filesCompleted, 5u);
+    EXPECT_EQ(+Last("ended").ended.result, CDN_RESULT_OK) << engine.Log();
+    EXPECT_EQ(+Last("ended").ended.filesCompleted, 5u);
     EXPECT_TRUE(Downloaded("big.bin") == big);
     EXPECT_TRUE(Downloaded("small.bin") == small);
     EXPECT_EQ(Downloaded("tiny.bin"), tiny);
@@ -113,8 +113,8 @@ TEST_F(EngineDownloadTest, MultiFileJobArrivesByteExactAndIsReportedInOrder)
     EXPECT_EQ(std::count(kinds.begin(), kinds.end(), "done"), 5);
     connection.Read([&](const CDNRecordingListener& l) {
         const CDNEvent accepted = l.Last("accepted");
-        EXPECT_EQ(accepted.accepted.fileCount, 5u);
-        EXPECT_EQ(accepted.accepted.totalSize, 1u); // only the tiny file's size was given
+        EXPECT_EQ(+accepted.accepted.fileCount, 5u);
+        EXPECT_EQ(+accepted.accepted.totalSize, 1u); // only the tiny file's size was given
         for (const CDNEvent& e : l.events) {
             EXPECT_EQ(e.jobNumber, e.kind == "connected" ? 0u : 7u);
             if (e.kind == "done" && e.fileIndex == 1) {
@@ -136,7 +136,7 @@ TEST_F(EngineDownloadTest, DeadFirstMirrorFailsOverAndAMissingFileFailsTheJob)
 
     SubmitJob(connection, 1, {{"C:\\dl\\", "m.bin", dead + " | " + nginx.url("/m.bin")}}, true);
     ASSERT_TRUE(WaitFor(connection, "ended")) << engine.Log();
-    EXPECT_EQ(Last("ended").ended.result, CDN_RESULT_OK) << engine.Log();
+    EXPECT_EQ(+Last("ended").ended.result, CDN_RESULT_OK) << engine.Log();
     EXPECT_TRUE(Downloaded("m.bin") == body);
 
     // Every mirror answers 404: the job fails with a readable text, then ends.
@@ -145,9 +145,9 @@ TEST_F(EngineDownloadTest, DeadFirstMirrorFailsOverAndAMissingFileFailsTheJob)
     const CDNEvent failed = Last("failed");
     EXPECT_EQ(failed.jobNumber, 2u);
     EXPECT_NE(failed.text.find("HTTP 404"), std::string::npos) << failed.text;
-    EXPECT_EQ(failed.tail.code, CDN_CODE_HTTP_STATUS);
-    EXPECT_EQ(failed.tail.value, 404u);
-    EXPECT_EQ(Last("ended").ended.result, CDN_RESULT_FAILED);
+    EXPECT_EQ(+failed.tail.code, CDN_CODE_HTTP_STATUS);
+    EXPECT_EQ(+failed.tail.value, 404u);
+    EXPECT_EQ(+Last("ended").ended.result, CDN_RESULT_FAILED);
     const std::vector<std::string> kinds = Kinds();
     EXPECT_EQ(std::vector<std::string>(kinds.end() - 3, kinds.end()),
               (std::vector<std::string>{"accepted", "failed", "ended"}));
@@ -176,7 +176,7 @@ TEST_F(EngineDownloadTest, StalledSegmentIsSplitAgainAndTheFileCompletes)
         });
     SubmitJob(connection, 1, {{"C:\\dl\\", "s.bin", server.Url(), static_cast<std::int64_t>(body.size())}}, true);
     ASSERT_TRUE(WaitFor(connection, "ended")) << engine.Log();
-    EXPECT_EQ(Last("ended").ended.result, CDN_RESULT_OK) << engine.Log();
+    EXPECT_EQ(+Last("ended").ended.result, CDN_RESULT_OK) << engine.Log();
     EXPECT_TRUE(Downloaded("s.bin") == body);
     EXPECT_TRUE(stalled.load());
     // Another connection took over part of the stalled range before it was given up.
@@ -200,11 +200,11 @@ TEST_F(EngineDownloadTest, LostNetworkIsReportedAndTheJobGoesOnWhenItIsBack)
     server.SetDown(false);
     ASSERT_TRUE(WaitFor(connection, "back")) << engine.Log();
     ASSERT_TRUE(WaitFor(connection, "ended")) << engine.Log();
-    EXPECT_EQ(Last("ended").ended.result, CDN_RESULT_OK);
+    EXPECT_EQ(+Last("ended").ended.result, CDN_RESULT_OK);
     EXPECT_TRUE(Downloaded("n.bin") == body);
     connection.Read([](const CDNRecordingListener& l) {
         EXPECT_EQ(l.Count("lost"), 1);
         EXPECT_EQ(l.Count("back"), 1);
-        EXPECT_EQ(l.Last("lost").tail.code, CDN_CODE_NETWORK);
+        EXPECT_EQ(+l.Last("lost").tail.code, CDN_CODE_NETWORK);
     });
 }

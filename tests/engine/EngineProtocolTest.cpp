@@ -135,7 +135,7 @@ TEST_F(EngineProtocolTest, OffendingClientsAreClosedAloneAndUnusableJobsRefused)
         ASSERT_TRUE(WaitFor(client, "failed", static_cast<int>(job - 9))) << engine.Log();
         client.Read([&](const CDNRecordingListener& l) {
             EXPECT_EQ(l.Last("failed").jobNumber, job);
-            EXPECT_EQ(l.Last("failed").tail.code, r.code) << l.Last("failed").text;
+            EXPECT_EQ(+l.Last("failed").tail.code, r.code) << l.Last("failed").text;
         });
         ++job;
     }
@@ -211,7 +211,7 @@ TEST_F(EngineProtocolTest, JobSentFileByFileCompletesAndStatusCountsItWhileItRun
     ASSERT_TRUE(WaitFor(client, "status", 2));
     client.Read([&](const CDNRecordingListener& l) {
         EXPECT_EQ(l.events[l.events.size() - 1].value, 0u);
-        EXPECT_EQ(l.Last("ended").ended.result, CDN_RESULT_OK);
+        EXPECT_EQ(+l.Last("ended").ended.result, CDN_RESULT_OK);
         EXPECT_EQ(l.Count("done"), 2);
         int statusSeen = 0;
         for (const CDNEvent& e : l.events) {

@@ -54,7 +54,7 @@ protected:
         SubmitJob(connection, 3, files, true);
         ASSERT_TRUE(WaitFor(connection, "ended")) << engine.Log();
         connection.Read([&](const CDNRecordingListener& l) {
-            EXPECT_EQ(l.Last("ended").ended.result, CDN_RESULT_OK) << engine.Log();
+            EXPECT_EQ(+l.Last("ended").ended.result, CDN_RESULT_OK) << engine.Log();
             EXPECT_EQ(l.Count("ask-resume"), expectedQuestions);
         });
     }
@@ -123,7 +123,7 @@ TEST_F(EngineRecoveryTest, SignalSavesTheStateAndAnsweringNoForAllStartsEveryFil
         // The client heard the job end, and both files can be continued.
         ASSERT_TRUE(WaitFor(connection, "ended"));
         connection.Read(
-            [](const CDNRecordingListener& l) { EXPECT_EQ(l.Last("ended").ended.result, CDN_RESULT_STOPPED); });
+            [](const CDNRecordingListener& l) { EXPECT_EQ(+l.Last("ended").ended.result, CDN_RESULT_STOPPED); });
         EXPECT_GT(SavedBytes("a.bin"), 0);
         EXPECT_GT(SavedBytes("b.bin"), 0);
     }
@@ -176,9 +176,9 @@ TEST_F(EngineRecoveryTest, FullFileSystemGivesADiskFullNoticeAndNoFileDone)
             const CDNEvent notice = l.Last("notice");
             EXPECT_EQ(notice.jobNumber, job);
             EXPECT_EQ(notice.noticeKind, CDN_NOTICE_DISK_FULL);
-            EXPECT_EQ(notice.tail.code, CDN_CODE_DISK_FULL);
+            EXPECT_EQ(+notice.tail.code, CDN_CODE_DISK_FULL);
             EXPECT_EQ(l.Count("done"), 0);
-            EXPECT_EQ(l.Last("ended").ended.result, CDN_RESULT_STOPPED);
+            EXPECT_EQ(+l.Last("ended").ended.result, CDN_RESULT_STOPPED);
         });
         ++job;
     }

@@ -200,15 +200,15 @@ TEST_F(CDNLayerTest, NotificationsReachTheirSlotsInOrderWithTheirFields)
                                                        "ask-resume", "status"}));
         EXPECT_FALSE(l.wrongCookie);
         const CDNEvent& a = l.events[1];
-        EXPECT_EQ(a.accepted.fileCount, 2u);
-        EXPECT_EQ(a.accepted.totalSize, 10000u);
+        EXPECT_EQ(+a.accepted.fileCount, 2u);
+        EXPECT_EQ(+a.accepted.totalSize, 10000u);
         EXPECT_EQ(l.events[2].engineJobId, 3u);
         EXPECT_TRUE(l.events[2].items.empty());
         const CDNEvent& p = l.events[3];
-        EXPECT_EQ(p.progress.doneSize, 123u);
+        EXPECT_EQ(+p.progress.doneSize, 123u);
         ASSERT_EQ(p.items.size(), 2u);
         EXPECT_EQ(p.items[0].second, "b.pak");
-        EXPECT_EQ(p.items[0].first.done, 50u);
+        EXPECT_EQ(+p.items[0].first.done, 50u);
         EXPECT_EQ(p.items[1].second, "c.pak");
         // The detail carries what the fixed fields cut.
         EXPECT_EQ(l.events[4].localPath, longPath);
@@ -220,13 +220,13 @@ TEST_F(CDNLayerTest, NotificationsReachTheirSlotsInOrderWithTheirFields)
         EXPECT_EQ(l.events[6].localPath, std::string(32, 'p'));
         EXPECT_EQ(l.events[6].url, "http://h/p");
         EXPECT_EQ(l.events[6].fileIndex, CDN_NO_FILE);
-        EXPECT_EQ(l.events[7].ended.filesCompleted, 2u);
+        EXPECT_EQ(+l.events[7].ended.filesCompleted, 2u);
         EXPECT_EQ(l.events[8].noticeKind, CDN_NOTICE_DISK_FULL);
         EXPECT_EQ(l.events[8].text, "disk full");
-        EXPECT_EQ(l.events[8].tail.value, 4096u);
-        EXPECT_EQ(l.events[9].tail.value, 5u);
+        EXPECT_EQ(+l.events[8].tail.value, 4096u);
+        EXPECT_EQ(+l.events[9].tail.value, 5u);
         EXPECT_EQ(l.events[11].text, "HTTP 404");
-        EXPECT_EQ(l.events[11].tail.value, 404u);
+        EXPECT_EQ(+l.events[11].tail.value, 404u);
         EXPECT_EQ(l.events[12].jobNumber, 9u);
         EXPECT_EQ(l.events[13].value, 9u);
     });
