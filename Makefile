@@ -7,12 +7,13 @@
 JOBS      ?= 2
 BUILD     ?= build
 SANBUILD  ?= build-sanitize
+TSANBUILD ?= build-tsan
 FUZZBUILD ?= build-fuzz
 FUZZ_SECONDS ?= 15
 CMAKE_GEN := $(shell command -v ninja >/dev/null 2>&1 && echo "-G Ninja")
 CTEST_ARGS ?= --output-on-failure -j$(JOBS) --timeout 600
 
-.PHONY: deps build test demo build-sanitize test-sanitize fuzz bench format format-check clean
+.PHONY: deps build test demo build-sanitize test-sanitize fuzz build-tsan test-tsan bench format format-check tidy clean
 
 deps:
 	@./scripts/install-deps.sh
@@ -41,6 +42,14 @@ build-sanitize: deps
 test-sanitize: build-sanitize
 	ctest --test-dir $(SANBUILD) $(CTEST_ARGS) -LE no-sanitize
 
+build-tsan: deps
+	cmake -S . -B $(TSANBUILD) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DMESHDROP_TSAN=ON >/dev/null
+	cmake --build $(TSANBUILD) -j$(JOBS)
+
+# The thread-sanitizer build has no window (see CMakeLists.txt).
+test-tsan: build-tsan
+	ctest --test-dir $(TSANBUILD) $(CTEST_ARGS) -LE no-sanitize
+
 bench: build
 	./scripts/run-benchmarks.sh $(BUILD)
 
@@ -53,5 +62,12 @@ format: deps
 format-check: deps
 	clang-format --dry-run -Werror $(FORMAT_FILES)
 
+# The naming checks of each folder's .clang-tidy, on the sources of the
+# layers that have one (needs the compile commands of `make build`).
+TIDY_FILES = $(shell git ls-files 'meshdrop_source/*.cpp' 'app/*.cpp' 'platform/win32/*.cpp' 'tools/*.cpp' 'engine/*.cpp' | grep -v fuzz)
+
+tidy: build
+	clang-tidy -p $(BUILD) --quiet --warnings-as-errors='*' $(TIDY_FILES)
+
 clean:
-	rm -rf $(BUILD) $(SANBUILD) $(FUZZBUILD)
+	rm -rf $(BUILD) $(SANBUILD) $(TSANBUILD) $(FUZZBUILD)

@@ -62,9 +62,10 @@ BOOL CQLSDownloaderApp::InitInstance()
     SetRegistryKey(L"Orvane Inc.");
     ParseCommandLine(m_cmdInfo);
 
-    // The handle stays open for the life of the process: it is the marker
-    // that a later copy finds.
+    // The handle stays open while the dialog runs: it is the marker that a
+    // later copy finds. The program ends when this returns.
     HANDLE mutex = CreateMutexW(nullptr, FALSE, SingleInstanceMutexName().c_str());
+    const std::unique_ptr<void, BOOL (*)(HANDLE)> marker(mutex, &CloseHandle);
     if (mutex != nullptr && GetLastError() == ERROR_ALREADY_EXISTS) {
         if (ActivateRunningCopy())
             return FALSE;

@@ -1,7 +1,19 @@
+# True when `dir` (below the current folder) is left out of this build:
+# MESHDROP_SKIP_DIRS lists folders relative to the source root.
+function(meshdrop_skipped dir out)
+  file(RELATIVE_PATH rel ${PROJECT_SOURCE_DIR} ${CMAKE_CURRENT_SOURCE_DIR}/${dir})
+  if(rel IN_LIST MESHDROP_SKIP_DIRS)
+    set(${out} TRUE PARENT_SCOPE)
+  else()
+    set(${out} FALSE PARENT_SCOPE)
+  endif()
+endfunction()
+
 # Adds each listed folder that carries a CMakeLists.txt.
 function(meshdrop_add_subdirectories)
   foreach(dir IN LISTS ARGN)
-    if(EXISTS ${CMAKE_CURRENT_SOURCE_DIR}/${dir}/CMakeLists.txt)
+    meshdrop_skipped(${dir} skip)
+    if(NOT skip AND EXISTS ${CMAKE_CURRENT_SOURCE_DIR}/${dir}/CMakeLists.txt)
       add_subdirectory(${dir})
     endif()
   endforeach()
@@ -12,7 +24,8 @@ function(meshdrop_add_child_directories)
   file(GLOB children LIST_DIRECTORIES true RELATIVE ${CMAKE_CURRENT_SOURCE_DIR} ${CMAKE_CURRENT_SOURCE_DIR}/*)
   list(SORT children)
   foreach(dir IN LISTS children)
-    if(IS_DIRECTORY ${CMAKE_CURRENT_SOURCE_DIR}/${dir} AND EXISTS ${CMAKE_CURRENT_SOURCE_DIR}/${dir}/CMakeLists.txt)
+    meshdrop_skipped(${dir} skip)
+    if(NOT skip AND IS_DIRECTORY ${CMAKE_CURRENT_SOURCE_DIR}/${dir} AND EXISTS ${CMAKE_CURRENT_SOURCE_DIR}/${dir}/CMakeLists.txt)
       add_subdirectory(${dir})
     endif()
   endforeach()
@@ -27,8 +40,10 @@ function(meshdrop_add_test)
   endif()
   add_executable(${T_NAME} ${T_SOURCES})
   target_link_libraries(${T_NAME} PRIVATE ${T_LIBS} GTest::gtest GTest::gtest_main GTest::gmock Threads::Threads)
-  # Sanitizer options and the offscreen platform are built into the program.
-  target_sources(${T_NAME} PRIVATE ${PROJECT_SOURCE_DIR}/tests/support/TestEnvironmentDefaults.cpp)
+  # Sanitizer options, the offscreen platform and the check that each test
+  # leaves nothing open are built into the program.
+  target_sources(${T_NAME} PRIVATE ${PROJECT_SOURCE_DIR}/tests/support/TestEnvironmentDefaults.cpp
+                                   ${PROJECT_SOURCE_DIR}/tests/support/LiveObjectCheck.cpp)
   set(props TIMEOUT ${T_TIMEOUT})
   if(T_LABELS)
     list(APPEND props LABELS "${T_LABELS}")

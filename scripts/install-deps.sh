@@ -9,9 +9,10 @@ packages=(
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   qt6-base-dev qt6-qpa-plugins libgl-dev
   fonts-wqy-microhei
+  libssl-dev openssl
   nginx-light curl aria2 libcurl4-openssl-dev
   xvfb xauth
-  iproute2 procps
+  iproute2 procps valgrind
 )
 
 missing=()

@@ -1,10 +1,10 @@
 // Downloads a file from a local nginx through the library's entry points (the
 // direct downloader, with the player's consent: at most 100 MiB/s), and the
 // same file with curl limited to 100M and with curl unlimited, all writing to
-// the same disk. Prints for each: MiB/s, CPU seconds per GiB and peak memory;
-// then the library's peak memory for a file a tenth of the size (it must not
-// grow with the file), and the library's rate without consent over a window
-// (393216 bytes/s expected).
+// the same disk; then the same file over TLS from nginx with a certificate of
+// a test authority, by the library and by curl limited to 100M. Prints for each: MiB/s, CPU seconds per GiB and peak
+// memory; then the library's peak memory for a file a tenth of the size (it must not grow with the file), and the
+// library's rate without consent over a window (393216 bytes/s expected).
 //
 // BENCH_SHORT=1: 64 MiB and 6.4 MiB files and a 3-second window; otherwise
 // 1 GiB and 100 MiB and 10 seconds.
@@ -30,6 +30,7 @@
 #include "MeshdropLib.h"
 #include "NginxServer.h"
 #include "TempDir.h"
+#include "TlsCases.h"
 
 namespace {
 
@@ -116,16 +117,26 @@ Figures LibraryDownload(const std::string& url, uint64_t size, const std::string
     return figures;
 }
 
-Figures CurlDownload(const std::string& url, const char* limit, uint64_t size, const std::string& target)
+// curl with an optional rate limit and, for https, the authority to trust.
+Figures CurlDownload(const std::string& url, const char* limit, uint64_t size, const std::string& target,
+                     const std::string& authority = {})
 {
+    std::vector<std::string> arguments = {"curl", "-s", "-f", "-o", target};
+    if (limit != nullptr)
+        arguments.insert(arguments.end(), {"--limit-rate", limit});
+    if (!authority.empty())
+        arguments.insert(arguments.end(), {"--cacert", authority});
+    arguments.push_back(url);
+    std::vector<char*> argv;
+    for (std::string& argument : arguments)
+        argv.push_back(argument.data());
+    argv.push_back(nullptr);
+
     Figures figures;
     const auto start = Clock::now();
     const pid_t pid = fork();
     if (pid == 0) {
-        if (limit != nullptr)
-            execlp("curl", "curl", "-s", "-f", "--limit-rate", limit, "-o", target.c_str(), url.c_str(), nullptr);
-        else
-            execlp("curl", "curl", "-s", "-f", "-o", target.c_str(), url.c_str(), nullptr);
+        execvp("curl", argv.data());
         _exit(127);
     }
     int status = 0;
@@ -192,8 +203,14 @@ int main()
         return 1;
     }
     testsupport::NginxServer nginx(root.path());
-    if (!nginx.start()) {
-        std::printf("nginx did not start: %s\n", nginx.error().c_str());
+    // The same folder over TLS; this process (the library) trusts the test
+    // authority through SSL_CERT_FILE, curl through --cacert.
+    testsupport::TlsCases tls;
+    testsupport::NginxServer secure(root.path());
+    secure.useTls(tls.settings(testsupport::TlsCase::Good));
+    if (!tls.ok() || !nginx.start() || !secure.start()) {
+        std::printf("nginx did not start: %s%s%s\n", tls.error().c_str(), nginx.error().c_str(),
+                    secure.error().c_str());
         return 1;
     }
     if (MeshdropLib_Initialize(nullptr, &Events::Callback, nullptr) != MESHDROPLIB_OK) {
@@ -222,6 +239,16 @@ int main()
     std::printf("library, without consent, %lld s: %.0f bytes/s (%.1f KiB/s; quota 393216 = 384.0 KiB/s)\n",
                 static_cast<long long>(window.count()), rate, rate / 1024.0);
 
+    const std::string bigTls = secure.url("/big.pak");
+    std::printf("GET of the same file over TLS from nginx on 127.0.0.1\n");
+    const Figures libraryTls = LibraryDownload(bigTls, bigSize, target);
+    const Figures curlTls = CurlDownload(bigTls, "100M", bigSize, curlTarget, tls.trusted().authority());
+    Print("library over TLS, with consent", libraryTls, bigSize);
+    Print("curl --limit-rate 100M over TLS", curlTls, bigSize);
+    if (libraryTls.ok && curlTls.ok && curlTls.cpuSeconds > 0)
+        std::printf("TLS CPU per GiB, library / curl: %.2f (goal: at most 1.5)\n",
+                    libraryTls.cpuSeconds / curlTls.cpuSeconds);
+
     MeshdropLib_Finalize();
-    return library.ok && small.ok && rate > 0 ? 0 : 1;
+    return library.ok && small.ok && libraryTls.ok && rate > 0 ? 0 : 1;
 }

@@ -15,7 +15,7 @@
 
 CJobManager::CJobManager(const ovSmartPtr& lock) : m_lock(lock)
 {
-    m_pNpn = std::make_unique<CNpn>(GetMutex());
+    m_pNpn = std::make_unique<CNpn>(GetMutex(), &WriteServiceLog);
 }
 
 CJobManager::~CJobManager()

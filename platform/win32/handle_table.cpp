@@ -6,6 +6,8 @@
 #include <unordered_map>
 #include <vector>
 
+#include "test_switches.h"
+
 namespace w32 {
 namespace {
 
@@ -61,6 +63,12 @@ bool RemoveHandle(HANDLE handle) {
   doomed = std::move(it->second);
   t.objects.erase(it);
   return true;
+}
+
+size_t LiveHandleCount() {
+  HandleTable& t = Table();
+  std::lock_guard<std::mutex> lock(t.mutex);
+  return t.objects.size();
 }
 
 uint64_t MonotonicMs() {

@@ -50,14 +50,18 @@ QueueRegistry& Registry() {
 // Owns the thread's queue; at thread exit destroys its windows and closes it.
 struct QueueHolder {
   std::shared_ptr<MessageQueue> queue;
-  ~QueueHolder() {
+  ~QueueHolder() { Release(); }
+  void Release() {
     if (!queue) return;
     DWORD tid = queue->ThreadId();
     DestroyThreadWindows(tid);
     queue->Shutdown();
-    QueueRegistry& r = Registry();
-    std::lock_guard<std::mutex> lock(r.mutex);
-    r.queues.erase(tid);
+    {
+      QueueRegistry& r = Registry();
+      std::lock_guard<std::mutex> lock(r.mutex);
+      r.queues.erase(tid);
+    }
+    queue.reset();
   }
 };
 
@@ -74,6 +78,8 @@ bool InFilter(const MSG& m, HWND filter, UINT first, UINT last) {
 }
 
 }  // namespace
+
+void ReleaseThreadQueue() { t_holder.Release(); }
 
 MessageQueue::MessageQueue(DWORD threadId) : threadId_(threadId) {}
 

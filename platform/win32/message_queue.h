@@ -93,6 +93,11 @@ class MessageQueue {
   UINT_PTR nextTimerId_ = 1;
 };
 
+// Destroys the calling thread's windows and closes its queue, as the end of a
+// thread does. The thread functions call it before the thread's handle is
+// signalled, so whoever waits for a thread finds its windows gone.
+void ReleaseThreadQueue();
+
 // Implemented by the socket layer: turns epoll readiness of a selected socket
 // into notices posted to its window. Called on the queue's owner thread.
 void DispatchSocketReadiness(uint64_t key, uint32_t events);

@@ -13,6 +13,7 @@
 
 #include "error_mapping.h"
 #include "socket_table.h"
+#include "test_switches.h"
 #include "win32_ext.h"
 #include "winsock2.h"
 
@@ -66,6 +67,11 @@ thread_local struct HostStorage {
 std::mutex& SocketLock() {
   static std::mutex* lock = new std::mutex;
   return *lock;
+}
+
+size_t LiveSocketCount() {
+  std::lock_guard<std::mutex> lock(SocketLock());
+  return Sockets().sockets.size();
 }
 
 SocketState& AddSocketLocked(int fd) {

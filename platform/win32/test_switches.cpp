@@ -22,3 +22,10 @@ void W32SetDiskFullForTesting(BOOL diskFull) { g_diskFull = diskFull != FALSE; }
 void W32SetInternetConnectedForTesting(int state) { g_internet = state < 0 ? -1 : (state ? 1 : 0); }
 
 void W32SetElevationDeclinedForTesting(BOOL declined) { g_elevationDeclined = declined != FALSE; }
+
+void W32GetLiveCountsForTesting(W32LiveCounts* counts) {
+  if (counts == nullptr) return;
+  counts->handles = w32::LiveHandleCount();
+  counts->windows = w32::LiveWindowCount();
+  counts->sockets = w32::LiveSocketCount();
+}

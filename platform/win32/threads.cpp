@@ -6,6 +6,7 @@
 
 #include "error_mapping.h"
 #include "handle_table.h"
+#include "message_queue.h"
 
 namespace w32 {
 namespace {
@@ -54,6 +55,7 @@ void* ThreadMain(void* arg) {
     }
   }
   DWORD code = block->routine(block->parameter);
+  ReleaseThreadQueue();
   Finish(*t_self, code);
   t_self.reset();
   return nullptr;
@@ -126,6 +128,7 @@ uintptr_t _beginthreadex(void*, unsigned stack_size, unsigned(__stdcall* start_a
 }
 
 void _endthreadex(unsigned retval) {
+  ReleaseThreadQueue();
   if (t_self) Finish(*t_self, retval);
   t_self.reset();
   pthread_exit(nullptr);

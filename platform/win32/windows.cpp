@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "handle_table.h"
+#include "test_switches.h"
 #include "text.h"
 #include "win32_ext.h"
 #include "window_registry.h"
@@ -353,6 +354,12 @@ HWND RemoteWindowHandle(DWORD pid, uintptr_t remoteHandle, const std::wstring& t
   t.nextHandle += 8;
   t.windows.emplace(reinterpret_cast<uintptr_t>(window->handle), window);
   return window->handle;
+}
+
+size_t LiveWindowCount() {
+  WindowTable& t = Table();
+  std::lock_guard<std::mutex> lock(t.mutex);
+  return t.windows.size();
 }
 
 }  // namespace w32

@@ -64,7 +64,7 @@ NginxServer::~NginxServer()
 
 std::string NginxServer::url(const std::string& path) const
 {
-    return "http://127.0.0.1:" + std::to_string(port_) + path;
+    return (tls_.certificate.empty() ? "http://127.0.0.1:" : "https://127.0.0.1:") + std::to_string(port_) + path;
 }
 
 bool NginxServer::start()
@@ -114,10 +114,17 @@ bool NginxServer::start()
                 "  keepalive_timeout 30;\n"
                 "  server {\n"
                 "    listen 127.0.0.1:"
-             << port_
+             << port_ << (tls_.certificate.empty() ? "" : " ssl")
              << ";\n"
                 "    root "
              << documentRoot_ << ";\n";
+        if (!tls_.certificate.empty()) {
+            conf << "    ssl_certificate " << tls_.certificate << ";\n"
+                 << "    ssl_certificate_key " << tls_.key << ";\n"
+                 << "    ssl_protocols " << tls_.protocols << ";\n";
+            if (!tls_.ciphers.empty())
+                conf << "    ssl_ciphers " << tls_.ciphers << ";\n";
+        }
         for (const auto& loc : extraLocations_)
             conf << "    " << loc << "\n";
         conf << "  }\n}\n";

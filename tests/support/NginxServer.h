@@ -18,12 +18,24 @@ public:
     NginxServer(const NginxServer&) = delete;
     NginxServer& operator=(const NginxServer&) = delete;
 
+    // Serves over TLS with this certificate and key (PEM files) and only
+    // these protocols; `ciphers`, when given, replaces nginx's cipher list
+    // (for example "DEFAULT@SECLEVEL=0" to allow TLS 1.0). Call before start().
+    struct Tls {
+        std::string certificate;
+        std::string key;
+        std::string protocols = "TLSv1.2 TLSv1.3";
+        std::string ciphers;
+    };
+    void useTls(Tls tls) { tls_ = std::move(tls); }
+
     // Starts nginx and waits until it accepts connections; false with a reason
     // in error() when nginx is missing or does not come up.
     bool start();
     void stop();
 
     uint16_t port() const { return port_; }
+    // "http://127.0.0.1:<port>" + path, or "https://..." with TLS.
     std::string url(const std::string& path) const;
     const std::string& error() const { return error_; }
 
@@ -33,6 +45,7 @@ public:
 private:
     std::string documentRoot_;
     std::vector<std::string> extraLocations_;
+    Tls tls_;
     TempDir prefix_{"meshdrop-nginx"};
     uint16_t port_ = 0;
     int pid_ = -1;

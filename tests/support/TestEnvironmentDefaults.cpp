@@ -3,11 +3,21 @@
 // the same under CTest and when started by hand.
 #include <cstdlib>
 
+#ifndef MESHDROP_TSAN_SUPPRESSIONS
+#define MESHDROP_TSAN_SUPPRESSIONS ""
+#endif
+
 extern "C" {
 
 const char* __asan_default_options()
 {
     return "detect_leaks=1:abort_on_error=1";
+}
+
+// Races are errors; the suppression file names only system libraries.
+const char* __tsan_default_options()
+{
+    return "halt_on_error=1:second_deadlock_stack=1:suppressions=" MESHDROP_TSAN_SUPPRESSIONS;
 }
 
 const char* __ubsan_default_options()

@@ -66,3 +66,11 @@ void W32SetInternetConnectedForTesting(int state);
 // While set, ShellExecuteEx with "runas" fails with ERROR_CANCELLED (1223),
 // as when the user declines the elevation prompt.
 void W32SetElevationDeclinedForTesting(BOOL declined);
+// What the tables hold now: open kernel handles, windows and sockets. The
+// tests compare these before and after each test to find what was left open.
+struct W32LiveCounts {
+  size_t handles;
+  size_t windows;
+  size_t sockets;
+};
+void W32GetLiveCountsForTesting(W32LiveCounts* counts);

@@ -115,6 +115,8 @@ TEST(Kernel, TerminateThreadAbandonsTheThreadWithoutStoppingIt) {
   GetExitCodeThread(t, &code);
   EXPECT_EQ(code, 0u);
   CloseHandle(t);
+  CloseHandle(shared.release);
+  CloseHandle(shared.finished);
 }
 
 TEST(Kernel, CriticalSectionIsRecursiveAndExcludesOtherThreads) {

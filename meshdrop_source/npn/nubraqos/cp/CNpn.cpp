@@ -2,14 +2,19 @@
 
 #include <winsock2.h>
 
+#include "Lib_SSL/SSLCertificates.h"
+#include "Lib_SSL/SSLRuntime.h"
 #include "cp/cpCMutex.h"
 #include "cp/cpCQoS.h"
 #include "cp/cpCTimerQueue.h"
 #include "nw/nwCHttpMimeTypeMap.h"
 #include "ov/ovCGarbageCollector.h"
 
-CNpn::CNpn(cpCMutex* lock) : m_lock(lock)
+CNpn::CNpn(cpCMutex* lock, LogWriter log) : m_lock(lock)
 {
+    // Without OpenSSL the runtime still serves plain connections; every TLS
+    // connection then fails its handshake.
+    m_tlsStarted = SSLRuntime::Startup();
     WSADATA data{};
     if (WSAStartup(MAKEWORD(2, 2), &data) == 0) {
         m_socketsStarted = true;
@@ -34,6 +39,9 @@ CNpn::CNpn(cpCMutex* lock) : m_lock(lock)
     ovCGarbageCollector::SetGarbageCollector(m_collector.get());
     m_mimeTypes = std::make_unique<nwCHttpMimeTypeMap>();
     nwCHttpMimeTypeMap::SetMimeTypeMap(m_mimeTypes.get());
+    if (m_tlsStarted) {
+        SSLCertificates::Install(SSLCertificates::BuiltInTable(), log);
+    }
     m_started = OV_SUCCEEDED(m_startResult);
 }
 
@@ -56,5 +64,9 @@ void CNpn::Cleanup()
     if (m_socketsStarted) {
         WSACleanup();
         m_socketsStarted = false;
+    }
+    if (m_tlsStarted) {
+        SSLRuntime::Cleanup();
+        m_tlsStarted = false;
     }
 }

@@ -1,8 +1,9 @@
 #pragma once
 // The network runtime: starts and stops the socket library, the timer queue,
 // the bandwidth manager (with the hidden socket window) and the deferred-
-// release collector. Constructed on the library's worker thread with the
-// library lock held; that thread's message loop then drives everything.
+// release collector, and OpenSSL with the built-in certificates for the TLS
+// layer. Constructed on the library's worker thread with the library lock
+// held; that thread's message loop then drives everything.
 
 #include <memory>
 
@@ -17,7 +18,11 @@ class ovCGarbageCollector;
 
 class CNpn {
 public:
-    explicit CNpn(cpCMutex* lock);
+    // Receives the runtime's log lines (the library's service log); null
+    // writes none.
+    using LogWriter = void (*)(const char* line);
+
+    explicit CNpn(cpCMutex* lock, LogWriter log = nullptr);
     ~CNpn();
     CNpn(const CNpn&) = delete;
     CNpn& operator=(const CNpn&) = delete;
@@ -28,7 +33,7 @@ public:
     OVRESULT GetStartResult() const { return m_startResult; }
 
     // After the worker's message loop has ended, under the library lock:
-    // stops the socket library.
+    // stops the socket library, then cleans up OpenSSL.
     void Cleanup();
 
     cpCTimerQueue* GetTimerQueue() const { return m_timerQueue.get(); }
@@ -38,6 +43,7 @@ public:
 
 private:
     ovSmartPtr m_lock;
+    bool m_tlsStarted = false;
     bool m_socketsStarted = false;
     std::unique_ptr<cpCTimerQueue> m_timerQueue;
     std::unique_ptr<cpCQoS> m_qos;

@@ -1,5 +1,6 @@
 #include "cp/cpCQoSContext.h"
 
+#include <atomic>
 #include <cstring>
 
 #include "cp/cpCHostCache.h"
@@ -8,8 +9,23 @@
 #include "cp/cpCTimer.h"
 #include "ov/ovClassIds.h"
 
+namespace {
+std::atomic<int> g_liveContexts{0};
+} // namespace
+
+int cpCQoSContextLiveCountForTesting()
+{
+    return g_liveContexts.load();
+}
+
+cpCQoSContext::cpCQoSContext()
+{
+    ++g_liveContexts;
+}
+
 cpCQoSContext::~cpCQoSContext()
 {
+    --g_liveContexts;
     StopConnectTimer();
     // While registered the manager's table holds a reference, so a record
     // still here is not registered: it only needs closing.

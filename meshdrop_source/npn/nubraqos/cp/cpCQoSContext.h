@@ -17,9 +17,12 @@
 #include "ov/ovCPtrList.h"
 #include "ov/ovSmartPtr.h"
 
+// Contexts alive in the process, for the tests' leak check.
+int cpCQoSContextLiveCountForTesting();
+
 class cpCQoSContext : public ovTAtomicRefCounted<ovIQoSContext> {
 public:
-    cpCQoSContext() = default;
+    cpCQoSContext();
     ~cpCQoSContext() override;
     cpCQoSContext(const cpCQoSContext&) = delete;
     cpCQoSContext& operator=(const cpCQoSContext&) = delete;

@@ -7,29 +7,14 @@
 
 #include "nw/nwHttpConstants.h"
 #include "ut/utCUriCodec.h"
+#include "ut/utCodePage.h"
 
 namespace {
 
 // The path in UTF-8. A path the system code page cannot read is used as it is.
 std::string ToUtf8(const char* text, std::uint32_t length)
 {
-    if (length == 0 || length > 0x7FFFFFFF) {
-        return std::string(text, length);
-    }
-    const int wideLength =
-        MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, text, static_cast<int>(length), nullptr, 0);
-    if (wideLength <= 0) {
-        return std::string(text, length);
-    }
-    std::wstring wide(static_cast<std::size_t>(wideLength), L'\0');
-    MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, text, static_cast<int>(length), wide.data(), wideLength);
-    const int utf8Length = WideCharToMultiByte(CP_UTF8, 0, wide.data(), wideLength, nullptr, 0, nullptr, nullptr);
-    if (utf8Length <= 0) {
-        return std::string(text, length);
-    }
-    std::string utf8(static_cast<std::size_t>(utf8Length), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, wide.data(), wideLength, utf8.data(), utf8Length, nullptr, nullptr);
-    return utf8;
+    return utConvertCodePage(text, length, CP_ACP, CP_UTF8);
 }
 
 } // namespace

@@ -12,7 +12,9 @@
 #include "cp/cpCSocket.h"
 #include "cp/cpCTimer.h"
 #include "nw/nwCCDNLocalClientLayer.h"
+#include "nw/nwCHTTPDownloader.h"
 #include "nw/nwCHttpClientExLayer.h"
+#include "nw/nwCSecureSocketClientLayer.h"
 #include "nw/nwCStreamDispatcher.h"
 
 namespace {
@@ -29,13 +31,21 @@ ovIUnknown* CreateContext()
     return static_cast<ovIQoSContext*>(new (std::nothrow) cpCQoSContext());
 }
 
+// The downloader is held through its ovIHTTPDownloader interface.
+ovIUnknown* CreateDownloader()
+{
+    return static_cast<ovIHTTPDownloader*>(new (std::nothrow) nwCHTTPDownloader());
+}
+
 constexpr ovClassEntry kLibraryClasses[] = {
     {OVCLS_SOCKET, &CreateObject<cpCSocket>},
     {OVCLS_TIMER, &CreateObject<cpCTimer>},
     {OVCLS_MUTEX, &CreateObject<cpCMutex>},
     {OVCLS_QOS_CONTEXT, &CreateContext},
     {OVCLS_STREAM_DISPATCHER, &CreateObject<nwCStreamDispatcher>},
+    {OVCLS_HTTP_DOWNLOADER, &CreateDownloader},
     {OVCLS_HTTP_CLIENT_LAYER, &nwCHttpClientExLayer::CreateLayer<nwCHttpClientExLayer>},
+    {OVCLS_TLS_LAYER, &nwCSecureSocketClientLayer::CreateLayer<nwCSecureSocketClientLayer>},
     {OVCLS_LOCAL_ENGINE_LAYER, &nwCCDNLocalClientLayer::CreateLayer<nwCCDNLocalClientLayer>},
 };
 

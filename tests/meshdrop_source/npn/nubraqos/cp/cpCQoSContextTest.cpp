@@ -343,9 +343,9 @@ TEST_F(ContextTest, ConnectTimerEndsAnAttemptThatNeverCompletes)
     });
     const bool ended = worker.WaitUntil([&] { return layer->closed == 1 || layer->connected == 1; });
     for (int filler : fillers) {
-        ::close(filler);
+        ::closesocket(filler);
     }
-    ::close(listener);
+    ::closesocket(listener);
     ASSERT_TRUE(ended);
     if (worker.Call([&] { return layer->connected; }) == 1) {
         GTEST_SKIP() << "the kernel accepted the connection despite the full queue";
@@ -444,7 +444,7 @@ TEST_F(ContextTest, UnlimitedReadingStopsAtOneMebibyteWhenNothingIsConsumed)
     ASSERT_TRUE(worker.WaitUntil([&] { return Context()->GetReceivedHeld() > cpCQoSHighContextAction::kReadStop; }));
     Drain();
     worker.Run([&] { EXPECT_LE(Context()->GetReceivedHeld(), cpCQoSHighContextAction::kReadStop + 1024); });
-    peer.CloseConnection();
+    peer.ShutdownConnection(); // wakes the blocked sender; the peer closes later
     sender.join();
 }
 
@@ -463,7 +463,7 @@ TEST_F(ContextTest, BudgetedReceiveBufferThatNoLayerDrainsIsBounded)
         for (int i = 0; i < 24 && peer.SendAll(chunk); ++i) {}
     });
     const bool closed = worker.WaitUntil([&] { return layer->closed == 1; }, std::chrono::seconds(60));
-    peer.CloseConnection();
+    peer.ShutdownConnection(); // wakes the blocked sender; the peer closes later
     sender.join();
     ASSERT_TRUE(closed);
     worker.Run([&] { EXPECT_LE(Context()->GetReceivedHeld(), cpCReceiveBuffer::kMaxSize); });

@@ -312,10 +312,6 @@ TEST_F(ScriptedLayerTest, SetUrlFailsWithNothingConnected)
     worker.Run([&] {
         OpenOnWorker();
         const std::string port = std::to_string(server.port());
-        // No TLS layer exists yet: an https address cannot be served.
-        EXPECT_EQ(layer->SetURL(("https://127.0.0.1:" + port + "/f").c_str()), OVR_NET_FAIL);
-        ovIUnknown* tls = nullptr;
-        EXPECT_EQ(ctx.Get<ovIQoSContext>()->FindLayer(OVCLS_TLS_LAYER, &tls), OVR_PLATFORM_FAIL);
         EXPECT_EQ(layer->SetURL("http://no-such-host.invalid/f"), OVR_NET_FAIL);
         EXPECT_EQ(layer->SetURL(("ftp://127.0.0.1:" + port + "/f").c_str()), OVR_NET_FAIL);
         EXPECT_EQ(layer->SetURL(""), OVR_NET_FAIL);

@@ -111,10 +111,15 @@ bool LoopbackPeer::WaitForClose(std::chrono::milliseconds timeout)
     }
 }
 
+void LoopbackPeer::ShutdownConnection()
+{
+    if (m_connection >= 0)
+        ::shutdown(m_connection, SHUT_RDWR);
+}
+
 void LoopbackPeer::CloseConnection()
 {
     if (m_connection >= 0) {
-        // Wakes a sender blocked on this socket in another thread.
         ::shutdown(m_connection, SHUT_RDWR);
         ::close(m_connection);
         m_connection = -1;

@@ -27,6 +27,9 @@ public:
                      std::chrono::milliseconds timeout = std::chrono::seconds(10));
     // Waits until the peer closes (read returns 0 or a reset).
     bool WaitForClose(std::chrono::milliseconds timeout = std::chrono::seconds(10));
+    // Ends the connection both ways without closing the descriptor, so that a
+    // sender blocked in another thread wakes up; close once it has returned.
+    void ShutdownConnection();
     void CloseConnection();
     // A plain blocking client: connects to 127.0.0.1:port and reads until the
     // other side closes; answers the bytes read.

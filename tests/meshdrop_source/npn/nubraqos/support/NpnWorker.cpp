@@ -66,10 +66,10 @@ void NpnWorker::ThreadMain()
                 cpCMutexLock held(mutex);
                 (*task->fn)();
             }
-            {
-                std::lock_guard guard(*task->mutex);
-                task->finished = true;
-            }
+            // Notified under the lock: the waiter owns the condition and may
+            // destroy it as soon as it sees the flag.
+            std::lock_guard guard(*task->mutex);
+            task->finished = true;
             task->done->notify_all();
         } else {
             DispatchMessageA(&msg);
