@@ -161,7 +161,6 @@ public:
             std::uint64_t done;
         };
         std::vector<Sample> samples;
-        m_connection.Read([](const CDNRecordingListener&) {});
         const std::uint32_t job = ++m_job;
         m_worker.Run([&] {
             m_connection.listener.onEvent = [&samples, job](const CDNEvent& event) {

@@ -43,7 +43,7 @@ protected:
     void RunAgain(EngineProcess& engine, const std::vector<TestFile>& files, bool resume, int expectedQuestions)
     {
         CDNTestConnection connection(worker);
-        ASSERT_TRUE(connection.Open(engine.Port()));
+        // Set before the connection exists: from then on it runs on the worker.
         connection.listener.onEvent = [&](const CDNEvent& event) {
             if (event.kind == "ask-resume") {
                 const std::uint32_t id = connection.listener.Last("accepted").engineJobId;
@@ -51,6 +51,7 @@ protected:
                 connection.Send([&](ovICDNLocalClientLayer& layer) { layer.SendResumeAnswer(&answer); });
             }
         };
+        ASSERT_TRUE(connection.Open(engine.Port()));
         SubmitJob(connection, 3, files, true);
         ASSERT_TRUE(WaitFor(connection, "ended")) << engine.Log();
         connection.Read([&](const CDNRecordingListener& l) {
@@ -169,7 +170,8 @@ TEST_F(EngineRecoveryTest, FullFileSystemGivesADiskFullNoticeAndNoFileDone)
         SCOPED_TRACE(url);
         SubmitJob(connection, job, {{"C:\\dl\\", "big.bin", url}}, true);
         ASSERT_TRUE(WaitFor(connection, "notice", static_cast<int>(job - 2))) << engine.Log();
-        const nwCDNJobRef stop{job, connection.listener.Last("accepted").engineJobId};
+        const nwCDNJobRef stop{job, connection.Read<std::uint32_t>(
+                                        [](const CDNRecordingListener& l) { return l.Last("accepted").engineJobId; })};
         connection.Send([&](ovICDNLocalClientLayer& layer) { layer.SendStopJob(&stop); });
         ASSERT_TRUE(WaitFor(connection, "ended", static_cast<int>(job - 2))) << engine.Log();
         connection.Read([&](const CDNRecordingListener& l) {
