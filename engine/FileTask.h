@@ -50,6 +50,7 @@ struct Mirror {
     bool noRanges = false;
     int failures = 0; // failures since its last good answer
     long lastStatus = 0;
+    bool certificateRefused = false;
 };
 
 // A byte range of a file on its way through one connection.
@@ -74,6 +75,7 @@ struct Segment {
     bool progressed = false; // the current attempt brought bytes
     Failure failure = Failure::None;
     long status = 0;
+    bool certificateRefused = false;
     int error = 0;
     std::int64_t serverSize = -1;
 

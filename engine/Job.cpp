@@ -38,7 +38,6 @@ bool IsUnanswered(CURLcode code)
     case CURLE_OPERATION_TIMEDOUT:
     case CURLE_SEND_ERROR:
     case CURLE_RECV_ERROR:
-    case CURLE_SSL_CONNECT_ERROR:
         return true;
     default:
         return false;
@@ -260,6 +259,7 @@ void Job::StartSegment(Segment& segment, Clock::time_point now)
     request.ifRange = file.validator;
     request.bufferSize = m_budget.IsLimited() ? kLimitedBuffer : kFullBuffer;
     segment.failure = Segment::Failure::None;
+    segment.certificateRefused = false;
     segment.whole = false;
     segment.progressed = false;
     segment.status = 0;
@@ -562,6 +562,11 @@ void Job::OnTransferDone(Transfer& transfer, CURLcode code, Clock::time_point no
         FinishIfComplete(file);
         return;
     }
+    if (code == CURLE_PEER_FAILED_VERIFICATION) {
+        // A certificate refused now is refused on every attempt.
+        segment.failure = Segment::Failure::Permanent;
+        segment.certificateRefused = true;
+    }
     if (segment.failure == Segment::Failure::None) {
         segment.failure = IsUnanswered(code) && !answered ? Segment::Failure::Unanswered : Segment::Failure::Transient;
     }
@@ -593,6 +598,7 @@ void Job::HandleFailure(Segment& segment, Clock::time_point now)
     }
     Mirror& mirror = file.mirrors[segment.mirror];
     mirror.lastStatus = segment.status;
+    mirror.certificateRefused = segment.certificateRefused;
     const std::string& url = mirror.url;
     switch (segment.failure) {
     case Segment::Failure::Local:
@@ -676,6 +682,8 @@ void Job::HandleFailure(Segment& segment, Clock::time_point now)
         if (segment.failure == Segment::Failure::SizeMismatch) {
             Fail("the server's size " + std::to_string(segment.serverSize) + " differs from the job's for " + last.url,
                  {CDN_CODE_SIZE_MISMATCH, file.Spec().index, static_cast<std::uint64_t>(segment.serverSize)});
+        } else if (last.certificateRefused) {
+            Fail("the server's certificate was refused for " + last.url, {CDN_CODE_CERTIFICATE, file.Spec().index, 0});
         } else {
             Fail("HTTP " + std::to_string(last.lastStatus) + " for " + last.url,
                  {CDN_CODE_HTTP_STATUS, file.Spec().index, static_cast<std::uint64_t>(last.lastStatus)});

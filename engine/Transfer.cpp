@@ -2,6 +2,7 @@
 
 #include <cctype>
 #include <charconv>
+#include <cstdlib>
 #include <cstring>
 #include <string_view>
 
@@ -73,6 +74,17 @@ bool Transfer::Setup(const TransferRequest& request)
     curl_easy_setopt(e, CURLOPT_FOLLOWLOCATION, 1L);
     curl_easy_setopt(e, CURLOPT_MAXREDIRS, kMaxRedirects);
     curl_easy_setopt(e, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_1));
+    // Servers' certificates are checked, against the trust store the library
+    // uses too: OpenSSL's SSL_CERT_FILE and SSL_CERT_DIR when set, else the
+    // system's.
+    curl_easy_setopt(e, CURLOPT_SSL_VERIFYPEER, 1L);
+    curl_easy_setopt(e, CURLOPT_SSL_VERIFYHOST, 2L);
+    if (const char* file = std::getenv("SSL_CERT_FILE"); file && *file) {
+        curl_easy_setopt(e, CURLOPT_CAINFO, file);
+    }
+    if (const char* folder = std::getenv("SSL_CERT_DIR"); folder && *folder) {
+        curl_easy_setopt(e, CURLOPT_CAPATH, folder);
+    }
     curl_easy_setopt(e, CURLOPT_CONNECTTIMEOUT_MS, kConnectTimeoutMs);
     curl_easy_setopt(e, CURLOPT_NOSIGNAL, 1L);
     curl_easy_setopt(e, CURLOPT_TCP_KEEPALIVE, 1L);

@@ -10,6 +10,7 @@
 
 #include "EngineTestSupport.h"
 #include "NginxServer.h"
+#include "TlsCases.h"
 
 using enginetest::EngineProcess;
 using enginetest::RangeServer;
@@ -207,4 +208,39 @@ TEST_F(EngineDownloadTest, LostNetworkIsReportedAndTheJobGoesOnWhenItIsBack)
         EXPECT_EQ(l.Count("back"), 1);
         EXPECT_EQ(+l.Last("lost").tail.code, CDN_CODE_NETWORK);
     });
+}
+
+TEST(EngineHttpsTest, FetchesFromAServerWithATrustedCertificateOnly)
+{
+    // The test's own authority, trusted by this process and the engine it starts.
+    testsupport::TlsCases cases;
+    ASSERT_TRUE(cases.ok()) << cases.error();
+    TempDir drive("meshdrop-engine-drive");
+    TempDir served("meshdrop-engine-served");
+    const std::string body = patternBytes(5 * 1024 * 1024, 13);
+    ASSERT_TRUE(testsupport::writeFile(served.file("t.bin"), body));
+    testsupport::NginxServer good(served.path());
+    good.useTls(cases.settings(testsupport::TlsCase::Good));
+    testsupport::NginxServer stranger(served.path());
+    stranger.useTls(cases.settings(testsupport::TlsCase::UnknownAuthority));
+    ASSERT_TRUE(good.start()) << good.error();
+    ASSERT_TRUE(stranger.start()) << stranger.error();
+    NpnWorker worker;
+    EngineProcess engine(drive.path());
+    ASSERT_TRUE(engine.Start()) << engine.Log();
+    CDNTestConnection connection(worker);
+    ASSERT_TRUE(connection.Open(engine.Port()));
+
+    SubmitJob(connection, 1, {{"C:\\dl\\", "t.bin", good.url("/t.bin")}}, true);
+    ASSERT_TRUE(WaitFor(connection, "ended")) << engine.Log();
+    EXPECT_TRUE(readFile(drive.path() + "/dl/t.bin") == body);
+    SubmitJob(connection, 2, {{"C:\\dl\\", "u.bin", stranger.url("/t.bin")}}, true);
+    ASSERT_TRUE(WaitFor(connection, "ended", 2)) << engine.Log();
+    connection.Read([](const CDNRecordingListener& l) {
+        EXPECT_EQ(l.Count("done"), 1);
+        EXPECT_EQ(l.Last("failed").jobNumber, 2u);
+        EXPECT_EQ(+l.Last("failed").tail.code, CDN_CODE_CERTIFICATE) << l.Last("failed").text;
+        EXPECT_EQ(+l.Last("ended").ended.result, CDN_RESULT_FAILED);
+    });
+    EXPECT_FALSE(std::filesystem::exists(drive.path() + "/dl/u.bin"));
 }

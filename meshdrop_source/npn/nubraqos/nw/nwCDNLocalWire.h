@@ -98,6 +98,7 @@ enum : std::uint32_t {
     CDN_CODE_SYSTEM_ERROR = 7,  // value: the errno of a local file operation
     CDN_CODE_DISK_FULL = 8,     // value: bytes still needed
     CDN_CODE_NETWORK = 9,       // value: seconds since the last byte arrived
+    CDN_CODE_CERTIFICATE = 10,  // the server's certificate was refused
 };
 
 // No file: a tail or a file done that names no file of the job.
