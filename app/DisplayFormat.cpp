@@ -4,21 +4,39 @@
 
 #include <windows.h>
 
-#include <cmath>
+#include <charconv>
 #include <cstdio>
-#include <cstdlib>
 
 namespace {
 
-std::wstring Printf(const wchar_t* format, double value)
+// The value with `decimals` digits after a "." whatever the process locale:
+// once Qt has set the locale from the environment, printf would write "1,50"
+// on a German or French desktop. Rounded as printf rounds (to nearest, on
+// the exact binary value).
+std::wstring Fixed(double value, int decimals)
 {
-    wchar_t buffer[128];
-    int n = std::swprintf(buffer, sizeof buffer / sizeof buffer[0], format, value);
-    return n > 0 ? std::wstring(buffer, static_cast<size_t>(n)) : std::wstring();
+    char digits[400];
+    const auto [end, error] = std::to_chars(digits, digits + sizeof digits, value, std::chars_format::fixed, decimals);
+    return error == std::errc() ? std::wstring(digits, end) : std::wstring();
 }
 
-constexpr const wchar_t* kSizeUnits[] = {L"%.2f KB", L"%.2f MB", L"%.2f GB", L"%.2f TB"};
-constexpr const wchar_t* kSpeedUnits[] = {L"%0.2f KB/Sec", L"%0.2f MB/Sec", L"%0.2f GB/Sec", L"%0.2f TB/Sec"};
+struct Unit {
+    int decimals;
+    const wchar_t* suffix;
+};
+
+constexpr Unit kSizeUnits[] = {{2, L" KB"}, {2, L" MB"}, {2, L" GB"}, {2, L" TB"}};
+constexpr Unit kSpeedUnits[] = {{2, L" KB/Sec"}, {2, L" MB/Sec"}, {2, L" GB/Sec"}, {2, L" TB/Sec"}};
+
+std::wstring Bytes(double value)
+{
+    return Fixed(value, 0) + L" Bytes";
+}
+
+std::wstring InUnit(double value, const Unit& unit)
+{
+    return Fixed(value, unit.decimals) + unit.suffix;
+}
 
 // Divides by 1024 for each unit step and returns the index of the first unit
 // whose value stays below 1024, or -1 past the last one. Each step divides the
@@ -38,9 +56,9 @@ int ScaleToUnit(double& value)
 std::wstring FormatSize(double bytes)
 {
     if (bytes < 1024.0)
-        return Printf(L"%0.f Bytes", bytes);
+        return Bytes(bytes);
     int unit = ScaleToUnit(bytes);
-    return unit < 0 ? std::wstring() : Printf(kSizeUnits[unit], bytes);
+    return unit < 0 ? std::wstring() : InUnit(bytes, kSizeUnits[unit]);
 }
 
 std::wstring FormatSpeed(double bytesPerSecond)
@@ -48,9 +66,9 @@ std::wstring FormatSpeed(double bytesPerSecond)
     if (!(bytesPerSecond > 0.0))
         return L"0.0 Bytes";
     if (bytesPerSecond < 1024.0)
-        return Printf(L"%0.f Bytes", bytesPerSecond);
+        return Bytes(bytesPerSecond);
     int unit = ScaleToUnit(bytesPerSecond);
-    return unit < 0 ? std::wstring(L"0.0 Bytes") : Printf(kSpeedUnits[unit], bytesPerSecond);
+    return unit < 0 ? std::wstring(L"0.0 Bytes") : InUnit(bytesPerSecond, kSpeedUnits[unit]);
 }
 
 std::wstring FormatTime(std::int64_t seconds)

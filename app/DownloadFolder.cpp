@@ -8,20 +8,7 @@ namespace {
 
 std::atomic<uint64_t> g_requiredSize{0};
 
-constexpr const wchar_t* kDownloadPathKey = L"SOFTWARE\\Orvane Inc.\\DownloadPath";
-
 } // namespace
-
-CString ProgramFilesFolder()
-{
-    WCHAR path[MAX_PATH] = {};
-    if (FAILED(SHGetFolderPathW(nullptr, CSIDL_PROGRAM_FILES, nullptr, SHGFP_TYPE_CURRENT, path)))
-        return CString();
-    CString folder(path);
-    while (!folder.IsEmpty() && (folder.back() == L'\\' || folder.back() == L'/'))
-        folder.pop_back();
-    return folder;
-}
 
 CString ReservedProgramPath()
 {
@@ -34,27 +21,6 @@ CString FolderOfPath(const CString& path)
     if (separator != CString::npos)
         return path.Left(static_cast<int>(separator + 1));
     return DriveOfPath(path);
-}
-
-CString DriveOfPath(const CString& path)
-{
-    if (path.GetLength() >= 2 && path[1] == L':')
-        return path.Left(2);
-    return CString();
-}
-
-CString DefaultDownloadFolder()
-{
-    return DefaultDownloadFolderFor(ProgramFilesFolder());
-}
-
-CString DefaultDownloadFolderFor(const CString& programFilesFolder)
-{
-    // Only the drive of the program-files folder matters.
-    const CString drive = DriveOfPath(programFilesFolder + L"\\Orvane\\");
-    CString folder;
-    folder.Format(L"%ls\\%ls\\%ls\\", drive.c_str(), L"quorvik", L"veilrune");
-    return folder;
 }
 
 uint64_t FreeSpaceOfPath(const CString& path)
@@ -137,29 +103,18 @@ FolderChoice BrowseForDownloadFolder(CWnd* owner, const CString& current, const 
     if (item == nullptr)
         return FolderChoice::Cancelled;
 
+    // A folder whose path does not fit the buffer is refused rather than cut:
+    // a cut path names another folder, which would be used and published.
     WCHAR path[MAX_PATH] = {};
     const BOOL havePath = SHGetPathFromIDListW(item, path);
     CoTaskMemFree(item);
     if (!havePath)
-        return FolderChoice::Cancelled;
+        return FolderChoice::Unusable;
     CString folder(path);
     if (folder.IsEmpty() || folder.back() != L'\\')
         folder += L'\\';
     if (folder == reservedFolder)
-        return FolderChoice::Reserved;
+        return FolderChoice::Unusable;
     chosen = folder;
     return FolderChoice::Chosen;
-}
-
-void PublishDownloadFolder(LPCWSTR valueName, const CString& folder)
-{
-    HKEY key = nullptr;
-    DWORD disposition = 0;
-    if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, kDownloadPathKey, 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_WRITE, nullptr,
-                        &key, &disposition) != ERROR_SUCCESS)
-        return;
-    // The whole text with its terminating null.
-    const DWORD bytes = static_cast<DWORD>((folder.size() + 1) * sizeof(WCHAR));
-    RegSetValueExW(key, valueName, 0, REG_SZ, reinterpret_cast<const BYTE*>(folder.c_str()), bytes);
-    RegCloseKey(key);
 }

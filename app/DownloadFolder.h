@@ -8,9 +8,7 @@
 #include <cstdint>
 #include <optional>
 
-// The platform's program-files folder without a trailing separator; empty
-// when the platform cannot tell.
-CString ProgramFilesFolder();
+#include "DownloadFolderRules.h"
 
 // <program files>\Orvane\QLSDownloader\QLSDownloaderEngine.exe: the folder of
 // this path may not be chosen as the download folder.
@@ -18,14 +16,6 @@ CString ReservedProgramPath();
 
 // The drive and folder part of a path, with its trailing "\".
 CString FolderOfPath(const CString& path);
-
-// The drive designator of a path ("C:"), or empty when it has none.
-CString DriveOfPath(const CString& path);
-
-// "<drive of the program-files folder>\quorvik\veilrune\".
-CString DefaultDownloadFolder();
-// The same for a given program-files folder.
-CString DefaultDownloadFolderFor(const CString& programFilesFolder);
 
 // Free bytes of the file system the path's files would land on (all free
 // bytes, not only the caller's quota); 0 when the platform cannot tell.
@@ -45,15 +35,10 @@ CString FolderBrowserTitleLine(uint64_t requiredBytes, uint64_t freeBytes);
 // to in the title line.
 int CALLBACK DownloadFolderBrowseCallback(HWND hwnd, UINT message, LPARAM lParam, LPARAM data);
 
-enum class FolderChoice { Cancelled, Reserved, Chosen };
+enum class FolderChoice { Cancelled, Unusable, Chosen };
 
 // Lets the player choose a folder, starting at `current` (created first when
-// it is missing). A chosen folder ends with "\"; the reserved folder is
-// refused.
+// it is missing). A chosen folder ends with "\"; the reserved folder, and a
+// folder whose path is too long for the platform's buffer, are unusable.
 FolderChoice BrowseForDownloadFolder(CWnd* owner, const CString& current, const CString& reservedFolder,
                                      CString& chosen);
-
-// Writes `folder` as the string value `valueName` under
-// HKEY_LOCAL_MACHINE\SOFTWARE\Orvane Inc.\DownloadPath. A registry that
-// cannot be written is skipped silently: the download goes on without it.
-void PublishDownloadFolder(LPCWSTR valueName, const CString& folder);

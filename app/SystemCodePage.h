@@ -7,5 +7,7 @@
 
 // Characters the code page cannot hold become its default character.
 std::string ToSystemCodePage(std::wstring_view text);
+// UTF-8, whatever the system code page, for a terminal or a log.
+std::string ToUtf8(std::wstring_view text);
 // Bytes that are not valid in the code page become U+FFFD.
 std::wstring FromSystemCodePage(std::string_view text);

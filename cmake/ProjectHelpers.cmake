@@ -69,3 +69,17 @@ function(meshdrop_add_fuzzer)
     set_tests_properties(${F_NAME}.replay_corpus PROPERTIES TIMEOUT 120)
   endif()
 endfunction()
+
+# Installs a program into bin/; it finds the project's shared libraries from
+# where it stands, so the installed tree can be moved as a whole.
+function(meshdrop_install_program target)
+  set_target_properties(${target} PROPERTIES INSTALL_RPATH "$ORIGIN/../${MESHDROP_INSTALL_LIBDIR}")
+  install(TARGETS ${target} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+endfunction()
+
+# Installs one of the project's shared libraries into its private folder,
+# where the libraries find each other.
+function(meshdrop_install_library target)
+  set_target_properties(${target} PROPERTIES INSTALL_RPATH "$ORIGIN")
+  install(TARGETS ${target} LIBRARY DESTINATION ${MESHDROP_INSTALL_LIBDIR})
+endfunction()

@@ -22,12 +22,14 @@ command -v ninja >/dev/null 2>&1 && gen=(-G Ninja)
 if [ ! -f "$build/CMakeCache.txt" ]; then
   cmake -S "$root" -B "$build" "${gen[@]}" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 fi
-cmake --build "$build" -j"${JOBS:-2}" --target qlsdownloader demo_autopilot publisher_server
+cmake --build "$build" -j"${JOBS:-2}" --target qlsdownloader demo_autopilot publisher_server agent_server
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/qls-demo-XXXXXX")
 server_pid=
+agent_pid=
 cleanup() {
   if [ -n "$server_pid" ]; then kill "$server_pid" 2>/dev/null || true; wait "$server_pid" 2>/dev/null || true; fi
+  if [ -n "$agent_pid" ]; then kill "$agent_pid" 2>/dev/null || true; wait "$agent_pid" 2>/dev/null || true; fi
   rm -rf "$work"
 }
 trap cleanup EXIT INT TERM
@@ -54,6 +56,16 @@ for _ in $(seq 1 100); do
 done
 cat "$work/server.out"
 
+# The agent server on its built-in port keeps the downloader's reports.
+"$build/bin/agent_server" --db "$work/agent.db" >"$work/agent.out" 2>&1 &
+agent_pid=$!
+for _ in $(seq 1 100); do
+  grep -q "agent_server ready" "$work/agent.out" 2>/dev/null && break
+  kill -0 "$agent_pid" 2>/dev/null || { cat "$work/agent.out" >&2; echo "demo: port 54547 of 127.0.0.1 must be free." >&2; exit 1; }
+  sleep 0.1
+done
+head -1 "$work/agent.out"
+
 if [ -n "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ] && [ -z "${DEMO_AUTOPILOT:-}" ]; then
   echo "demo: the downloader's window is open; press 開始 (start), then 安裝 (install) when it has finished."
   "$build/bin/qlsdownloader"
@@ -71,6 +83,8 @@ if [ -f "$MESHDROP_SETUP_MARKER" ]; then
   echo "demo: the installer ran: $(cat "$MESHDROP_SETUP_MARKER")"
   echo "demo: downloaded into C:\\quorvik\\veilrune\\ ($MESHDROP_DRIVE_C/quorvik/veilrune):"
   ls -l "$MESHDROP_DRIVE_C/quorvik/veilrune"
+  echo "demo: the agent server stored these download reports:"
+  "$build/bin/agent_server" --db "$work/agent.db" --summary
 else
   echo "demo: the installer did not run." >&2
   exit 1

@@ -8,11 +8,13 @@ packages=(
   clang libclang-rt-14-dev clang-format clang-tidy
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   qt6-base-dev qt6-qpa-plugins libgl-dev
-  fonts-wqy-microhei
+  fonts-wqy-microhei locales-all
   libssl-dev openssl
+  libsqlite3-dev sqlite3
   nginx-light curl aria2 libcurl4-openssl-dev
   xvfb xauth
   iproute2 procps valgrind
+  dpkg-dev file lintian desktop-file-utils
 )
 
 missing=()

@@ -17,14 +17,11 @@
 #include <functional>
 #include <map>
 
+#include "ArtworkPalette.h"
+
 namespace {
 
-const QColor kMagenta(255, 0, 255);
-const QColor kPanel(0x26, 0x2B, 0x33);
-const QColor kPanelDark(0x1A, 0x1E, 0x24);
-const QColor kEdge(0x3C, 0x44, 0x50);
-const QColor kGold(0xD5, 0xBA, 0x11);
-const QColor kCaption(0xC9, 0xCF, 0xD8);
+using namespace artwork;
 
 QString CjkFamily()
 {

@@ -79,6 +79,9 @@ private:
     void OnAskResume(MeshdropJobHandle job);
     void OnSizeCheckDone();
     void OnSizeCheckFailed();
+    // True when the event is about the window's current job and its
+    // accessor answered 512; other events leave the window as it is.
+    bool IsCurrentJobEvent(MeshdropJobHandle job, int accessorStatus) const;
     void ShowNotice(MeshdropJobHandle job, uint32_t code);
     void TakeFileList(const unsigned char* data, uint64_t size);
     void CheckFileSizes();

@@ -90,7 +90,7 @@ void CQLSDownloaderDlg::OnBnClickedChangeFolder()
         return;
     CString chosen;
     switch (BrowseForDownloadFolder(this, m_strFolder, FolderOfPath(m_strReservedProgramPath), chosen)) {
-    case FolderChoice::Reserved:
+    case FolderChoice::Unusable:
         AfxMessageBox(L"選擇的路徑無法使用");
         break;
     case FolderChoice::Chosen:
@@ -211,7 +211,9 @@ BOOL CQLSDownloaderDlg::RunProgram(const CString& path)
     execute.nShow = SW_SHOWNORMAL;
     if (!ShellExecuteExW(&execute))
         return FALSE;
-    WaitForInputIdle(execute.hProcess, INFINITE);
+    // The platform bounds this wait to a few seconds (a Linux installer, or
+    // Wine, may never tell that it is ready); meanwhile the window paints.
+    AfxWaitKeepingWindowsPainted([&execute] { WaitForInputIdle(execute.hProcess, INFINITE); });
     CloseHandle(execute.hProcess);
     return TRUE;
 }

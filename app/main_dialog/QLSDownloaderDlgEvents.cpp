@@ -6,19 +6,14 @@
 #include <cstring>
 #include <memory>
 
+#include "CompletedFile.h"
 #include "DisplayFormat.h"
 #include "DownloadFolder.h"
+#include "FetchedFileList.h"
 #include "FileListSplitter.h"
+#include "InstallerRule.h"
 #include "ResumeDlg.h"
 #include "SystemCodePage.h"
-
-namespace {
-
-// The library's limit for a fetched file list is its own; the window copies
-// no more than this, so a broken size cannot make it allocate without bound.
-constexpr uint64_t kFileListSizeLimit = 64ull * 1024 * 1024;
-
-} // namespace
 
 LRESULT CQLSDownloaderDlg::OnLibraryEvent(WPARAM code, LPARAM param)
 {
@@ -68,10 +63,18 @@ LRESULT CQLSDownloaderDlg::OnLibraryEvent(WPARAM code, LPARAM param)
     return 0;
 }
 
+bool CQLSDownloaderDlg::IsCurrentJobEvent(MeshdropJobHandle job, int accessorStatus) const
+{
+    // An event queued before the player stopped or restarted the download
+    // belongs to a job that is gone: the window is no longer about it.
+    return job == m_hJob && accessorStatus == MESHDROPLIB_OK;
+}
+
 void CQLSDownloaderDlg::OnJobSizeKnown(MeshdropJobHandle job)
 {
     JobSizeInfo info{};
-    MeshdropLib_GetJobSizeInfo(job, &info);
+    if (!IsCurrentJobEvent(job, MeshdropLib_GetJobSizeInfo(job, &info)))
+        return;
     m_strRemainTime = L"00:00:00";
     PushData();
 }
@@ -79,7 +82,8 @@ void CQLSDownloaderDlg::OnJobSizeKnown(MeshdropJobHandle job)
 void CQLSDownloaderDlg::OnJobProgress(MeshdropJobHandle job)
 {
     JobProgressInfo info{};
-    MeshdropLib_GetJobProgress(job, &info);
+    if (!IsCurrentJobEvent(job, MeshdropLib_GetJobProgress(job, &info)))
+        return;
     m_strRemainTime = FormatTime(static_cast<int64_t>(info.remaining));
     m_strElapsedTime = FormatTime(static_cast<int64_t>(info.elapsed));
     m_progressFile.SetPos(static_cast<int>(info.filePercent));
@@ -95,40 +99,33 @@ void CQLSDownloaderDlg::OnJobProgress(MeshdropJobHandle job)
 
 bool CQLSDownloaderDlg::IsInstaller(const CString& localPath) const
 {
-    // A single file is the installer whatever it is called; among several
-    // only an ".exe" is.
-    if (m_fileList.size() == 1)
-        return true;
-    const int dot = localPath.ReverseFind(L'.');
-    if (localPath.IsEmpty() || dot < 0)
-        return false;
-    CString extension = localPath.Mid(dot);
-    return extension.MakeLower() == L".exe";
+    return IsInstallerPath(m_fileList.size(), localPath);
 }
 
 void CQLSDownloaderDlg::OnFileDone(MeshdropJobHandle job)
 {
     FileDoneInfo info{};
-    MeshdropLib_PopFileDone(job, &info);
-    if (m_hJob == 0)
+    if (!IsCurrentJobEvent(job, MeshdropLib_PopFileDone(job, &info)))
         return;
     ++m_nCurrentIndex;
     ++m_nFileOrdinal;
     UpdateCurrentFileLabel();
 
-    // "<URL>,<local path>": the path follows the first comma.
     info.text[sizeof info.text - 1] = '\0';
-    const std::string text(info.text);
-    const size_t comma = text.find(',');
-    const CString localPath = FromSystemCodePage(comma == std::string::npos ? text : text.substr(comma + 1));
-    if (IsInstaller(localPath))
-        m_strInstallerPath = localPath;
+    const std::optional<std::string> localPath =
+        CompletedFilePath(m_fileList, ToSystemCodePage(m_strFolder), std::string_view(info.text), sizeof info.text - 1);
+    if (!localPath)
+        return;
+    const CString path = FromSystemCodePage(*localPath);
+    if (IsInstaller(path))
+        m_strInstallerPath = path;
 }
 
 void CQLSDownloaderDlg::OnJobFinished(MeshdropJobHandle job)
 {
     JobFinishInfo info{};
-    MeshdropLib_GetJobFinishInfo(job, &info);
+    if (!IsCurrentJobEvent(job, MeshdropLib_GetJobFinishInfo(job, &info)))
+        return;
     StopDownload();
     m_nFinished = 1;
     m_strRemainTime = L"00:00:00";
@@ -148,9 +145,8 @@ void CQLSDownloaderDlg::OnJobNotice(MeshdropJobHandle job)
     NoticeInfo notice{};
     notice.code = MESHDROPLIB_NOTICE_NONE;
     notice.text = text.get();
-    MeshdropLib_PopNotice(job, &notice);
     // The notice's text (a URL) is not shown to the player.
-    if (m_hJob != 0)
+    if (IsCurrentJobEvent(job, MeshdropLib_PopNotice(job, &notice)))
         ShowNotice(job, notice.code);
 }
 
@@ -186,19 +182,9 @@ void CQLSDownloaderDlg::ShowNotice(MeshdropJobHandle job, uint32_t code)
 
 void CQLSDownloaderDlg::OnFileListDone()
 {
-    uint64_t size = 0;
-    MeshdropLib_GetFileListSize(&size);
-    std::unique_ptr<unsigned char[]> data;
-    if (size != 0 && size <= kFileListSizeLimit) {
-        data = std::make_unique<unsigned char[]>(static_cast<size_t>(size));
-        FileListBuffer buffer{data.get(), size};
-        if (MeshdropLib_GetFileListData(&buffer) != MESHDROPLIB_OK)
-            size = 0;
-    } else {
-        size = 0;
-    }
-    TakeFileList(data.get(), size);
-    data.reset();
+    std::vector<unsigned char> data = CopyFetchedFileList();
+    TakeFileList(data.data(), data.size());
+    data.clear();
     CheckFileSizes();
 }
 
@@ -243,6 +229,8 @@ void CQLSDownloaderDlg::OnFileListFailed()
 
 void CQLSDownloaderDlg::OnAskResume(MeshdropJobHandle job)
 {
+    if (!IsCurrentJobEvent(job, MESHDROPLIB_OK))
+        return;
     CResumeDlg question;
     question.DoModal();
     MeshdropLib_AnswerResume(job, question.m_nResume ? 1 : 0, question.m_nApplyAll ? 1 : 0);

@@ -8,6 +8,7 @@
 
 #include "Job.h"
 #include "PlatformFileSizeChecker.h"
+#include "PlatformReporter.h"
 #include "PlatformSession.h"
 #include "ServiceLog.h"
 #include "cp/cpCMutex.h"
@@ -26,7 +27,7 @@ PlatformJobRecord::~PlatformJobRecord()
 }
 
 CPlatFormDownloader::CPlatFormDownloader(IJobDownloadEventListener* listener, const ovSmartPtr& lock)
-    : CJobDownloader(listener, lock)
+    : CJobDownloader(listener, lock), m_reporter(std::make_unique<CPlatformReporter>())
 {
     SetNetworkDown(false);
 }
@@ -36,6 +37,7 @@ CPlatFormDownloader::~CPlatFormDownloader()
     {
         cpCMutexLock guard(GetLock().Get<cpCMutex>());
         m_records.clear();
+        m_reporter.reset();
     }
     WriteServiceLog("[MeshdropLib] CPlatFormDownloader Destroy");
 }
@@ -82,8 +84,7 @@ void CPlatFormDownloader::EndJob(CJob* job)
     if (record == nullptr)
         return;
     cpCMutexLock guard(GetLock().Get<cpCMutex>());
-    // The record's file report is handed to the reporter of downloaded bytes
-    // here, once the downloader has one.
+    m_reporter->ReportSession(record->session.get());
     TakeRecord(record).reset();
 }
 
@@ -189,8 +190,7 @@ void CPlatFormDownloader::OnPlatformFileCompleted(PlatformJobRecord* record, con
 void CPlatFormDownloader::OnPlatformSessionCompleted(PlatformJobRecord* record)
 {
     const uint32_t filesCompleted = record->session ? record->filesCompleted : 0;
-    // The record's file report is handed to the reporter of downloaded bytes
-    // here, once the downloader has one.
+    m_reporter->ReportSession(record->session.get());
     UpdateProgress(record);
     std::unique_ptr<PlatformJobRecord> taken = TakeRecord(record);
     if (taken)

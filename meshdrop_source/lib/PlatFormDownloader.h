@@ -15,6 +15,7 @@
 #include "JobDownloader.h"
 
 class CPlatformFileSizeChecker;
+class CPlatformReporter;
 class CPlatformSession;
 
 // One job that the direct downloader runs.
@@ -71,5 +72,5 @@ private:
     void UpdateProgress(PlatformJobRecord* record);
 
     std::vector<std::unique_ptr<PlatformJobRecord>> m_records;
-    // The reporter of downloaded bytes is not part of this downloader yet.
+    std::unique_ptr<CPlatformReporter> m_reporter; // of the bytes each job downloaded
 };

@@ -59,6 +59,8 @@ public:
     bool HasConnection() const { return static_cast<bool>(m_connection); }
     bool HasOpenFile() const { return m_hFile != nullptr; }
     const std::string& GetCurrentUrl() const { return m_currentUrl; }
+    // The session's files with their written counts, for the file report.
+    const std::vector<PlatformSessionFile>& GetFiles() const { return m_files; }
 
     // ---- nwIHttpClientExEventListener ----
     void OnConnected(std::uint32_t cookie) override;

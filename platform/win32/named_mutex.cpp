@@ -43,7 +43,7 @@ uint64_t Fnv1a(const std::string& text) {
   return hash;
 }
 
-int OpenLockFile(const std::string& path) { return open(path.c_str(), O_CREAT | O_RDWR | O_CLOEXEC, 0600); }
+int OpenLockFile(const std::string& path) { return OpenPrivateFile(path, O_CREAT | O_RDWR); }
 
 // Takes the shared lock of the name's lock file; tells whether another
 // process already held it. Returns the descriptor, or -1.

@@ -1,15 +1,18 @@
 // Drive mapping in Wine's manner: C: is a folder of its own, Z: is /.
 #include "paths.h"
 
+#include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
+#include <cstring>
 #include <cwctype>
 #include <vector>
 
+#include "runtime_dir.h"
 #include "text.h"
 #include "win32_ext.h"
 
@@ -27,20 +30,30 @@ void MakeDirectories(const std::string& path) {
   }
 }
 
+std::string CurrentDirectory() {
+  std::vector<char> buf(4096);
+  if (getcwd(buf.data(), buf.size()) == nullptr) return "/";
+  return buf.data();
+}
+
+// $HOME, else the user's home from the password database; never a shared
+// folder such as /tmp, where another user could prepare the C: drive. With
+// no home at all, the user's private runtime folder holds it.
 std::string Home() {
   const char* home = std::getenv("HOME");
-  return home && *home ? home : "/tmp";
+  if (home && *home) return home;
+  std::vector<char> buf(16384);
+  passwd entry{}, *found = nullptr;
+  if (getpwuid_r(geteuid(), &entry, buf.data(), buf.size(), &found) == 0 && found && found->pw_dir &&
+      found->pw_dir[0] == '/' && std::strcmp(found->pw_dir, "/") != 0)
+    return found->pw_dir;
+  const std::string runtime = RuntimeDir();
+  return runtime.empty() ? CurrentDirectory() : runtime + "/home";
 }
 
 std::string StripTrailingSlashes(std::string path) {
   while (path.size() > 1 && path.back() == '/') path.pop_back();
   return path;
-}
-
-std::string CurrentDirectory() {
-  std::vector<char> buf(4096);
-  if (getcwd(buf.data(), buf.size()) == nullptr) return "/";
-  return buf.data();
 }
 
 // Splits on either separator and resolves "." and ".." (never above the root).

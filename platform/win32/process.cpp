@@ -24,8 +24,10 @@ extern char** environ;
 namespace w32 {
 namespace {
 
-// How long WaitForInputIdle waits at most, even when asked to wait for ever.
-constexpr DWORD kInputIdleBound = 60000;
+// How long WaitForInputIdle waits at most, even when asked to wait for ever:
+// a Linux program, or Wine's server that inherits the pipe, may never close
+// it, and a caller waiting on its window thread must not hang for long.
+constexpr DWORD kInputIdleBound = 5000;
 
 class ProcessObject : public Waitable {
  public:
@@ -59,8 +61,10 @@ std::string FindInPath(const char* name) {
   while (start <= dirs.size()) {
     size_t end = dirs.find(':', start);
     if (end == std::string::npos) end = dirs.size();
+    // Only absolute folders: "." or an empty entry would name the current
+    // folder, where a downloaded file could pass for a helper program.
     std::string candidate = dirs.substr(start, end - start) + "/" + name;
-    if (end > start && IsExecutableFile(candidate)) return candidate;
+    if (end > start && dirs[start] == '/' && IsExecutableFile(candidate)) return candidate;
     start = end + 1;
   }
   return {};
@@ -162,8 +166,22 @@ HANDLE Launch(const std::vector<std::string>& command, const std::string& direct
   // dup2 (also onto itself) leaves the descriptor open across exec in the child only.
   posix_spawn_file_actions_adddup2(&actions, ready[1], kChildReadyFd);
   if (!directory.empty()) posix_spawn_file_actions_addchdir_np(&actions, directory.c_str());
+  // A new process starts as on Windows, with nothing of its parent's signal
+  // handling: a parent that blocks its stop signals to watch them on a
+  // thread of its own, or ignores SIGPIPE, must not pass that on.
+  posix_spawnattr_t attributes;
+  posix_spawnattr_init(&attributes);
+  sigset_t none, standard;
+  sigemptyset(&none);
+  sigemptyset(&standard);
+  // The standard signals; the C library keeps the ones above for itself.
+  for (int signal = 1; signal < 32; ++signal) sigaddset(&standard, signal);
+  posix_spawnattr_setsigmask(&attributes, &none);
+  posix_spawnattr_setsigdefault(&attributes, &standard);
+  posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
   pid_t pid = 0;
-  int rc = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), envp.data());
+  int rc = posix_spawn(&pid, argv[0], &actions, &attributes, argv.data(), envp.data());
+  posix_spawnattr_destroy(&attributes);
   posix_spawn_file_actions_destroy(&actions);
   close(ready[1]);
   if (rc != 0) {

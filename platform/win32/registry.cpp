@@ -1,5 +1,6 @@
-// The registry subset on a REGEDIT4 text file: $MESHDROP_REGISTRY, else
-// meshdrop.reg beside the C: folder (as a Wine prefix keeps system.reg).
+// The registry subset on a REGEDIT4 text file (registry_file.h):
+// $MESHDROP_REGISTRY, else meshdrop.reg beside the C: folder (as a Wine
+// prefix keeps system.reg).
 // Every call reads the file afresh and every change rewrites it whole (under
 // an flock, through a rename), so several processes share it safely.
 #include <fcntl.h>
@@ -21,6 +22,7 @@
 #include <vector>
 
 #include "paths.h"
+#include "registry_file.h"
 #include "text.h"
 
 namespace w32 {
@@ -28,23 +30,10 @@ namespace {
 
 constexpr size_t kMaxFileSize = 16u << 20;
 
-struct Value {
-  std::wstring name;
-  DWORD type = REG_NONE;
-  std::vector<BYTE> data;  // as RegSetValueExW received it (wide strings in wchar_t)
-};
+using Value = RegistryValue;
+using Hive = RegistryHive;
 
-struct Key {
-  std::wstring path;                     // as first written
-  std::map<std::wstring, Value> values;  // by lower-case name
-};
-
-using Hive = std::map<std::wstring, Key>;  // by lower-case path
-
-std::wstring Lower(std::wstring s) {
-  for (auto& c : s) c = static_cast<wchar_t>(std::towlower(c));
-  return s;
-}
+std::wstring Lower(std::wstring s) { return LowerName(std::move(s)); }
 
 std::string FilePath() {
   if (const char* configured = std::getenv("MESHDROP_REGISTRY"); configured && *configured) return configured;
@@ -71,151 +60,45 @@ class FileLock {
   int fd_;
 };
 
-std::string EscapeString(const std::wstring& text) {
-  std::string out;
-  for (char c : WideToUtf8(text)) {
-    switch (c) {
-      case '\\': out += "\\\\"; break;
-      case '"': out += "\\\""; break;
-      case '\n': out += "\\n"; break;
-      case '\r': out += "\\r"; break;
-      default: out += c;
-    }
+// The file's keys and values: an empty hive when there is no file yet.
+// ERROR_ACCESS_DENIED, ERROR_BADDB (over the bound) or ERROR_CANTREAD when
+// the file is there but cannot be read whole; then nothing may be written,
+// or the next save would replace the file with the one key being set.
+LSTATUS Load(const std::string& path, Hive& hive) {
+  int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) {
+    if (errno == ENOENT) return ERROR_SUCCESS;
+    return errno == EACCES || errno == EPERM ? ERROR_ACCESS_DENIED : ERROR_CANTREAD;
   }
-  return out;
-}
-
-// Reads a quoted string starting at s[pos] == '"'; pos ends after the quote.
-std::optional<std::wstring> ParseQuoted(const std::string& s, size_t& pos) {
-  std::string out;
-  for (++pos; pos < s.size(); ++pos) {
-    char c = s[pos];
-    if (c == '"') {
-      ++pos;
-      return Utf8ToWide(out);
+  std::string text;
+  LSTATUS rc = ERROR_SUCCESS;
+  char buffer[65536];
+  for (;;) {
+    ssize_t n = read(fd, buffer, sizeof(buffer));
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) {
+      rc = ERROR_CANTREAD;
+      break;
     }
-    if (c == '\\' && pos + 1 < s.size()) {
-      char n = s[++pos];
-      out += n == 'n' ? '\n' : n == 'r' ? '\r' : n;
-    } else {
-      out += c;
+    if (n == 0) break;
+    if (text.size() + static_cast<size_t>(n) > kMaxFileSize) {
+      rc = ERROR_BADDB;  // not a file of ours
+      break;
     }
+    text.append(buffer, static_cast<size_t>(n));
   }
-  return std::nullopt;
-}
-
-// A REG_SZ written as one terminated string without inner nulls is kept as
-// text; anything else as its bytes.
-bool IsPlainString(const Value& v) {
-  if (v.type != REG_SZ || v.data.size() < sizeof(wchar_t) || v.data.size() % sizeof(wchar_t)) return false;
-  size_t n = v.data.size() / sizeof(wchar_t);
-  std::wstring w(n, L'\0');
-  std::memcpy(w.data(), v.data.data(), v.data.size());
-  return w.back() == 0 && w.find(L'\0') == n - 1;
-}
-
-std::wstring AsString(const Value& v) {
-  std::wstring w(v.data.size() / sizeof(wchar_t), L'\0');
-  std::memcpy(w.data(), v.data.data(), w.size() * sizeof(wchar_t));
-  if (!w.empty() && w.back() == 0) w.pop_back();
-  return w;
-}
-
-void SetString(Value& v, const std::wstring& text) {
-  v.type = REG_SZ;
-  v.data.resize((text.size() + 1) * sizeof(wchar_t));
-  std::memcpy(v.data.data(), text.c_str(), v.data.size());
-}
-
-Hive Load(const std::string& path) {
-  Hive hive;
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return hive;
-  in.seekg(0, std::ios::end);
-  if (static_cast<size_t>(in.tellg()) > kMaxFileSize) return hive;  // not ours to read
-  in.seekg(0);
-  std::string line;
-  Key* key = nullptr;
-  while (std::getline(in, line)) {
-    if (!line.empty() && line.back() == '\r') line.pop_back();
-    if (line.size() >= 2 && line[0] == '[' && line.back() == ']') {
-      std::wstring name = Utf8ToWide(line.substr(1, line.size() - 2));
-      key = &hive[Lower(name)];
-      if (key->path.empty()) key->path = name;
-      continue;
-    }
-    if (key == nullptr || line.empty() || (line[0] != '"' && line[0] != '@')) continue;
-    size_t pos = 0;
-    Value v;
-    if (line[0] == '@') {
-      pos = 1;
-    } else {
-      auto name = ParseQuoted(line, pos);
-      if (!name) continue;
-      v.name = *name;
-    }
-    if (pos >= line.size() || line[pos] != '=') continue;
-    std::string data = line.substr(pos + 1);
-    if (!data.empty() && data[0] == '"') {
-      size_t p = 0;
-      auto text = ParseQuoted(data, p);
-      if (!text) continue;
-      SetString(v, *text);
-    } else if (data.rfind("dword:", 0) == 0) {
-      DWORD d = static_cast<DWORD>(std::strtoul(data.c_str() + 6, nullptr, 16));
-      v.type = REG_DWORD;
-      v.data.resize(sizeof(d));
-      std::memcpy(v.data.data(), &d, sizeof(d));
-    } else if (data.rfind("hex", 0) == 0) {
-      size_t colon = data.find(':');
-      if (colon == std::string::npos) continue;
-      v.type = data[3] == '(' ? static_cast<DWORD>(std::strtoul(data.c_str() + 4, nullptr, 16)) : REG_BINARY;
-      std::istringstream bytes(data.substr(colon + 1));
-      std::string b;
-      while (std::getline(bytes, b, ','))
-        if (!b.empty()) v.data.push_back(static_cast<BYTE>(std::strtoul(b.c_str(), nullptr, 16)));
-    } else {
-      continue;
-    }
-    key->values[Lower(v.name)] = std::move(v);
-  }
-  return hive;
+  close(fd);
+  if (rc == ERROR_SUCCESS) hive = ParseRegistryText(text);
+  return rc;
 }
 
 bool Save(const std::string& path, const Hive& hive) {
+  const std::string text = RegistryText(hive);
   std::string tmp = path + ".tmp";
   {
     std::ofstream out(tmp, std::ios::binary | std::ios::trunc);
     if (!out) return false;
-    out << "REGEDIT4\n";
-    for (auto& [lower, key] : hive) {
-      out << "\n[" << WideToUtf8(key.path) << "]\n";
-      for (auto& [lname, v] : key.values) {
-        out << (v.name.empty() ? std::string("@") : "\"" + EscapeString(v.name) + "\"") << '=';
-        if (IsPlainString(v)) {
-          out << '"' << EscapeString(AsString(v)) << "\"\n";
-        } else if (v.type == REG_DWORD && v.data.size() == 4) {
-          DWORD d;
-          std::memcpy(&d, v.data.data(), 4);
-          char buf[16];
-          std::snprintf(buf, sizeof(buf), "dword:%08x", d);
-          out << buf << '\n';
-        } else {
-          char buf[16];
-          if (v.type == REG_BINARY) {
-            out << "hex:";
-          } else {
-            std::snprintf(buf, sizeof(buf), "hex(%x):", v.type);
-            out << buf;
-          }
-          for (size_t i = 0; i < v.data.size(); ++i) {
-            std::snprintf(buf, sizeof(buf), i ? ",%02x" : "%02x", v.data[i]);
-            out << buf;
-          }
-          out << '\n';
-        }
-      }
-    }
+    out << text;
     if (!out.flush()) return false;
   }
   return std::rename(tmp.c_str(), path.c_str()) == 0;
@@ -270,7 +153,8 @@ LSTATUS WithHive(HKEY handle, F f) {
   if (!path) return ERROR_INVALID_HANDLE;
   std::string file = FilePath();
   FileLock lock(file);
-  Hive hive = Load(file);
+  Hive hive;
+  if (LSTATUS loaded = Load(file, hive); loaded != ERROR_SUCCESS) return loaded;
   bool save = false;
   LSTATUS rc = f(hive, *path, save);
   if (rc == ERROR_SUCCESS && save && !Save(file, hive)) return ERROR_CANTWRITE;
@@ -299,7 +183,7 @@ LSTATUS CreateKey(HKEY parent, const wchar_t* sub, bool create, PHKEY result, LP
 LSTATUS SetValue(HKEY key, const std::wstring& name, DWORD type, const BYTE* data, DWORD size) {
   if (size > 1u << 20 || (data == nullptr && size != 0)) return ERROR_INVALID_PARAMETER;
   return WithHive(key, [&](Hive& hive, const std::wstring& path, bool& save) -> LSTATUS {
-    Key& k = hive[Lower(path)];
+    RegistryKey& k = hive[Lower(path)];
     if (k.path.empty()) k.path = path;
     Value v;
     v.name = name;

@@ -3,13 +3,13 @@
 //
 // Each process that has titled top-level windows writes them to
 // <runtime>/windows-<pid>.txt (one line per window: handle, iconic flag,
-// class and title, escaped) and answers requests on <runtime>/proc-<pid>.sock:
-// a line "restore <handle>" or "activate <handle>" is turned into
-// WM_SYSCOMMAND(SC_RESTORE) or WM_ACTIVATE(WA_ACTIVE) posted to that window,
-// and answered with "ok".
+// handle of its innermost open modal pop-up or 0, class and title, escaped) and answers requests on
+// <runtime>/proc-<pid>.sock: a line "restore <handle>" or "activate <handle>" is turned into WM_SYSCOMMAND(SC_RESTORE)
+// or WM_ACTIVATE(WA_ACTIVE) posted to that window, and answered with "ok".
 #include "window_registry.h"
 
 #include <dirent.h>
+#include <fcntl.h>
 #include <signal.h>
 #include <sys/socket.h>
 #include <sys/un.h>
@@ -151,6 +151,7 @@ struct RemoteEntry {
   long pid;
   uintptr_t handle;
   bool iconic;
+  uintptr_t popup;
   std::wstring className;
   std::wstring title;
 };
@@ -164,14 +165,18 @@ std::vector<RemoteEntry> ReadList(const std::string& dir, long pid) {
   size_t lines = 0;
   while (std::getline(in, line) && ++lines <= 4096) {
     std::istringstream fields(line);
-    std::string handle, iconic, rest;
-    if (!(fields >> handle >> iconic)) continue;
+    std::string handle, iconic, popup, rest;
+    if (!(fields >> handle >> iconic >> popup)) continue;
     std::getline(fields, rest);
     if (!rest.empty() && rest[0] == ' ') rest.erase(0, 1);
     size_t tab = rest.find('\t');
     if (tab == std::string::npos) continue;
-    RemoteEntry e{pid, static_cast<uintptr_t>(std::strtoull(handle.c_str(), nullptr, 16)), iconic == "1",
-                  Unescape(rest.substr(0, tab)), Unescape(rest.substr(tab + 1))};
+    RemoteEntry e{pid,
+                  static_cast<uintptr_t>(std::strtoull(handle.c_str(), nullptr, 16)),
+                  iconic == "1",
+                  static_cast<uintptr_t>(std::strtoull(popup.c_str(), nullptr, 16)),
+                  Unescape(rest.substr(0, tab)),
+                  Unescape(rest.substr(tab + 1))};
     entries.push_back(std::move(e));
   }
   return entries;
@@ -239,18 +244,22 @@ void PublishWindows() {
     return;
   }
   ListenLocked(s);
-  std::string tmp = path + ".tmp";
-  {
-    std::ofstream out(tmp, std::ios::trunc);
-    for (auto& w : windows) {
-      auto window = LookupWindow(reinterpret_cast<HWND>(w.handle));
-      std::wstring cls = window ? window->className : std::wstring();
-      char head[64];
-      std::snprintf(head, sizeof(head), "%llx %d ", static_cast<unsigned long long>(w.handle), w.iconic ? 1 : 0);
-      out << head << Escape(cls) << '\t' << Escape(w.title) << '\n';
-    }
+  std::string text;
+  for (auto& w : windows) {
+    auto window = LookupWindow(reinterpret_cast<HWND>(w.handle));
+    std::wstring cls = window ? window->className : std::wstring();
+    char head[80];
+    std::snprintf(head, sizeof(head), "%llx %d %llx ", static_cast<unsigned long long>(w.handle), w.iconic ? 1 : 0,
+                  static_cast<unsigned long long>(w.popup));
+    text += head + Escape(cls) + '\t' + Escape(w.title) + '\n';
   }
-  rename(tmp.c_str(), path.c_str());
+  // Written beside the list and renamed over it; never through a link.
+  std::string tmp = path + ".tmp";
+  int fd = OpenPrivateFile(tmp, O_WRONLY | O_CREAT | O_TRUNC);
+  if (fd < 0) return;
+  bool written = static_cast<size_t>(write(fd, text.data(), text.size())) == text.size();
+  close(fd);
+  if (written) rename(tmp.c_str(), path.c_str());
 }
 
 }  // namespace w32
@@ -333,7 +342,30 @@ BOOL WINAPI IsIconic(HWND hWnd) {
   return FALSE;
 }
 
-HWND WINAPI GetLastActivePopup(HWND hWnd) { return IsWindow(hWnd) ? hWnd : nullptr; }
+HWND WINAPI GetLastActivePopup(HWND hWnd) {
+  auto window = LookupWindow(hWnd);
+  if (!window) return nullptr;
+  if (window->queue) {
+    HWND popup = InnermostPopup(hWnd);
+    return popup ? popup : hWnd;
+  }
+  // Another process's window: the pop-up it published, which is activated
+  // through that process like the window itself.
+  for (auto& e : ReadList(RuntimeDir(), window->remotePid)) {
+    if (e.handle == window->remoteHandle && e.popup != 0)
+      return RemoteWindowHandle(window->remotePid, e.popup, std::wstring(), false);
+  }
+  return hWnd;
+}
+
+BOOL W32SetActivePopup(HWND hWndOwner, HWND hWndPopup, BOOL open) {
+  if (!SetActivePopup(hWndOwner, hWndPopup, open != FALSE)) {
+    SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+    return FALSE;
+  }
+  PublishWindows();
+  return TRUE;
+}
 
 BOOL W32SetWindowIconic(HWND hWnd, BOOL iconic) {
   bool changed = false;

@@ -3,6 +3,7 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "message_queue.h"
 
@@ -23,6 +24,7 @@ struct Window {
   std::shared_ptr<MessageQueue> queue;  // null for a window of another process
   DWORD remotePid = 0;                  // the owning process, for a window of another process
   uintptr_t remoteHandle = 0;           // its HWND value in that process
+  std::vector<HWND> popups;             // modal pop-ups it has open, innermost last
 };
 
 std::shared_ptr<Window> LookupWindow(HWND hwnd);
@@ -39,10 +41,17 @@ struct PublishedWindow {
   uintptr_t handle;
   bool iconic;
   std::wstring title;
+  uintptr_t popup;  // its innermost open modal pop-up, 0 for none
 };
 std::vector<PublishedWindow> TitledTopLevelWindows();
 // A window of this process by title (and class when given), or nullptr.
 HWND FindLocalWindow(const std::wstring* className, const std::wstring& title);
+// Records that `popup` opens (`open`) or closes as a modal pop-up of `owner`,
+// a window of this process; false for an unknown owner.
+bool SetActivePopup(HWND owner, HWND popup, bool open);
+// The innermost open pop-up of a window of this process that still exists,
+// or nullptr.
+HWND InnermostPopup(HWND owner);
 // The handle of this process that stands for a window of another process.
 HWND RemoteWindowHandle(DWORD pid, uintptr_t remoteHandle, const std::wstring& title, bool iconic);
 

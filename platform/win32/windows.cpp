@@ -313,13 +313,48 @@ void DestroyThreadWindows(DWORD threadId) {
   if (!doomed.empty()) PublishWindows();
 }
 
+namespace {
+
+// The innermost of `w`'s pop-ups still in the table; the table lock is held.
+HWND InnermostPopupLocked(WindowTable& t, const Window& w) {
+  for (auto it = w.popups.rbegin(); it != w.popups.rend(); ++it)
+    if (t.windows.count(reinterpret_cast<uintptr_t>(*it)) != 0) return *it;
+  return nullptr;
+}
+
+}  // namespace
+
 std::vector<PublishedWindow> TitledTopLevelWindows() {
   std::vector<PublishedWindow> result;
   WindowTable& t = Table();
   std::lock_guard<std::mutex> lock(t.mutex);
-  for (auto& [handle, w] : t.windows)
-    if (w->queue && IsTopLevel(*w) && !w->title.empty()) result.push_back({handle, w->iconic, w->title});
+  for (auto& [handle, w] : t.windows) {
+    if (w->queue && IsTopLevel(*w) && !w->title.empty())
+      result.push_back({handle, w->iconic, w->title, reinterpret_cast<uintptr_t>(InnermostPopupLocked(t, *w))});
+  }
   return result;
+}
+
+bool SetActivePopup(HWND owner, HWND popup, bool open) {
+  WindowTable& t = Table();
+  std::lock_guard<std::mutex> lock(t.mutex);
+  auto it = t.windows.find(reinterpret_cast<uintptr_t>(owner));
+  if (it == t.windows.end() || !it->second->queue) return false;
+  std::vector<HWND>& popups = it->second->popups;
+  popups.erase(std::remove(popups.begin(), popups.end(), popup), popups.end());
+  // Pop-ups that are gone without being closed here are dropped as well.
+  popups.erase(std::remove_if(popups.begin(), popups.end(),
+                              [&](HWND p) { return t.windows.count(reinterpret_cast<uintptr_t>(p)) == 0; }),
+               popups.end());
+  if (open && popup != nullptr && popup != owner) popups.push_back(popup);
+  return true;
+}
+
+HWND InnermostPopup(HWND owner) {
+  WindowTable& t = Table();
+  std::lock_guard<std::mutex> lock(t.mutex);
+  auto it = t.windows.find(reinterpret_cast<uintptr_t>(owner));
+  return it == t.windows.end() ? nullptr : InnermostPopupLocked(t, *it->second);
 }
 
 HWND FindLocalWindow(const std::wstring* className, const std::wstring& title) {

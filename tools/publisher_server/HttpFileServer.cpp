@@ -6,13 +6,16 @@
 #include <netinet/tcp.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/time.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <condition_variable>
 #include <cstdio>
 #include <cstring>
+#include <mutex>
 #include <strings.h>
 #include <thread>
 #include <vector>
@@ -37,152 +40,8 @@ bool sendAll(int fd, const char* data, size_t length)
     return true;
 }
 
-int hexValue(char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
-}
-
-struct Request {
-    std::string method, target, version;
-    std::string range, connection;
-};
-
-// Parses the head (request line and headers). False when malformed.
-bool parseHead(const std::string& head, Request& r)
-{
-    size_t lineEnd = head.find("\r\n");
-    std::string line = head.substr(0, lineEnd);
-    size_t a = line.find(' '), b = line.rfind(' ');
-    if (a == std::string::npos || b == a)
-        return false;
-    r.method = line.substr(0, a);
-    r.target = line.substr(a + 1, b - a - 1);
-    r.version = line.substr(b + 1);
-    for (size_t pos = lineEnd + 2; pos < head.size();) {
-        size_t next = head.find("\r\n", pos);
-        if (next == std::string::npos)
-            break;
-        std::string h = head.substr(pos, next - pos);
-        pos = next + 2;
-        size_t colon = h.find(':');
-        if (colon == std::string::npos)
-            continue;
-        std::string name = h.substr(0, colon);
-        size_t vs = h.find_first_not_of(' ', colon + 1);
-        std::string value = vs == std::string::npos ? "" : h.substr(vs);
-        if (strcasecmp(name.c_str(), "Range") == 0)
-            r.range = value;
-        else if (strcasecmp(name.c_str(), "Connection") == 0)
-            r.connection = value;
-    }
-    return true;
-}
-
-// "bytes=N-" or "bytes=N-M" against a file of size; false when unusable.
-bool parseRange(const std::string& value, uint64_t size, uint64_t& first, uint64_t& last)
-{
-    if (value.compare(0, 6, "bytes=") != 0)
-        return false;
-    char* end = nullptr;
-    errno = 0;
-    unsigned long long f = strtoull(value.c_str() + 6, &end, 10);
-    if (errno || end == value.c_str() + 6 || *end != '-')
-        return false;
-    unsigned long long l = size ? size - 1 : 0;
-    if (end[1] != '\0') {
-        char* end2 = nullptr;
-        l = strtoull(end + 1, &end2, 10);
-        if (*end2 != '\0' || l < f)
-            return false;
-        if (size && l > size - 1)
-            l = size - 1;
-    }
-    first = f;
-    last = l;
-    return true;
-}
-
-} // namespace
-
-bool decodeTargetPath(const std::string& target, std::string& path)
-{
-    std::string raw = target.substr(0, target.find('?'));
-    if (raw.empty() || raw[0] != '/')
-        return false;
-    path.clear();
-    for (size_t i = 0; i < raw.size(); ++i) {
-        if (raw[i] == '%' && i + 2 < raw.size() && hexValue(raw[i + 1]) >= 0 && hexValue(raw[i + 2]) >= 0) {
-            char c = static_cast<char>(hexValue(raw[i + 1]) * 16 + hexValue(raw[i + 2]));
-            if (c == '\0')
-                return false;
-            path.push_back(c);
-            i += 2;
-        } else {
-            path.push_back(raw[i]);
-        }
-    }
-    // No way out of the served folder.
-    for (size_t pos = 0; pos != std::string::npos;) {
-        size_t next = path.find('/', pos + 1);
-        std::string seg = path.substr(pos + 1, next == std::string::npos ? std::string::npos : next - pos - 1);
-        if (seg == "..")
-            return false;
-        pos = next;
-    }
-    return true;
-}
-
-HttpFileServer::HttpFileServer(ServerOptions options) : options_(std::move(options)) {}
-
-HttpFileServer::~HttpFileServer()
-{
-    stopping_ = true;
-}
-
-uint16_t HttpFileServer::listenOn(uint16_t port)
-{
-    int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (fd < 0)
-        return 0;
-    int one = 1;
-    setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    a.sin_port = htons(port);
-    socklen_t len = sizeof a;
-    if (::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 || ::listen(fd, 128) != 0 ||
-        getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len) != 0) {
-        int saved = errno;
-        ::close(fd);
-        errno = saved;
-        return 0;
-    }
-    std::thread([this, fd] { acceptLoop(fd); }).detach();
-    return ntohs(a.sin_port);
-}
-
-void HttpFileServer::acceptLoop(int listenFd)
-{
-    while (!stopping_) {
-        int fd = ::accept4(listenFd, nullptr, nullptr, SOCK_CLOEXEC);
-        if (fd < 0) {
-            if (errno == EINTR || errno == ECONNABORTED || errno == EMFILE || errno == ENFILE)
-                continue;
-            break;
-        }
-        std::thread([this, fd] { serveConnection(fd); }).detach();
-    }
-    ::close(listenFd);
-}
-
-void HttpFileServer::serveConnection(int fd)
+// Serves one connection until the client closes it, asks to, or falls silent.
+void serveConnection(const ServerOptions& options, int fd)
 {
     std::string buffered;
     std::vector<char> chunk(64 * 1024);
@@ -209,12 +68,12 @@ void HttpFileServer::serveConnection(int fd)
         std::string reason = "OK";
         int file = -1;
         struct stat st {};
-        if (!parseHead(head, r) || (r.method != "GET" && r.method != "HEAD")) {
+        if (!parseRequestHead(head, r) || (r.method != "GET" && r.method != "HEAD")) {
             status = 400, reason = "Bad Request";
         } else if (!decodeTargetPath(r.target, path)) {
             status = 404, reason = "Not Found";
         } else {
-            file = ::open((options_.root + path).c_str(), O_RDONLY | O_CLOEXEC);
+            file = ::open((options.root + path).c_str(), O_RDONLY | O_CLOEXEC);
             if (file < 0 || fstat(file, &st) != 0 || !S_ISREG(st.st_mode)) {
                 status = 404, reason = "Not Found";
             }
@@ -241,7 +100,7 @@ void HttpFileServer::serveConnection(int fd)
                           "Server: publisher_server\r\n" + "Content-Length: " + std::to_string(bodyLength) + "\r\n" +
                           (status < 400 ? "Content-Type: application/octet-stream\r\nAccept-Ranges: bytes\r\n" : "") +
                           extra + (keepAlive ? "Connection: keep-alive\r\n" : "Connection: close\r\n") + "\r\n";
-        if (options_.logRequests)
+        if (options.logRequests)
             fprintf(stderr, "publisher_server: %s %s -> %d\n", r.method.c_str(), r.target.c_str(), status);
         bool ok = sendAll(fd, out.data(), out.size());
         if (ok && r.method == "GET") {
@@ -249,7 +108,7 @@ void HttpFileServer::serveConnection(int fd)
                 ok = sendAll(fd, body.data(), body.size());
             } else if (bodyLength > 0) {
                 // Paced in slices of a tenth of a second when a rate is set.
-                const size_t slice = options_.rateLimit ? std::max<uint64_t>(1, options_.rateLimit / 10) : chunk.size();
+                const size_t slice = options.rateLimit ? std::max<uint64_t>(1, options.rateLimit / 10) : chunk.size();
                 auto next = std::chrono::steady_clock::now();
                 for (uint64_t off = first; ok && off <= last;) {
                     size_t want = static_cast<size_t>(
@@ -261,7 +120,7 @@ void HttpFileServer::serveConnection(int fd)
                     }
                     ok = sendAll(fd, chunk.data(), static_cast<size_t>(n));
                     off += static_cast<uint64_t>(n);
-                    if (options_.rateLimit) {
+                    if (options.rateLimit) {
                         next += std::chrono::microseconds(100000) * n / static_cast<long>(slice);
                         std::this_thread::sleep_until(next);
                     }
@@ -275,6 +134,97 @@ void HttpFileServer::serveConnection(int fd)
             return;
         }
     }
+}
+
+} // namespace
+
+struct HttpFileServer::Shared {
+    ServerOptions options;
+    std::mutex mutex;
+    std::condition_variable changed;
+    bool stopping = false;
+    unsigned busy = 0;          // connection threads running, against the bound
+    std::vector<int> listeners; // listening sockets whose accept loop runs
+
+    explicit Shared(ServerOptions o) : options(std::move(o)) {}
+
+    void acceptLoop(const std::shared_ptr<Shared>& self, int listenFd)
+    {
+        for (;;) {
+            {
+                // A client beyond the bound waits in the listen queue.
+                std::unique_lock<std::mutex> lock(mutex);
+                changed.wait(lock, [&] { return stopping || busy < options.maxConnections; });
+                if (stopping)
+                    break;
+            }
+            int fd = ::accept4(listenFd, nullptr, nullptr, SOCK_CLOEXEC);
+            if (fd < 0) {
+                if (errno == EINTR || errno == ECONNABORTED || errno == EMFILE || errno == ENFILE)
+                    continue;
+                break;
+            }
+            timeval timeout{static_cast<time_t>(options.receiveTimeoutSeconds), 0};
+            setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
+            setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &timeout, sizeof timeout);
+            {
+                std::lock_guard<std::mutex> lock(mutex);
+                ++busy;
+            }
+            std::thread([self, fd] {
+                serveConnection(self->options, fd);
+                std::lock_guard<std::mutex> lock(self->mutex);
+                --self->busy;
+                self->changed.notify_all();
+            }).detach();
+        }
+        std::lock_guard<std::mutex> lock(mutex);
+        listeners.erase(std::remove(listeners.begin(), listeners.end(), listenFd), listeners.end());
+        ::close(listenFd);
+    }
+};
+
+HttpFileServer::HttpFileServer(ServerOptions options) : shared_(std::make_shared<Shared>(std::move(options)))
+{
+    if (shared_->options.maxConnections == 0)
+        shared_->options.maxConnections = 1;
+}
+
+HttpFileServer::~HttpFileServer()
+{
+    std::lock_guard<std::mutex> lock(shared_->mutex);
+    shared_->stopping = true;
+    // Wakes an accept loop blocked in accept(); it closes its socket itself.
+    for (int fd : shared_->listeners)
+        ::shutdown(fd, SHUT_RDWR);
+    shared_->changed.notify_all();
+}
+
+uint16_t HttpFileServer::listenOn(uint16_t port)
+{
+    int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0)
+        return 0;
+    int one = 1;
+    setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    a.sin_port = htons(port);
+    socklen_t len = sizeof a;
+    if (::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 || ::listen(fd, 128) != 0 ||
+        getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len) != 0) {
+        int saved = errno;
+        ::close(fd);
+        errno = saved;
+        return 0;
+    }
+    {
+        std::lock_guard<std::mutex> lock(shared_->mutex);
+        shared_->listeners.push_back(fd);
+    }
+    std::thread([shared = shared_, fd] { shared->acceptLoop(shared, fd); }).detach();
+    return ntohs(a.sin_port);
 }
 
 } // namespace publisher

@@ -1,10 +1,14 @@
 #pragma once
 // A static-file HTTP/1.1 server: GET and HEAD, keep-alive, "Range: bytes=N-"
-// and "bytes=N-M", 404 for anything missing. One thread per connection, which
-// is plenty for a publisher server on loopback.
+// and "bytes=N-M", 404 for anything missing. One thread per connection, at
+// most `maxConnections` at once (further clients wait in the listen queue),
+// and a connection that sends nothing for `receiveTimeoutSeconds` is closed.
 #include <atomic>
 #include <cstdint>
+#include <memory>
 #include <string>
+
+#include "HttpRequest.h"
 
 namespace publisher {
 
@@ -12,11 +16,14 @@ struct ServerOptions {
     std::string root;         // folder served as "/"
     uint64_t rateLimit = 0;   // bytes per second per connection; 0 = unlimited
     bool logRequests = false; // one line per request on stderr
+    unsigned maxConnections = 64;
+    unsigned receiveTimeoutSeconds = 30; // also bounds each send
 };
 
 class HttpFileServer {
 public:
     explicit HttpFileServer(ServerOptions options);
+    // Stops accepting; connections being served finish on their own.
     ~HttpFileServer();
     HttpFileServer(const HttpFileServer&) = delete;
     HttpFileServer& operator=(const HttpFileServer&) = delete;
@@ -26,14 +33,9 @@ public:
     uint16_t listenOn(uint16_t port);
 
 private:
-    void acceptLoop(int listenFd);
-    void serveConnection(int fd);
-
-    ServerOptions options_;
-    std::atomic<bool> stopping_{false};
+    struct Shared;
+    // Shared with the accept and connection threads, which may outlive the server.
+    std::shared_ptr<Shared> shared_;
 };
-
-// "/a%20b/../c" -> false (no ".." segments); decodes %XX; strips the query.
-bool decodeTargetPath(const std::string& target, std::string& path);
 
 } // namespace publisher

@@ -90,8 +90,16 @@ int main(int argc, char** argv)
             break;
         pos = comma + 1;
     }
-    if (root.empty())
-        root = (std::filesystem::temp_directory_path() / ("meshdrop-publisher-" + std::to_string(getpid()))).string();
+    if (root.empty()) {
+        // A fresh folder of this user's, not a name another user could guess
+        // and prepare.
+        std::string pattern = (std::filesystem::temp_directory_path() / "meshdrop-publisher-XXXXXX").string();
+        if (!mkdtemp(pattern.data())) {
+            fprintf(stderr, "publisher_server: cannot make a folder for the package: %s\n", strerror(errno));
+            return 1;
+        }
+        root = pattern;
+    }
 
     // Block the stop signals before any thread starts, so that only sigwait sees them.
     sigset_t stop;

@@ -18,4 +18,5 @@
 #include "afx/Geometry.h"
 #include "afx/MessageBox.h"
 #include "afx/MessageMap.h"
+#include "afx/PaintingWait.h"
 #include "afx/WebBrowser.h"

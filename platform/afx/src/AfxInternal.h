@@ -25,6 +25,21 @@ UINT AfxVirtualKey(const QKeyEvent* event);
 // watched and input events pass through PreTranslateMessage.
 void AfxEnsureApplication();
 
+// While it lives, `popup` is the innermost open modal pop-up of its owner
+// (the owner's window, else the application's main window), which
+// GetLastActivePopup answers, also to another process.
+class AfxActivePopupScope {
+public:
+    AfxActivePopupScope(CWnd* owner, HWND popup);
+    ~AfxActivePopupScope();
+    AfxActivePopupScope(const AfxActivePopupScope&) = delete;
+    AfxActivePopupScope& operator=(const AfxActivePopupScope&) = delete;
+
+private:
+    HWND m_owner = nullptr;
+    HWND m_popup = nullptr;
+};
+
 // Modal runs of dialogs, innermost last. WM_QUIT ends all of them.
 void AfxPushModal(CDialog* dialog);
 void AfxPopModal(CDialog* dialog);

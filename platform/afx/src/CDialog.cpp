@@ -6,6 +6,8 @@
 
 #include <algorithm>
 
+#include <win32_ext.h>
+
 #include "AfxInternal.h"
 #include "WindowWidget.h"
 #include "afx/CButton.h"
@@ -37,6 +39,25 @@ std::unique_ptr<CWnd> DefaultObjectFor(AfxWindowWidget::Kind kind)
 }
 
 } // namespace
+
+AfxActivePopupScope::AfxActivePopupScope(CWnd* owner, HWND popup)
+{
+    if (owner == nullptr || owner->GetSafeHwnd() == nullptr)
+        owner = AfxGetMainWnd();
+    HWND ownerHwnd = owner ? owner->GetSafeHwnd() : nullptr;
+    if (ownerHwnd == nullptr || popup == nullptr || ownerHwnd == popup)
+        return;
+    if (W32SetActivePopup(ownerHwnd, popup, TRUE)) {
+        m_owner = ownerHwnd;
+        m_popup = popup;
+    }
+}
+
+AfxActivePopupScope::~AfxActivePopupScope()
+{
+    if (m_owner)
+        W32SetActivePopup(m_owner, m_popup, FALSE);
+}
 
 void AfxPushModal(CDialog* dialog)
 {
@@ -199,6 +220,7 @@ INT_PTR CDialog::DoModal()
         }
     }
     if (!m_ended && !AfxQuitPending() && GetQWidget()) {
+        const AfxActivePopupScope popup(m_pParentWnd, GetSafeHwnd());
         GetQWidget()->show();
         QEventLoop loop;
         m_loop = &loop;

@@ -24,7 +24,11 @@ AfxFolderBrowserResponder& Responder()
 LPITEMIDLIST MakeItem(const CString& path)
 {
     auto* item = static_cast<LPITEMIDLIST>(std::calloc(1, sizeof(ITEMIDLIST)));
-    if (item)
+    if (!item)
+        return nullptr;
+    // Never a cut path: one that does not fit is left empty.
+    item->length = path.size();
+    if (path.size() < MAX_PATH)
         std::wcsncpy(item->path, path.c_str(), MAX_PATH - 1);
     return item;
 }
@@ -152,6 +156,7 @@ LPITEMIDLIST SHBrowseForFolderW(LPBROWSEINFOW info)
     FolderBrowserWindow window(*info);
     if (!window.Create())
         return nullptr;
+    const AfxActivePopupScope popup(CWnd::FromHandle(info->hwndOwner), window.GetSafeHwnd());
     window.Notify(BFFM_INITIALIZED, 0);
     std::optional<CString> chosen = Responder() ? Responder()(window) : window.RunChooser();
     if (!chosen)
@@ -169,6 +174,10 @@ BOOL SHGetPathFromIDListW(LPCITEMIDLIST item, LPWSTR path)
 {
     if (!item || !path)
         return FALSE;
+    if (item->length >= MAX_PATH) {
+        path[0] = L'\0';
+        return FALSE;
+    }
     std::wcsncpy(path, item->path, MAX_PATH - 1);
     path[MAX_PATH - 1] = L'\0';
     return path[0] != L'\0';

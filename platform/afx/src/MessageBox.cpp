@@ -31,6 +31,50 @@ QMessageBox::Icon IconOf(UINT icon)
     }
 }
 
+// A window of the Win32 layer that stands for an open box, so that the box
+// is found (GetLastActivePopup) and brought to the front (SetForegroundWindow)
+// as a window is, also from another process.
+class BoxWindow {
+public:
+    explicit BoxWindow(QMessageBox* box) : m_box(box)
+    {
+        static const bool registered = [] {
+            WNDCLASSW wc{};
+            wc.lpfnWndProc = Proc;
+            wc.lpszClassName = L"AfxMessageBox";
+            return RegisterClassW(&wc) != 0;
+        }();
+        (void)registered;
+        // Untitled: it is published only as its owner's open pop-up.
+        m_hwnd = CreateWindowExW(0, L"AfxMessageBox", L"", WS_POPUP, 0, 0, 0, 0, nullptr, nullptr, nullptr, nullptr);
+        if (m_hwnd)
+            SetWindowLongPtrW(m_hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
+    }
+    ~BoxWindow()
+    {
+        if (m_hwnd)
+            DestroyWindow(m_hwnd);
+    }
+    BoxWindow(const BoxWindow&) = delete;
+    BoxWindow& operator=(const BoxWindow&) = delete;
+    HWND Handle() const { return m_hwnd; }
+
+private:
+    static LRESULT CALLBACK Proc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)
+    {
+        auto* self = reinterpret_cast<BoxWindow*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
+        if (message == WM_ACTIVATE && LOWORD(wParam) != WA_INACTIVE && self && self->m_box) {
+            self->m_box->raise();
+            self->m_box->activateWindow();
+            return 0;
+        }
+        return DefWindowProcW(hwnd, message, wParam, lParam);
+    }
+
+    QPointer<QMessageBox> m_box;
+    HWND m_hwnd = nullptr;
+};
+
 } // namespace
 
 void AfxSetMessageBoxResponder(AfxMessageBoxResponder responder)
@@ -77,7 +121,12 @@ int AfxShowMessageBox(CWnd* owner, LPCWSTR text, LPCWSTR caption, UINT type, boo
         break;
     }
     box->setWindowModality(Qt::ApplicationModal);
-    const int answer = box->exec();
+    int answer = QMessageBox::NoButton;
+    {
+        const BoxWindow window(box.data());
+        const AfxActivePopupScope popup(owner, window.Handle());
+        answer = box->exec();
+    }
     delete box;
     switch (answer) {
     case QMessageBox::Yes:

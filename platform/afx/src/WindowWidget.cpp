@@ -15,6 +15,7 @@
 #include <QStyle>
 #include <QStyleOptionButton>
 #include <QStyleOptionProgressBar>
+#include <QTimer>
 #include <QWindow>
 
 #include <map>
@@ -60,7 +61,41 @@ HBRUSH FaceBrush()
     return brush.GetSafeHandle();
 }
 
+// What the banner takes from a server: at most 8 MiB, through at most 5
+// redirects, with no pause of more than 20 seconds and 60 seconds in all; a
+// picture of at most 2048 x 2048 pixels (a few bytes of GIF can announce a
+// far larger screen, decoded anew for every frame) and 500 frames.
 constexpr qint64 kBrowserContentLimit = 8 * 1024 * 1024;
+constexpr int kBrowserRedirectLimit = 5;
+constexpr int kBrowserStallMs = 20000;
+constexpr int kBrowserDeadlineMs = 60000;
+constexpr qint64 kBrowserPixelLimit = 2048 * 2048;
+constexpr int kBrowserFrameLimit = 500;
+
+bool TooLarge(const QSize& size)
+{
+    return !size.isValid() || static_cast<qint64>(size.width()) * size.height() > kBrowserPixelLimit;
+}
+
+// A GIF's logical screen, in which every frame is drawn; the image reader
+// reports the first frame's size instead.
+QSize GifScreen(const QByteArray& data)
+{
+    if (data.size() < 10 || !data.startsWith("GIF8"))
+        return QSize(0, 0);
+    const auto byte = [&](int i) { return static_cast<int>(static_cast<unsigned char>(data[i])); };
+    return QSize(byte(6) | byte(7) << 8, byte(8) | byte(9) << 8);
+}
+
+// Why a picture is not shown, or empty when it may be.
+QString PictureRefusal(QImageReader& reader, const QByteArray& data)
+{
+    if (TooLarge(reader.size()) || (data.startsWith("GIF8") && TooLarge(GifScreen(data))))
+        return QStringLiteral("(picture larger than 2048 x 2048 pixels)");
+    if (reader.supportsAnimation() && reader.imageCount() > kBrowserFrameLimit)
+        return QStringLiteral("(animation of more than 500 frames)");
+    return QString();
+}
 
 } // namespace
 
@@ -665,7 +700,11 @@ void AfxWindowWidget::Navigate(const CString& url)
         address.startsWith(QLatin1String("https://"), Qt::CaseInsensitive)) {
         if (!m_network)
             m_network = new QNetworkAccessManager(this);
-        QNetworkReply* reply = m_network->get(QNetworkRequest(QUrl(address)));
+        QNetworkRequest request{QUrl(address)};
+        request.setMaximumRedirectsAllowed(kBrowserRedirectLimit);
+        request.setTransferTimeout(kBrowserStallMs);
+        QNetworkReply* reply = m_network->get(request);
+        QTimer::singleShot(kBrowserDeadlineMs, reply, [reply] { reply->abort(); });
         auto received = std::make_shared<QByteArray>();
         connect(reply, &QNetworkReply::readyRead, reply, [reply, received] {
             received->append(reply->read(kBrowserContentLimit + 1 - received->size()));
@@ -710,6 +749,11 @@ void AfxWindowWidget::ShowBrowserContent(const QByteArray& data, const QString&)
     buffer->open(QIODevice::ReadOnly);
     QImageReader reader(buffer);
     if (reader.canRead()) {
+        if (const QString refusal = PictureRefusal(reader, data); !refusal.isEmpty()) {
+            delete buffer;
+            m_browserView->setText(refusal);
+            return;
+        }
         if (reader.supportsAnimation() && reader.imageCount() != 1) {
             buffer->seek(0);
             m_browserMovie = new QMovie(buffer, QByteArray(), this);

@@ -54,6 +54,11 @@ int W32GetMessageQueueFd(void);
 // listens on a socket of its own for restore and activate requests.
 // The owner publishes whether its window is minimised (IsIconic answers it).
 BOOL W32SetWindowIconic(HWND hWnd, BOOL iconic);
+// The GUI toolkit tells which modal pop-up (a message box, a dialog) a window
+// of this process has open while it runs (open TRUE) and when it closes
+// (FALSE); GetLastActivePopup answers the innermost, and it is published
+// with the window.
+BOOL W32SetActivePopup(HWND hWndOwner, HWND hWndPopup, BOOL open);
 std::string W32RuntimeDir();
 
 // ---------------------------------------------------------------------------

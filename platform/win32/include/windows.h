@@ -242,6 +242,7 @@ typedef struct _SECURITY_ATTRIBUTES {
 #define ERROR_BADDB 1009L
 #define ERROR_BADKEY 1010L
 #define ERROR_CANTOPEN 1011L
+#define ERROR_CANTREAD 1012L
 #define ERROR_CANTWRITE 1013L
 #define ERROR_NOT_ENOUGH_SERVER_MEMORY 1130L
 
@@ -579,8 +580,9 @@ BOOL WINAPI KillTimer(HWND hWnd, UINT_PTR uIDEvent);
 // posts WM_SYSCOMMAND(SC_RESTORE) and SetForegroundWindow posts
 // WM_ACTIVATE(WA_ACTIVE) to the window, on its own thread, in its own
 // process. Other ShowWindow commands only record the visibility: drawing is
-// the GUI toolkit's. GetLastActivePopup returns hWnd itself: popups are not
-// tracked across processes.
+// the GUI toolkit's. GetLastActivePopup answers the innermost modal pop-up
+// (message box, dialog) that the window has open, also for a window of
+// another process (see W32SetActivePopup), or hWnd itself when none is open.
 HWND WINAPI FindWindowA(LPCSTR lpClassName, LPCSTR lpWindowName);
 HWND WINAPI FindWindowW(LPCWSTR lpClassName, LPCWSTR lpWindowName);
 BOOL WINAPI ShowWindow(HWND hWnd, int nCmdShow);
@@ -829,8 +831,8 @@ BOOL WINAPI TerminateProcess(HANDLE hProcess, UINT uExitCode);
 DWORD WINAPI GetProcessId(HANDLE Process);
 // Returns 0 when the child closes the readiness pipe whose write end it
 // inherits (its number is in the child's MESHDROP_READY_FD) or when it exits;
-// WAIT_TIMEOUT after the bound. The wait is bounded by 60 seconds even when
-// INFINITE is asked: a Linux program may never signal readiness.
+// WAIT_TIMEOUT after the bound. The wait is bounded by 5 seconds even when
+// INFINITE is asked: a Linux program (or Wine) may never signal readiness.
 DWORD WINAPI WaitForInputIdle(HANDLE hProcess, DWORD dwMilliseconds);
 
 // ---------------------------------------------------------------------------

@@ -3,6 +3,8 @@
 // window tells while a download runs.
 #include "MainDialogTestSupport.h"
 
+#include <QElapsedTimer>
+
 #include <filesystem>
 
 #include "DisplayFormat.h"
@@ -177,4 +179,89 @@ TEST_F(DownloadFlow, FileGoneFromTheServerFailsTheDownloadAndMissingInstallerIsT
     ASSERT_EQ(boxes.Calls().size(), 2u);
     EXPECT_EQ(boxes.Calls()[1].text, L"該路徑(C:\\quorvik\\veilrune\\setup.exe)檔案不存在。");
     EXPECT_TRUE(boxes.Calls()[1].applicationBox);
+}
+
+TEST_F(DownloadFlow, EventsOfAStoppedOrUnknownJobLeaveTheWindowAsItIs)
+{
+    BoxRecorder boxes;
+    CQLSDownloaderDlg dialog;
+    RunDialog(dialog, [&](CQLSDownloaderDlg& d) {
+        ASSERT_TRUE(WaitUntilReady(d));
+        Click(d, IDC_START);
+        const MeshdropJobHandle stopped = d.JobHandle();
+        ASSERT_TRUE(WaitFor([&] { return LabelText(d, IDC_RECEIVED) != L"0 Bytes"; }, 20000));
+        Click(d, IDC_START);
+        ASSERT_EQ(d.JobHandle(), 0u);
+        auto* bar = static_cast<CProgressST*>(d.GetDlgItem(IDC_TOTAL_PROGRESS));
+        const int position = bar->GetPosition();
+        const CString received = LabelText(d, IDC_RECEIVED), elapsed = LabelText(d, IDC_ELAPSED_TIME);
+        const CString file = LabelText(d, IDC_CURRENT_FILE);
+
+        // Events of the stopped job, queued before the stop.
+        for (WPARAM code : {513, 514, 515, 516, 517, 524})
+            d.SendMessage(MESHDROPLIB_WM_EVENT, code, static_cast<LPARAM>(stopped));
+        EXPECT_EQ(LabelText(d, IDC_RECEIVED), received);
+        EXPECT_EQ(LabelText(d, IDC_ELAPSED_TIME), elapsed);
+        EXPECT_EQ(LabelText(d, IDC_CURRENT_FILE), file);
+        EXPECT_EQ(bar->GetPosition(), position);
+        EXPECT_FALSE(d.IsFinished());
+        EXPECT_TRUE(Visible(d, IDC_START));
+        EXPECT_TRUE(Visible(d, IDC_CHANGE_FOLDER));
+
+        // A restarted job is not finished by another job's end.
+        Click(d, IDC_START);
+        ASSERT_NE(d.JobHandle(), 0u);
+        d.SendMessage(MESHDROPLIB_WM_EVENT, 516, static_cast<LPARAM>(d.JobHandle() + 8));
+        EXPECT_FALSE(d.IsFinished());
+        EXPECT_FALSE(Visible(d, IDC_INSTALL));
+        EXPECT_NE(d.JobHandle(), 0u);
+        boxes.SetYesNoAnswer(IDYES);
+        Click(d, IDC_CLOSE);
+    });
+    ASSERT_EQ(boxes.Calls().size(), 1u) << "only the close question";
+}
+
+TEST_F(DownloadFlow, InstallerAtAnOddAddressRunsWhileTheWindowKeepsPainting)
+{
+    // A comma in one address, and one so long that the library's completion
+    // record cannot hold it and the local path together.
+    const std::string odd = "/odd/a,b/first.exe";
+    std::string longPath = "/odd";
+    for (int i = 0; i < 4; ++i)
+        longPath += "/" + std::string(245, static_cast<char>('c' + i));
+    longPath += "/setup.exe";
+    const std::string started = TestMachine::Root() + "/slow-setup.started";
+    WriteWholeFile(m_publisher->Root() + odd, std::string(64 * 1024, 'x'));
+    // An installer that never closes the readiness descriptor.
+    WriteWholeFile(m_publisher->Root() + longPath, "#!/bin/sh\necho started > '" + started + "'\nexec sleep 15\n");
+    const std::wstring base = m_publisher->Url("");
+    const std::string list = QString::fromStdWString(base).toStdString() + odd + "\r\n" +
+                             QString::fromStdWString(base).toStdString() + longPath + "\r\n";
+    UseFileListUrl(m_publisher->ServeList("odd.txt", list));
+
+    BoxRecorder boxes;
+    CQLSDownloaderDlg dialog;
+    CString installer;
+    int ticksWhileWaiting = 0;
+    QElapsedTimer sinceInstall;
+    QTimer ticker;
+    QObject::connect(&ticker, &QTimer::timeout, [&] {
+        if (std::filesystem::exists(started) && dialog.GetSafeHwnd())
+            ++ticksWhileWaiting;
+    });
+    const INT_PTR result = RunDialog(dialog, [&](CQLSDownloaderDlg& d) {
+        ASSERT_TRUE(WaitUntilReady(d));
+        Click(d, IDC_START);
+        ASSERT_TRUE(WaitFor([&] { return d.IsFinished(); }, 30000));
+        installer = d.InstallerPath();
+        ticker.start(50);
+        sinceInstall.start();
+        Click(d, IDC_INSTALL);
+    });
+    EXPECT_EQ(result, -1);
+    EXPECT_TRUE(boxes.Calls().empty()) << boxes.Calls().front().text.c_str();
+    EXPECT_EQ(installer, L"C:\\quorvik\\veilrune\\setup.exe");
+    EXPECT_TRUE(std::filesystem::exists(started));
+    EXPECT_GE(ticksWhileWaiting, 3) << "the window's thread went on while the installer was awaited";
+    EXPECT_LT(sinceInstall.elapsed(), 30000) << "the wait for a silent installer is bounded";
 }

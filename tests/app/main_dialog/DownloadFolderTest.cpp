@@ -79,11 +79,16 @@ TEST_F(DownloadFolder, BrowserBeforeTheSizesAreKnownNeedsZeroBytes)
     EXPECT_FALSE(std::filesystem::exists(TestMachine::DriveC() + "/a")) << "only one level is created";
 }
 
-TEST_F(DownloadFolder, ReservedFolderIsRefusedButItsSubFolderAndOtherCaseAreNot)
+TEST_F(DownloadFolder, ReservedAndOverlongFoldersAreRefusedButSubFolderAndOtherCaseAreNot)
 {
     CString chosen;
-    EXPECT_EQ(Choose(CString(L"C:\\Program Files\\Orvane\\QLSDownloader"), chosen), FolderChoice::Reserved);
+    EXPECT_EQ(Choose(CString(L"C:\\Program Files\\Orvane\\QLSDownloader"), chosen), FolderChoice::Unusable);
     EXPECT_TRUE(chosen.empty());
+    // Longer than the platform's path buffer: refused, never cut to a prefix.
+    const CString overlong = L"C:\\" + CString(std::wstring(120, L'a')) + L"\\" + CString(std::wstring(150, L'b'));
+    EXPECT_EQ(Choose(overlong, chosen), FolderChoice::Unusable);
+    EXPECT_TRUE(chosen.empty());
+    EXPECT_EQ(m_titleLine, L"至少需要 0 Bytes 容量。\n剩餘容量：0 Bytes") << "no free space asked for a cut path";
     EXPECT_EQ(Choose(CString(L"C:\\Program Files\\Orvane\\QLSDownloader\\sub"), chosen), FolderChoice::Chosen);
     EXPECT_EQ(chosen, L"C:\\Program Files\\Orvane\\QLSDownloader\\sub\\");
     EXPECT_EQ(Choose(CString(L"C:\\Program Files\\Orvane\\qlsdownloader"), chosen), FolderChoice::Chosen);

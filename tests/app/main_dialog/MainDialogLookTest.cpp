@@ -2,6 +2,9 @@
 // fonts, the buttons' looks, and a screenshot of it.
 #include "MainDialogTestSupport.h"
 
+#include <clocale>
+#include <cstring>
+
 #include "DisplayFormat.h"
 #include "DownloadFolder.h"
 
@@ -82,4 +85,31 @@ TEST_F(MainDialogLook, ReadyWindowShowsTheListSizesAndFirstFileInItsLayout)
     });
     EXPECT_TRUE(boxes.Calls().empty()) << boxes.Calls().front().text.c_str();
     EXPECT_FALSE(dialog.GetSafeHwnd());
+}
+
+TEST_F(MainDialogLook, NumbersKeepTheirPointUnderACommaLocale)
+{
+    // Qt takes the locale from the environment when the application starts,
+    // as it does on a German desktop.
+    setenv("LC_ALL", "de_DE.UTF-8", 1);
+    EnsureTestApplication();
+    if (std::strcmp(std::localeconv()->decimal_point, ",") != 0)
+        std::setlocale(LC_ALL, ""); // the application already existed in this process
+    ASSERT_STREQ(std::localeconv()->decimal_point, ",") << "needs the de_DE.UTF-8 locale (locales-all)";
+
+    EXPECT_EQ(FormatSize(1536.0 * 1024), L"1.50 MB");
+    EXPECT_EQ(FormatSpeed(2048), L"2.00 KB/Sec");
+    EXPECT_EQ(FolderBrowserTitle(3 * 1024 * 1024), L"至少需要 3.00 MB 容量。\n");
+    BoxRecorder boxes;
+    CQLSDownloaderDlg dialog;
+    RunDialog(dialog, [&](CQLSDownloaderDlg& d) {
+        ASSERT_TRUE(WaitUntilReady(d));
+        const CString size = LabelText(d, IDC_FILE_SIZE);
+        EXPECT_NE(size.find(L'.'), std::wstring::npos) << size.c_str();
+        EXPECT_EQ(size.find(L','), std::wstring::npos) << size.c_str();
+        SaveScreenshot(Grab(d), "main_window_comma_locale");
+        Click(d, IDC_CLOSE);
+    });
+    std::setlocale(LC_ALL, "C");
+    unsetenv("LC_ALL");
 }

@@ -114,3 +114,84 @@ TEST_F(Browser, AMissingFileIsReportedInTheBanner)
     CWnd plain;
     EXPECT_FALSE(AfxBrowserNavigate(&plain, L"file:///x")) << "only browser controls navigate";
 }
+
+namespace {
+
+// A GIF whose logical screen is width x height, with `frames` frames of one
+// pixel each.
+QByteArray Gif(int width, int height, int frames)
+{
+    QByteArray gif("GIF89a");
+    for (int v : {width, height})
+        gif.append(static_cast<char>(v & 0xFF)).append(static_cast<char>(v >> 8));
+    gif.append("\x80\x00\x00\x00\x00\x00\xFF\xFF\xFF", 9);
+    gif.append("\x21\xFF\x0BNETSCAPE2.0\x03\x01\x00\x00\x00", 19);
+    const char frame[] = "\x21\xF9\x04\x00\x0A\x00\x00\x00"
+                         "\x2C\x00\x00\x00\x00\x01\x00\x01\x00\x00\x02\x02\x44\x01\x00";
+    for (int i = 0; i < frames; ++i)
+        gif.append(frame, sizeof frame - 1);
+    return gif.append('\x3B');
+}
+
+// Answers /r/N with a redirect to /r/N-1, and /r/0 with a picture.
+class RedirectingServer {
+public:
+    RedirectingServer()
+    {
+        QImage picture(8, 8, QImage::Format_RGB32);
+        picture.fill(Qt::blue);
+        QBuffer buffer(&m_png);
+        buffer.open(QIODevice::WriteOnly);
+        picture.save(&buffer, "PNG");
+        m_server.listen(QHostAddress::LocalHost, 0);
+        QObject::connect(&m_server, &QTcpServer::newConnection, [this] {
+            QTcpSocket* socket = m_server.nextPendingConnection();
+            QObject::connect(socket, &QTcpSocket::readyRead, socket, [this, socket] {
+                const QByteArray head = socket->readAll();
+                const int hop = head.mid(head.indexOf("/r/") + 3).split(' ').front().toInt();
+                if (hop > 0)
+                    socket->write("HTTP/1.1 302 Found\r\nConnection: close\r\nContent-Length: 0\r\nLocation: /r/" +
+                                  QByteArray::number(hop - 1) + "\r\n\r\n");
+                else
+                    socket->write("HTTP/1.1 200 OK\r\nConnection: close\r\nContent-Length: " +
+                                  QByteArray::number(m_png.size()) + "\r\n\r\n" + m_png);
+                socket->disconnectFromHost();
+            });
+        });
+    }
+    std::wstring Url(int hops) const
+    {
+        return QStringLiteral("http://127.0.0.1:%1/r/%2").arg(m_server.serverPort()).arg(hops).toStdWString();
+    }
+
+private:
+    QTcpServer m_server;
+    QByteArray m_png;
+};
+
+} // namespace
+
+TEST_F(Browser, OversizedPicturesAndLongRedirectChainsAreRefused)
+{
+    const QString huge = WriteFile("huge.gif", Gif(4000, 4000, 1));
+    ASSERT_TRUE(AfxBrowserNavigate(&m_browser, QStringLiteral("file://%1").arg(huge).toStdWString().c_str()));
+    EXPECT_EQ(m_view->movie(), nullptr);
+    EXPECT_TRUE(m_view->pixmap().isNull());
+    EXPECT_TRUE(m_view->text().contains(QStringLiteral("2048")));
+
+    const QString many = WriteFile("many.gif", Gif(1, 1, 501));
+    ASSERT_TRUE(AfxBrowserNavigate(&m_browser, QStringLiteral("file://%1").arg(many).toStdWString().c_str()));
+    EXPECT_EQ(m_view->movie(), nullptr);
+    EXPECT_TRUE(m_view->text().contains(QStringLiteral("500")));
+    const QString enough = WriteFile("enough.gif", Gif(1, 1, 500));
+    ASSERT_TRUE(AfxBrowserNavigate(&m_browser, QStringLiteral("file://%1").arg(enough).toStdWString().c_str()));
+    ASSERT_NE(m_view->movie(), nullptr);
+
+    RedirectingServer server;
+    ASSERT_TRUE(AfxBrowserNavigate(&m_browser, server.Url(6).c_str()));
+    ASSERT_TRUE(WaitFor([&] { return !m_view->text().isEmpty(); }, 10000));
+    EXPECT_TRUE(m_view->pixmap().isNull()) << m_view->text().toStdString();
+    ASSERT_TRUE(AfxBrowserNavigate(&m_browser, server.Url(5).c_str()));
+    ASSERT_TRUE(WaitFor([&] { return !m_view->pixmap().isNull(); }, 10000));
+    EXPECT_EQ(m_view->pixmap().size(), QSize(8, 8));
+}

@@ -2,6 +2,10 @@
 // test responders.
 #include <gtest/gtest.h>
 
+#include <QAbstractButton>
+#include <QMessageBox>
+#include <QTimer>
+
 #include <vector>
 
 #include "AfxTestSupport.h"
@@ -65,6 +69,29 @@ TEST_F(AfxShell, MessageBoxesReportTheirKindTextCaptionButtonsAndIcon)
     EXPECT_EQ(calls[1].caption, L"veilrune");
     EXPECT_EQ(calls[1].buttons, static_cast<UINT>(MB_YESNO));
     EXPECT_EQ(calls[1].icon, static_cast<UINT>(MB_ICONINFORMATION));
+}
+
+TEST_F(AfxShell, OpenBoxIsItsOwnersLastActivePopupAndComesToTheFront)
+{
+    TestHostWindow owner;
+    const HWND hwnd = owner.GetSafeHwnd();
+    EXPECT_EQ(GetLastActivePopup(hwnd), hwnd);
+    bool activated = false;
+    QTimer::singleShot(0, [&] {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        ASSERT_NE(box, nullptr);
+        const HWND popup = GetLastActivePopup(hwnd);
+        EXPECT_NE(popup, hwnd);
+        EXPECT_TRUE(IsWindow(popup));
+        // Another window in front, then the box is asked to the front.
+        owner.GetQWidget()->activateWindow();
+        EXPECT_TRUE(SetForegroundWindow(popup));
+        activated = WaitFor([&] { return QApplication::activeWindow() == box; });
+        box->button(QMessageBox::Ok)->click();
+    });
+    EXPECT_EQ(owner.MessageBox(L"正在進行下載作業", L"veilrune"), IDOK);
+    EXPECT_TRUE(activated);
+    EXPECT_EQ(GetLastActivePopup(hwnd), hwnd) << "a closed box is no longer answered";
 }
 
 TEST_F(AfxShell, FolderBrowserCallbackPreselectsAndRewritesTheTitleLine)

@@ -2,12 +2,15 @@
 // FindWindow across processes.
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <pthread.h>
+#include <signal.h>
 #include <stdlib.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <win32_ext.h>
 #include <windows.h>
 
+#include <cstdio>
 #include <cstring>
 #include <fstream>
 #include <sstream>
@@ -158,6 +161,19 @@ TEST_F(Processes, WindowsProgramsGoThroughWineAndDocumentsThroughXdgOpen) {
   setenv("PATH", "/nonexistent", 1);
   EXPECT_FALSE(ShellExecuteExW(&info));
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_NO_ASSOCIATION));
+
+  // Relative entries name the current folder, where a download could lie
+  // under a helper's name: never searched.
+  std::remove((dir_ + "/xdg-open.txt").c_str());
+  char cwd[4096];
+  ASSERT_NE(getcwd(cwd, sizeof(cwd)), nullptr);
+  ASSERT_EQ(chdir(bin.c_str()), 0);
+  for (const char* relative : {".", "", "./"}) {
+    setenv("PATH", (std::string(relative) + ":/nonexistent").c_str(), 1);
+    EXPECT_FALSE(ShellExecuteExW(&info)) << "PATH entry '" << relative << "'";
+  }
+  ASSERT_EQ(chdir(cwd), 0);
+  EXPECT_EQ(Read(dir_ + "/xdg-open.txt"), "");
   setenv("PATH", oldPath.c_str(), 1);
 }
 
@@ -186,6 +202,40 @@ TEST_F(Processes, CreateProcessSplitsTheCommandLineAndReportsTheExitCode) {
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_BAD_EXE_FORMAT));
 }
 
+TEST_F(Processes, ChildStartsWithNoBlockedOrIgnoredSignalOfItsParent) {
+  sigset_t stop, previous;
+  sigemptyset(&stop);
+  sigaddset(&stop, SIGINT);
+  sigaddset(&stop, SIGTERM);
+  pthread_sigmask(SIG_BLOCK, &stop, &previous);
+  struct sigaction ignore {
+  }, pipeBefore{};
+  ignore.sa_handler = SIG_IGN;
+  sigaction(SIGPIPE, &ignore, &pipeBefore);
+
+  std::string out = dir_ + "/signals.txt";
+  Script("signals.sh", "exec grep -E '^Sig(Blk|Ign):' /proc/self/status > \"$1\"\n");
+  std::string line = "C:\\signals.sh " + out;
+  STARTUPINFOA si{};
+  si.cb = sizeof(si);
+  PROCESS_INFORMATION pi{};
+  const BOOL started = CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi);
+  sigaction(SIGPIPE, &pipeBefore, nullptr);
+  pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+  ASSERT_TRUE(started) << GetLastError();
+  ASSERT_EQ(WaitForSingleObject(pi.hProcess, 20000), WAIT_OBJECT_0);
+  // Masks of the standard signals 1 to 31; the C library keeps the ones
+  // above for itself.
+  std::istringstream masks(Read(out));
+  std::string name, blocked, ignored;
+  masks >> name >> blocked >> name >> ignored;
+  ASSERT_FALSE(ignored.empty());
+  EXPECT_EQ(std::stoull(blocked, nullptr, 16) & 0x7FFFFFFFull, 0u) << blocked;
+  EXPECT_EQ(std::stoull(ignored, nullptr, 16) & 0x7FFFFFFFull, 0u) << ignored;
+  CloseHandle(pi.hProcess);
+  CloseHandle(pi.hThread);
+}
+
 TEST_F(Processes, NamedMutexIsSeenTwiceInOneProcessAndFreedWithItsLastHandle) {
   HANDLE first = CreateMutexW(nullptr, FALSE, L"QLS-Downloader::test-one");
   ASSERT_NE(first, nullptr);
@@ -203,6 +253,7 @@ TEST_F(Processes, NamedMutexIsSeenTwiceInOneProcessAndFreedWithItsLastHandle) {
 struct Restored {
   bool restore = false;
   bool activate = false;
+  bool popupActivated = false;
 };
 Restored* g_restored = nullptr;
 
@@ -212,7 +263,12 @@ LRESULT CALLBACK FirstInstanceProc(HWND hwnd, UINT msg, WPARAM w, LPARAM l) {
   return DefWindowProcW(hwnd, msg, w, l);
 }
 
-TEST_F(Processes, SecondProcessSeesTheMutexAndItsRestoreRequestReachesTheFirst) {
+LRESULT CALLBACK FirstInstanceBoxProc(HWND hwnd, UINT msg, WPARAM w, LPARAM l) {
+  if (g_restored && msg == WM_ACTIVATE && LOWORD(w) == WA_ACTIVE) g_restored->popupActivated = true;
+  return DefWindowProcW(hwnd, msg, w, l);
+}
+
+TEST_F(Processes, SecondProcessRestoresTheFirstWindowAndActivatesItsOpenBox) {
   Restored restored;
   g_restored = &restored;
   std::string name = "QLS-Downloader::http://127.0.0.1/filelist.txt";
@@ -229,6 +285,14 @@ TEST_F(Processes, SecondProcessSeesTheMutexAndItsRestoreRequestReachesTheFirst) 
   ASSERT_NE(hwnd, nullptr);
   W32SetWindowIconic(hwnd, TRUE);
   EXPECT_EQ(FindWindowA(nullptr, title.c_str()), hwnd);
+  EXPECT_EQ(GetLastActivePopup(hwnd), hwnd) << "no box open yet";
+  // A message box of the first window, open while the second process starts.
+  wc.lpfnWndProc = FirstInstanceBoxProc;
+  wc.lpszClassName = "FirstInstanceBox";
+  RegisterClassA(&wc);
+  HWND box = CreateWindowExA(0, "FirstInstanceBox", "", WS_POPUP, 0, 0, 10, 10, nullptr, nullptr, nullptr, nullptr);
+  ASSERT_TRUE(W32SetActivePopup(hwnd, box, TRUE));
+  EXPECT_EQ(GetLastActivePopup(hwnd), box);
 
   std::string line =
       "\"" + W32PathFromPosixA(WIN32_TEST_HELPER) + "\" second-instance \"" + name + "\" \"" + title + "\"";
@@ -240,11 +304,12 @@ TEST_F(Processes, SecondProcessSeesTheMutexAndItsRestoreRequestReachesTheFirst) 
   SetTimer(hwnd, 1, 50, nullptr);
   DWORD start = GetTickCount();
   MSG m;
-  while (!(restored.restore && restored.activate) && GetTickCount() - start < 20000 &&
+  while (!(restored.restore && restored.popupActivated) && GetTickCount() - start < 20000 &&
          GetMessageW(&m, nullptr, 0, 0) > 0)
     DispatchMessageW(&m);
   EXPECT_TRUE(restored.restore);
-  EXPECT_TRUE(restored.activate);
+  EXPECT_TRUE(restored.popupActivated) << "the box, not the window behind it, comes to the front";
+  EXPECT_FALSE(restored.activate);
   EXPECT_FALSE(IsIconic(hwnd));  // default handling of SC_RESTORE
   ASSERT_EQ(WaitForSingleObject(pi.hProcess, 20000), WAIT_OBJECT_0);
   DWORD code = 99;
@@ -252,9 +317,79 @@ TEST_F(Processes, SecondProcessSeesTheMutexAndItsRestoreRequestReachesTheFirst) 
   EXPECT_EQ(code, 0u) << "the helper's failed step";
   CloseHandle(pi.hProcess);
   CloseHandle(pi.hThread);
+  W32SetActivePopup(hwnd, box, FALSE);
+  EXPECT_EQ(GetLastActivePopup(hwnd), hwnd);
+  DestroyWindow(box);
   DestroyWindow(hwnd);
   CloseHandle(mutex);
   g_restored = nullptr;
+}
+
+}  // namespace
+
+namespace {
+
+// The runtime folder in the shared temporary directory, as a user without
+// XDG_RUNTIME_DIR gets it.
+class SharedRuntimeFolder : public Processes {
+ protected:
+  void SetUp() override {
+    Processes::SetUp();
+    unsetenv("MESHDROP_RUNTIME_DIR");
+    unsetenv("XDG_RUNTIME_DIR");
+  }
+  // The folder this user's processes share under `tmp`.
+  static std::string UseTemp(const std::string& tmp) {
+    mkdir(tmp.c_str(), 0755);
+    setenv("TMPDIR", tmp.c_str(), 1);
+    return tmp + "/meshdrop-" + std::to_string(geteuid());
+  }
+  static bool IsPrivateFolder(const std::string& dir) {
+    struct stat st {};
+    return lstat(dir.c_str(), &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == geteuid() &&
+           (st.st_mode & 07777) == 0700;
+  }
+  // The runtime folder now, checked private, and a named mutex made in it.
+  static std::string RuntimeAndMutex() {
+    std::string dir = W32RuntimeDir();
+    EXPECT_TRUE(IsPrivateFolder(dir)) << dir;
+    HANDLE mutex = CreateMutexW(nullptr, FALSE, L"QLS-Downloader::runtime-folder-test");
+    EXPECT_NE(mutex, nullptr);
+    CloseHandle(mutex);
+    return dir;
+  }
+};
+
+TEST_F(SharedRuntimeFolder, IsMadePrivateAndRefusedWhenSomeoneElsePreparedIt) {
+  // Made by the first process, 0700.
+  std::string shared = UseTemp(dir_ + "/clean");
+  EXPECT_EQ(RuntimeAndMutex(), shared);
+
+  // A link planted where the folder goes: not followed, nothing written there.
+  std::string victim = dir_ + "/victim";
+  mkdir(victim.c_str(), 0700);
+  shared = UseTemp(dir_ + "/linked");
+  ASSERT_EQ(symlink(victim.c_str(), shared.c_str()), 0);
+  std::string own = RuntimeAndMutex();
+  EXPECT_NE(own, shared);
+  EXPECT_EQ(own.rfind(shared + "-", 0), 0u) << own;
+  EXPECT_EQ(W32RuntimeDir(), own) << "the fresh folder stays this process's";
+  EXPECT_EQ(system(("test -z \"$(ls -A '" + victim + "')\"").c_str()), 0) << "the link's target stays empty";
+
+  // A folder that others may enter.
+  shared = UseTemp(dir_ + "/open");
+  mkdir(shared.c_str(), 0755);
+  chmod(shared.c_str(), 0755);
+  EXPECT_NE(RuntimeAndMutex(), shared);
+
+  // A folder of another user (only root can make one here).
+  if (geteuid() == 0) {
+    shared = UseTemp(dir_ + "/foreign");
+    mkdir(shared.c_str(), 0700);
+    ASSERT_EQ(chown(shared.c_str(), 65534, 65534), 0);
+    EXPECT_NE(RuntimeAndMutex(), shared);
+  }
+  unsetenv("TMPDIR");
 }
 
 }  // namespace

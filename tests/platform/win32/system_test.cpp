@@ -1,11 +1,13 @@
 // Code pages, the registry file, the network state and the version query.
 #include <gtest/gtest.h>
 #include <stdlib.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #include <win32_ext.h>
 #include <windows.h>
 
+#include <cstdio>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -148,6 +150,56 @@ TEST_F(Registry, StringWrittenByOneProcessReadsBackUnchangedInAnother) {
   EXPECT_EQ(RegQueryValueExW(key, L"absent", nullptr, &type, nullptr, &size), ERROR_FILE_NOT_FOUND);
   EXPECT_EQ(RegCloseKey(key), ERROR_SUCCESS);
   EXPECT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, "Software\\Nothing", 0, KEY_READ, &key), ERROR_FILE_NOT_FOUND);
+}
+
+namespace {
+
+LSTATUS SetFolderValue(const wchar_t* keyPath, const wchar_t* text) {
+  HKEY key = nullptr;
+  LSTATUS rc = RegCreateKeyExW(HKEY_LOCAL_MACHINE, keyPath, 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_WRITE, nullptr,
+                               &key, nullptr);
+  if (rc != ERROR_SUCCESS) return rc;
+  rc = RegSetValueExW(key, L"veilrune", 0, REG_SZ, reinterpret_cast<const BYTE*>(text),
+                      static_cast<DWORD>((wcslen(text) + 1) * sizeof(wchar_t)));
+  RegCloseKey(key);
+  return rc;
+}
+
+std::string ReadFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+}  // namespace
+
+TEST_F(Registry, FileThatCannotBeReadIsKeptAndWritesFail) {
+  // Over the bound: not taken for an empty registry.
+  std::string big = "REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\Keep]\n\"a\"=\"b\"\n" + std::string(17u << 20, ';');
+  std::ofstream(file_, std::ios::binary) << big;
+  EXPECT_NE(SetFolderValue(L"SOFTWARE\\Orvane Inc.\\DownloadPath", L"C:\\x\\"), ERROR_SUCCESS);
+  EXPECT_EQ(ReadFile(file_).size(), big.size()) << "the file is left as it was";
+
+  // Unreadable (here: not a file at all).
+  ASSERT_EQ(std::remove(file_.c_str()), 0);
+  ASSERT_EQ(mkdir(file_.c_str(), 0700), 0);
+  HKEY key = nullptr;
+  EXPECT_NE(RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE", 0, KEY_READ, &key), ERROR_SUCCESS);
+  EXPECT_NE(SetFolderValue(L"SOFTWARE\\Orvane Inc.\\DownloadPath", L"C:\\x\\"), ERROR_SUCCESS);
+  struct stat st {};
+  EXPECT_TRUE(stat(file_.c_str(), &st) == 0 && S_ISDIR(st.st_mode));
+}
+
+TEST_F(Registry, KeyNamesCannotWriteLinesOfTheirOwn) {
+  const wchar_t* forged = L"SOFTWARE\\a]\r\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Orvane Inc.\\DownloadPath";
+  ASSERT_EQ(SetFolderValue(forged, L"C:\\planted\\"), ERROR_SUCCESS);
+  HKEY key = nullptr;
+  EXPECT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Orvane Inc.\\DownloadPath", 0, KEY_READ, &key),
+            ERROR_FILE_NOT_FOUND);
+  ASSERT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, forged, 0, KEY_READ, &key), ERROR_SUCCESS) << "the odd key reads back";
+  RegCloseKey(key);
+  EXPECT_NE(ReadFile(file_).find("[HKEY_LOCAL_MACHINE\\SOFTWARE\\a]%0D%0A[HKEY_LOCAL_MACHINE"), std::string::npos);
 }
 
 TEST(NetworkState, SwitchForcesTheAnswer) {

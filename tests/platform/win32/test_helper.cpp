@@ -1,7 +1,8 @@
 // A second process for the tests: "second-instance <mutex> <title>" checks
 // that the named mutex already exists, finds the first instance's window by
-// its title, checks its published minimised state and asks it to restore and
-// come to the front. The exit code tells which step failed (0: all done).
+// its title, checks its published minimised state, asks it to restore and its
+// open pop-up (which must not be the window itself) to come to the front. The
+// exit code tells which step failed (0: all done).
 #include <win32_ext.h>
 #include <windows.h>
 
@@ -17,7 +18,8 @@ int main(int argc, char** argv) {
     if (first == nullptr) return 4;
     if (!IsIconic(first)) return 5;
     HWND popup = GetLastActivePopup(first);
-    if (!ShowWindow(popup, SW_RESTORE)) return 6;
+    if (popup == nullptr || popup == first) return 8;
+    if (!ShowWindow(first, SW_RESTORE)) return 6;
     if (!SetForegroundWindow(popup)) return 7;
     CloseHandle(mutex);
     return 0;

@@ -2,7 +2,11 @@
 // a program, it announces its ports and serves the package it generated.
 #include <gtest/gtest.h>
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
 #include <signal.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -122,6 +126,7 @@ TEST(PublisherServer, RefusesPathsOutsideItsFolderAndParsesSizes)
     EXPECT_FALSE(decodeTargetPath("/download/../../etc/passwd", path));
     EXPECT_FALSE(decodeTargetPath("/%2e%2e/etc/passwd", path));
     EXPECT_FALSE(decodeTargetPath("/a%00b", path));
+    EXPECT_FALSE(decodeTargetPath(std::string("/..\0/etc", 9), path)) << "a raw NUL would cut the name after the check";
     EXPECT_FALSE(decodeTargetPath("relative", path));
     uint64_t v = 0;
     EXPECT_TRUE(parseSize("8M", v));
@@ -131,4 +136,66 @@ TEST(PublisherServer, RefusesPathsOutsideItsFolderAndParsesSizes)
     EXPECT_FALSE(parseSize("12Q", v));
     EXPECT_FALSE(parseSize("99999999999999999999", v));
     EXPECT_FALSE(parseSize("", v));
+}
+
+namespace {
+
+// A client that connects and then says nothing.
+int IdleClient(uint16_t port)
+{
+    int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    a.sin_port = htons(port);
+    EXPECT_EQ(::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+    return fd;
+}
+
+} // namespace
+
+// Sends a request without reading the answer.
+int RequestingClient(uint16_t port, const std::string& target)
+{
+    const int fd = IdleClient(port);
+    const std::string request = "GET " + target + " HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n\r\n";
+    EXPECT_EQ(::send(fd, request.data(), request.size(), MSG_NOSIGNAL), static_cast<ssize_t>(request.size()));
+    return fd;
+}
+
+bool Answered(int fd, int timeoutMs)
+{
+    pollfd p{fd, POLLIN, 0};
+    return ::poll(&p, 1, timeoutMs) > 0;
+}
+
+TEST(PublisherServer, ConnectionThreadsAreBoundedAndSilentClientsDropped)
+{
+    testsupport::TempDir root;
+    testsupport::writeFile(root.file("x.txt"), "hello");
+    {
+        // Two silent clients hold both threads: a third waits for a free one.
+        ServerOptions options{root.path()};
+        options.maxConnections = 2;
+        HttpFileServer server(options);
+        const uint16_t port = server.listenOn(0);
+        ASSERT_NE(port, 0);
+        const int first = IdleClient(port), second = IdleClient(port);
+        const int third = RequestingClient(port, "/x.txt");
+        EXPECT_FALSE(Answered(third, 300));
+        ::close(first);
+        EXPECT_TRUE(Answered(third, 20000));
+        ::close(second);
+        ::close(third);
+    }
+    // A client that never sends its request is closed after the time-out.
+    ServerOptions options{root.path()};
+    options.receiveTimeoutSeconds = 1;
+    HttpFileServer server(options);
+    const uint16_t port = server.listenOn(0);
+    const int silent = IdleClient(port);
+    ASSERT_TRUE(Answered(silent, 20000));
+    char c;
+    EXPECT_EQ(::recv(silent, &c, 1, 0), 0) << "closed by the server";
+    ::close(silent);
 }

@@ -16,9 +16,12 @@
 
 #define IDC_BROWSER_TITLE_LINE 14146
 
-// An item of the shell's namespace; here always a file-system folder.
+// An item of the shell's namespace; here always a file-system folder. A
+// folder whose path does not fit MAX_PATH characters is still an item, but
+// SHGetPathFromIDListW cannot give its path: `path` is then empty.
 struct ITEMIDLIST {
     WCHAR path[MAX_PATH];
+    size_t length; // of the whole path, in characters
 };
 typedef ITEMIDLIST* LPITEMIDLIST;
 typedef const ITEMIDLIST* LPCITEMIDLIST;
@@ -40,6 +43,8 @@ typedef struct _browseinfoW {
 // Runs the browser; the chosen folder, or null when the player cancelled.
 // Free the result with CoTaskMemFree.
 LPITEMIDLIST SHBrowseForFolderW(LPBROWSEINFOW info);
+// Copies the item's path into a MAX_PATH buffer; FALSE (and an empty text)
+// when the path is longer than the buffer holds.
 BOOL SHGetPathFromIDListW(LPCITEMIDLIST item, LPWSTR path);
 void CoTaskMemFree(void* memory);
 

@@ -1,0 +1,135 @@
+#!/usr/bin/env bash
+# Checks the program as it is installed, not as it runs from the build folder:
+#   - `cmake --install` into a temporary prefix; with the build folder moved
+#     away, the installed qlsdownloader answers --version and the installed
+#     qlsdownloader-cli downloads the publisher server's package byte-exact;
+#   - the installed desktop entry passes desktop-file-validate;
+#   - CPack builds the Debian package; lintian finds no error in it, and its
+#     dependencies were computed from the shared libraries;
+#   - as root, with the package not installed yet: `apt-get install ./…deb`,
+#     the installed programs run, and the package is purged again.
+# Usage: scripts/check-package.sh [BUILD_DIR]   (default: build)
+set -euo pipefail
+
+build=$(realpath "${1:-build}")
+version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$build/CMakeCache.txt")
+work=$(mktemp -d "${TMPDIR:-/tmp}/qls-check-package.XXXXXX")
+server_pid=
+passed=0
+failed=0
+
+cleanup() {
+  [ -n "$server_pid" ] && kill "$server_pid" 2>/dev/null && wait "$server_pid" 2>/dev/null || true
+  [ -d "$build.away" ] && [ ! -e "$build" ] && mv "$build.away" "$build"
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+check() {
+  local name=$1
+  shift
+  if "$@"; then
+    echo "ok: $name"
+    passed=$((passed + 1))
+  else
+    echo "FAILED: $name"
+    failed=$((failed + 1))
+  fi
+}
+
+# ---- The installed tree, with the build folder out of the way --------------
+prefix=$work/prefix
+cmake --install "$build" --prefix "$prefix" >/dev/null
+cp "$build/bin/publisher_server" "$work/"
+mv "$build" "$build.away"
+
+versions_answer() {
+  [ "$("$prefix/bin/qlsdownloader" --version)" = "qlsdownloader $version" ] &&
+    [ "$("$prefix/bin/qlsdownloader-cli" --version)" = "qlsdownloader-cli $version" ]
+}
+
+no_build_path_in_runpaths() {
+  local file
+  for file in "$prefix"/bin/* "$prefix"/lib/*/qlsdownloader/* "$prefix"/lib/qlsdownloader/*; do
+    [ -e "$file" ] || continue
+    if readelf -d "$file" | grep -E 'R(UN)?PATH' | grep -qF "$build"; then
+      echo "  $file looks for libraries in the build folder"
+      return 1
+    fi
+  done
+}
+
+cli_downloads_the_package() {
+  local root=$work/publisher
+  mkfifo "$work/ready"
+  "$work/publisher_server" --port 0 --mirror-port 0 --sizes 300K,200K --root "$root" >"$work/ready" &
+  server_pid=$!
+  local line port
+  read -r -t 30 line <"$work/ready" || return 1
+  port=$(sed -n 's/^publisher_server ready port=\([0-9]*\).*/\1/p' <<<"$line")
+  [ -n "$port" ] || return 1
+  MESHDROP_DRIVE_C=$work/drive_c MESHDROP_REGISTRY=$work/registry.reg MESHDROP_RUNTIME_DIR=$work/run \
+    "$prefix/bin/qlsdownloader-cli" --quiet --consent --folder "$work/download" \
+    --url "http://127.0.0.1:$port/download/tharnel/qlsdownload/filelist.txt" || return 1
+  local file
+  for file in "$root"/download/tharnel/qlsdownload/package/*; do
+    cmp "$file" "$work/download/$(basename "$file")" || return 1
+  done
+}
+
+check "installed programs answer --version $version" versions_answer
+check "installed programs find their libraries in the prefix" no_build_path_in_runpaths
+check "installed qlsdownloader-cli downloads a package byte-exact" cli_downloads_the_package
+mv "$build.away" "$build"
+
+check "desktop entry passes desktop-file-validate" \
+  desktop-file-validate "$prefix/share/applications/qlsdownloader.desktop"
+# Width and height from a PNG's header.
+png_size() {
+  od -An -tu1 -j16 -N8 "$1" | awk '{ print $1*16777216 + $2*65536 + $3*256 + $4 "x" $5*16777216 + $6*65536 + $7*256 + $8 }'
+}
+icons_installed() {
+  local size
+  for size in 16 24 32 48 64 128 256; do
+    [ "$(png_size "$prefix/share/icons/hicolor/${size}x${size}/apps/qlsdownloader.png")" = "${size}x${size}" ] ||
+      return 1
+  done
+}
+check "icons at the usual sizes" icons_installed
+
+# ---- The Debian package -----------------------------------------------------
+(cd "$build" && cpack -G DEB >"$work/cpack.log") || {
+  cat "$work/cpack.log"
+  exit 1
+}
+deb=$(ls "$build"/qlsdownloader_"$version"_*.deb)
+echo "package: $deb"
+dependencies_computed() {
+  local depends
+  depends=$(dpkg-deb -f "$deb" Depends)
+  echo "  Depends: $depends"
+  [[ $depends == *libqt6widgets6* && $depends == *libssl3* && $depends == *libc6* ]]
+}
+check "dependencies computed from the shared libraries" dependencies_computed
+check "lintian finds no error" lintian --fail-on error --tag-display-limit 0 "$deb"
+
+installs_with_apt() {
+  apt-get install -y -qq "$deb" >"$work/apt.log" 2>&1 || {
+    cat "$work/apt.log"
+    return 1
+  }
+  local ok=0
+  [ "$(/usr/bin/qlsdownloader --version)" = "qlsdownloader $version" ] &&
+    [ "$(/usr/bin/qlsdownloader-cli --version)" = "qlsdownloader-cli $version" ] &&
+    [ -f /usr/share/applications/qlsdownloader.desktop ] || ok=1
+  apt-get purge -y -qq qlsdownloader >>"$work/apt.log" 2>&1 || ok=1
+  return $ok
+}
+if [ "$(id -u)" -eq 0 ] && ! dpkg-query -W qlsdownloader >/dev/null 2>&1; then
+  check "apt installs the package, its programs run, and it purges" installs_with_apt
+else
+  echo "skipped: apt install (needs root and no qlsdownloader installed already)"
+fi
+
+echo "check-package: $passed passed, $failed failed"
+[ "$failed" -eq 0 ]

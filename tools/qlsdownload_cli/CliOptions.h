@@ -1,0 +1,23 @@
+// The command line of qlsdownloader-cli.
+#pragma once
+
+#include <string>
+#include <vector>
+
+struct CliOptions {
+    std::string fileListUrl; // empty: the built-in address
+    std::string folder;      // a POSIX folder; empty: the usual download folder
+    bool consent = false;    // the player agrees to the high-speed mode
+    bool install = false;    // run the installer after the download
+    bool checkOnly = false;  // fetch the list and check the sizes, download nothing
+    bool quiet = false;      // errors only
+    bool help = false;
+    bool version = false;
+};
+
+// Fills `options` from the arguments after the program name; false with a
+// reason in `error` when they make no sense.
+bool ParseCliOptions(const std::vector<std::string>& args, CliOptions& options, std::string& error);
+
+// The text --help prints.
+std::string CliUsage();
