@@ -1,8 +1,6 @@
 #include "nw/nwCDNLocalWire.h"
 
 #include <algorithm>
-#include <charconv>
-#include <cstdlib>
 #include <cstring>
 
 #include "nw/nwFrame.h"
@@ -147,32 +145,17 @@ void Terminate(char (&field)[N])
 
 std::uint16_t nwCDNEnginePort()
 {
-    const char* configured = std::getenv(CDN_ENGINE_PORT_VARIABLE);
-    if (configured && *configured) {
-        unsigned value = 0;
-        const char* end = configured + std::strlen(configured);
-        const auto [last, error] = std::from_chars(configured, end, value);
-        if (error == std::errc() && last == end && value >= 1 && value <= 65535) {
-            return static_cast<std::uint16_t>(value);
-        }
-    }
-    return CDN_ENGINE_DEFAULT_PORT;
+    return nwPortFromEnvironment(CDN_ENGINE_PORT_VARIABLE, CDN_ENGINE_DEFAULT_PORT);
 }
 
 void nwCDNPutField(char* field, std::size_t size, std::string_view text)
 {
-    if (size == 0) {
-        return;
-    }
-    text = text.substr(0, std::min({text.size(), size - 1, text.find('\0')}));
-    std::memcpy(field, text.data(), text.size());
-    std::memset(field + text.size(), 0, size - text.size());
+    nwPutTextField(field, size, text);
 }
 
 std::string_view nwCDNFieldText(const char* field, std::size_t size)
 {
-    const void* end = std::memchr(field, 0, size);
-    return std::string_view(field, end ? static_cast<std::size_t>(static_cast<const char*>(end) - field) : size);
+    return nwTextFieldText(field, size);
 }
 
 // --- Requests ---------------------------------------------------------------
