@@ -65,7 +65,9 @@ void CContentLengthCheckSession::OnHeaderReceived(uint32_t /*cookie*/)
 {
     const int status = HttpStatusOf(m_context);
     const int64_t length = HttpContentLengthOf(m_context);
-    std::string location = IsHttpRedirect(status) ? HttpRedirectLocationOf(m_context) : std::string();
+    std::string location = IsHttpRedirect(status)
+                               ? HttpRedirectLocationOf(m_context, m_redirectUrl.empty() ? m_url : m_redirectUrl)
+                               : std::string();
     Close();
     if (status == 200) {
         m_length = length;

@@ -100,6 +100,14 @@ void CDataDownloadSession::OnHeaderReceived(uint32_t /*cookie*/)
         HandleRedirect();
         return;
     }
+    m_chunked = status == 200 && HttpBodyIsChunked(m_context);
+    if (m_chunked) {
+        m_buffer.reset();
+        m_capacity = 0;
+        m_length = 0;
+        m_received = 0;
+        return;
+    }
     const int64_t length = status == 200 ? HttpContentLengthOf(m_context) : 0;
     if (length <= 0 || length > kMaxLength) {
         Fail(true, SessionError::BadResponse);
@@ -118,7 +126,7 @@ void CDataDownloadSession::OnHeaderReceived(uint32_t /*cookie*/)
 
 void CDataDownloadSession::HandleRedirect()
 {
-    std::string location = HttpRedirectLocationOf(m_context);
+    std::string location = HttpRedirectLocationOf(m_context, m_redirectUrl.empty() ? m_url : m_redirectUrl);
     if (location.empty() || ++m_redirects > kMaxRedirects) {
         Fail(true, SessionError::BadResponse);
         return;
@@ -133,6 +141,15 @@ int CDataDownloadSession::OnData(uint32_t /*cookie*/, const uint8_t* data, uint3
 {
     if (!m_context)
         return 0;
+    if (m_chunked) {
+        if (!GrowFor(length)) {
+            Fail(true, SessionError::BadResponse);
+            return static_cast<int>(length);
+        }
+        std::memcpy(m_buffer.get() + m_received, data, length);
+        m_received += length;
+        return static_cast<int>(length);
+    }
     // Only the room left in the buffer is written; bytes without a buffer or
     // past the announced length are taken and dropped.
     const int64_t room = m_buffer ? std::max<int64_t>(m_length - m_received, 0) : 0;
@@ -144,8 +161,35 @@ int CDataDownloadSession::OnData(uint32_t /*cookie*/, const uint8_t* data, uint3
     return static_cast<int>(length);
 }
 
+bool CDataDownloadSession::GrowFor(int64_t more)
+{
+    const int64_t needed = m_received + more;
+    if (needed > kMaxLength)
+        return false;
+    if (needed <= m_capacity)
+        return true;
+    const int64_t capacity = std::min(std::max(needed, m_capacity * 2), kMaxLength);
+    std::unique_ptr<uint8_t[]> grown(new (std::nothrow) uint8_t[static_cast<size_t>(capacity)]());
+    if (!grown)
+        return false;
+    if (m_received > 0)
+        std::memcpy(grown.get(), m_buffer.get(), static_cast<size_t>(m_received));
+    m_buffer = std::move(grown);
+    m_capacity = capacity;
+    return true;
+}
+
 void CDataDownloadSession::OnComplete(uint32_t /*cookie*/)
 {
+    if (m_chunked) {
+        // The last chunk came: the body is what arrived, and an empty one is
+        // no file list.
+        m_length = m_received;
+        if (m_length == 0) {
+            Fail(true, SessionError::BadResponse);
+            return;
+        }
+    }
     Close(false);
     if (m_pListener != nullptr)
         m_pListener->OnDataCompleted(m_buffer.get(), m_length);

@@ -60,6 +60,8 @@ private:
     void Close(bool discard);
     void Fail(bool discard, int error);
     void HandleRedirect();
+    // Room for `more` bytes of a chunked body; false past kMaxLength.
+    bool GrowFor(int64_t more);
     bool HasCompleteData() const { return m_buffer != nullptr && m_length > 0 && m_received == m_length; }
     static void OnTick(void* context);
 
@@ -67,6 +69,10 @@ private:
     std::unique_ptr<uint8_t[]> m_buffer;
     int64_t m_received = 0;
     int64_t m_length = 0;
+    // A chunked body has no announced length: the buffer grows (up to
+    // kMaxLength) and the length is what arrived by the last chunk.
+    bool m_chunked = false;
+    int64_t m_capacity = 0;
     ovSmartPtr m_tickTimer;
     ovSmartPtr m_context;
     std::string m_url;

@@ -4,8 +4,11 @@
 
 #include "cp/cpCQoS.h"
 #include "cp/ovIQoSContext.h"
+#include "nw/nwCHttpMessage.h"
+#include "nw/nwHttpUrl.h"
 #include "ov/ovCGarbageCollector.h"
 #include "ov/ovClassIds.h"
+#include "ut/utCodePage.h"
 
 CSessionLock::CSessionLock() : m_pQoS(cpCQoS::GetInstance())
 {
@@ -122,22 +125,49 @@ std::int64_t HttpContentLengthOf(const ovSmartPtr& context)
     return length;
 }
 
-std::string HttpRedirectLocationOf(const ovSmartPtr& context)
+namespace {
+
+std::string RawLocationOf(const ovSmartPtr& context)
 {
     ovIHttpClientExLayer* layer = HttpLayerOf(context);
     ovCString value;
     if (layer == nullptr || OV_FAILED(layer->GetResponseHeader("Location:", &value)) || value.GetLength() == 0)
         return {};
-    const std::string utf8(value.GetString(), value.GetLength());
-    const int wideLength = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
-    if (wideLength <= 0)
-        return utf8;
-    std::wstring wide(static_cast<size_t>(wideLength), L'\0');
-    MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), wide.data(), wideLength);
-    const int ansiLength = WideCharToMultiByte(CP_ACP, 0, wide.data(), wideLength, nullptr, 0, nullptr, nullptr);
-    if (ansiLength <= 0)
-        return utf8;
-    std::string ansi(static_cast<size_t>(ansiLength), '\0');
-    WideCharToMultiByte(CP_ACP, 0, wide.data(), wideLength, ansi.data(), ansiLength, nullptr, nullptr);
-    return ansi;
+    return std::string(value.GetString(), value.GetLength());
+}
+
+std::string Resolved(const std::string& requestUrl, const std::string& location)
+{
+    if (location.empty())
+        return {};
+    const ovCString resolved = nwResolveUrl(requestUrl.c_str(), location.c_str());
+    return std::string(resolved.GetString(), resolved.GetLength());
+}
+
+std::string FromUtf8(const std::string& utf8)
+{
+    return utConvertCodePage(utf8.data(), static_cast<std::uint32_t>(utf8.size()), CP_UTF8, CP_ACP);
+}
+
+} // namespace
+
+std::string HttpRedirectLocationOf(const ovSmartPtr& context, const std::string& requestUrl)
+{
+    return Resolved(requestUrl, FromUtf8(RawLocationOf(context)));
+}
+
+std::string HttpRawRedirectLocationOf(const ovSmartPtr& context, const std::string& requestUrl)
+{
+    return Resolved(requestUrl, RawLocationOf(context));
+}
+
+bool HttpBodyIsChunked(const ovSmartPtr& context)
+{
+    ovIHttpClientExLayer* layer = HttpLayerOf(context);
+    ovCString head;
+    if (layer == nullptr || OV_FAILED(layer->GetRawHead(&head)))
+        return false;
+    nwCHttpMessage message;
+    message.Parse(head.GetString(), head.GetLength());
+    return message.IsChunked();
 }

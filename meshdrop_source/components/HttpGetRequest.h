@@ -68,8 +68,16 @@ int HttpStatusOf(const ovSmartPtr& context);
 std::int64_t HttpContentLengthOf(const ovSmartPtr& context);
 
 // The response's "Location:" value converted from UTF-8 to the system code
-// page; empty when there is none.
-std::string HttpRedirectLocationOf(const ovSmartPtr& context);
+// page and resolved against `requestUrl` (a relative value names a place on
+// the server that answered); empty when there is none.
+std::string HttpRedirectLocationOf(const ovSmartPtr& context, const std::string& requestUrl);
+
+// The response's raw "Location:" value resolved against `requestUrl`; empty
+// when there is none.
+std::string HttpRawRedirectLocationOf(const ovSmartPtr& context, const std::string& requestUrl);
+
+// Whether the response's body comes in the chunked coding.
+bool HttpBodyIsChunked(const ovSmartPtr& context);
 
 inline bool IsHttpRedirect(int status)
 {

@@ -2,6 +2,7 @@
 
 #include <process.h>
 
+#include "DeferredDestruction.h"
 #include "JobManager.h"
 #include "Library.h"
 #include "ServiceLog.h"
@@ -92,6 +93,9 @@ unsigned CDownloadLibThread::Run(const std::shared_ptr<WorkerState>& state)
     // A retrieval error (-1) ends the loop as a quit message does.
     while (GetMessageA(&msg, nullptr, 0, 0) > 0 && Library_IsRunning()) {
         TranslateMessage(&msg);
+        // Each message (a socket notice, a timer tick) is one report: what
+        // it lets go of is destroyed once it has been handled.
+        CReportGuard report(lock.Get<cpCMutex>());
         DispatchMessageA(&msg);
     }
     WriteServiceLog("[MeshdropLib] Exit GetMessage Loop");

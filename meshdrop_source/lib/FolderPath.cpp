@@ -1,5 +1,6 @@
 #include "FolderPath.h"
 
+#include <win32_ext.h>
 #include <windows.h>
 
 std::string NormalizeFolder(const char* folder)
@@ -39,6 +40,19 @@ bool CreateFolderPath(const char* folder)
     return CreateFolderPrefixes(NormalizeFolder(folder));
 }
 
+bool LiesDirectlyInFolder(const std::string& folder, const std::string& path)
+{
+    std::string posixFolder = W32PathToPosix(std::string_view(folder));
+    const std::string posixPath = W32PathToPosix(std::string_view(path));
+    if (posixFolder.empty() || posixPath.empty())
+        return false;
+    while (posixFolder.size() > 1 && posixFolder.back() == '/')
+        posixFolder.pop_back();
+    const std::string prefix = posixFolder == "/" ? posixFolder : posixFolder + "/";
+    return posixPath.size() > prefix.size() && posixPath.compare(0, prefix.size(), prefix) == 0 &&
+           posixPath.find('/', prefix.size()) == std::string::npos;
+}
+
 unsigned long long GetFolderFreeSpace(const std::string& folder)
 {
     ULARGE_INTEGER available{};
@@ -46,5 +60,5 @@ unsigned long long GetFolderFreeSpace(const std::string& folder)
     ULARGE_INTEGER totalFree{};
     if (folder.empty() || !GetDiskFreeSpaceExA(folder.c_str(), &available, &total, &totalFree))
         return 0;
-    return totalFree.QuadPart;
+    return available.QuadPart;
 }

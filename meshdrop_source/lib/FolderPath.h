@@ -17,7 +17,13 @@ bool CreateFolderPrefixes(const std::string& path);
 // An empty or null folder fails; an existing one succeeds at once.
 bool CreateFolderPath(const char* folder);
 
-// The free bytes of the volume that holds the folder (asked for the folder
-// itself, so that a folder on another file system than its drive's root
-// answers for the right one); 0 when it cannot be read.
+// Whether `path`, once mapped to the platform's own path, names an entry
+// directly inside the mapped `folder` (not the folder itself, not deeper,
+// not elsewhere): the check made where a download file is created.
+bool LiesDirectlyInFolder(const std::string& folder, const std::string& path);
+
+// The bytes of the volume that holds the folder that this program may use
+// (asked for the folder itself, so that a folder on another file system than
+// its drive's root answers for the right one; blocks kept for the system's
+// administrator do not count); 0 when it cannot be read.
 unsigned long long GetFolderFreeSpace(const std::string& folder);

@@ -4,6 +4,7 @@
 // report.
 
 #include <cstdint>
+#include <vector>
 
 struct PlatformJobRecord;
 
@@ -11,6 +12,8 @@ struct SizeCheckResult {
     uint64_t totalSize = 0;   // bytes of every file of the job
     uint64_t presentSize = 0; // bytes already done
     uint32_t fileCount = 0;
+    // The size of each file, given or probed, by its index in the job.
+    std::vector<int64_t> fileSizes;
 };
 
 class ICheckerEventListener {

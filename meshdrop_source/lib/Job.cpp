@@ -4,7 +4,9 @@
 #include <cstdio>
 #include <cstring>
 
+#include "FileName.h"
 #include "FolderPath.h"
+#include "ServiceLog.h"
 
 namespace {
 
@@ -49,6 +51,17 @@ std::string LowerAscii(std::string s)
     return s;
 }
 
+// The text with every control byte shown as "?", so that a hostile URL
+// cannot break the service log's lines.
+std::string Printable(std::string text)
+{
+    for (char& c : text) {
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F)
+            c = '?';
+    }
+    return text;
+}
+
 std::atomic<MeshdropJobHandle> g_nextHandle{1};
 
 } // namespace
@@ -74,12 +87,13 @@ int CJob::AddFile(const char* url, const char* folder, const char* fileName, int
 
     auto entry = std::make_unique<JobFileEntry>();
     entry->url = Trim(url);
-    if (fileName != nullptr && *fileName != '\0') {
-        entry->fileName = fileName;
-    } else {
-        const size_t slash = entry->url.rfind('/');
-        if (slash != std::string::npos)
-            entry->fileName = entry->url.substr(slash + 1);
+    entry->fileName = FileNameOf(entry->url, fileName);
+    // A name that is not one plain component of the folder (or a URL that
+    // no downloader can fetch) is refused now, not met when the file is
+    // created: the client learns it while it adds the file.
+    if (!IsUsableFileUrl(entry->url) || !IsPlainFileName(entry->fileName)) {
+        WriteServiceLogFormat("[MeshdropLib] AddFile Refused : %s", Printable(entry->url).c_str());
+        return MESHDROPLIB_ERROR_URL;
     }
     entry->folder = NormalizeFolder(folder);
     CopyBounded(m_szLastFolder, sizeof m_szLastFolder, entry->folder.c_str());

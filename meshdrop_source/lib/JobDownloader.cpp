@@ -33,6 +33,13 @@ bool CJobDownloader::HoldsJob(const CJob* job) const
     return std::find(m_jobs.begin(), m_jobs.end(), job) != m_jobs.end();
 }
 
+void CJobDownloader::Retire()
+{
+    m_bRetired = true;
+    m_jobs.clear();
+    StopProgressTimerWhenIdle();
+}
+
 bool CJobDownloader::RemoveJob(const CJob* job)
 {
     auto it = std::find(m_jobs.begin(), m_jobs.end(), job);

@@ -48,6 +48,11 @@ public:
     // 516 when the job does not run here; otherwise TakeResumeAnswer, 512.
     int AnswerResume(CJob* job, int resume, int applyToAll);
     bool HoldsJob(const CJob* job) const;
+    // Before the downloader is destroyed from inside one of its own reports:
+    // stops its progress timer and forgets its jobs (which keep their state,
+    // for another downloader to take them), so that it does nothing more.
+    void Retire();
+    bool IsRetired() const { return m_bRetired; }
 
 protected:
     // ---- Notifications; each does nothing for a job that does not run here ----
@@ -80,4 +85,5 @@ private:
     std::vector<CJob*> m_jobs;  // not owned
     IJobDownloadEventListener* m_pListener;
     ovSmartPtr m_lock; // the library lock, also handed to the timer
+    bool m_bRetired = false;
 };

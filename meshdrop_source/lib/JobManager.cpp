@@ -4,6 +4,7 @@
 
 #include "ContentLengthChecker.h"
 #include "DataDownloadSession.h"
+#include "DeferredDestruction.h"
 #include "FolderPath.h"
 #include "Job.h"
 #include "JobDownloader.h"
@@ -34,7 +35,7 @@ CJobManager::~CJobManager()
 
 int CJobManager::Initialize(HWND clientWindow, MeshdropLibEventCallback callback, void* userValue, int elevation)
 {
-    cpCMutexLock guard(GetMutex());
+    CReportGuard guard(GetMutex());
     m_target = ClientEventTarget{clientWindow, callback, userValue};
     Library_SetElevationSwitch(elevation);
     // The engine downloader is created here too, before the direct one,
@@ -72,7 +73,7 @@ CJob* CJobManager::FindJob(MeshdropJobHandle handle) const
 template <class Fn>
 int CJobManager::WithJob(MeshdropJobHandle handle, Fn&& fn)
 {
-    cpCMutexLock guard(GetMutex());
+    CReportGuard guard(GetMutex());
     CJob* job = FindJob(handle);
     if (job == nullptr)
         return MESHDROPLIB_ERROR_FAILED;
@@ -86,7 +87,7 @@ int CJobManager::FetchFileList(const char* url)
     // A fetch that cannot start would never be reported: say so at once.
     if (url == nullptr || *url == '\0')
         return MESHDROPLIB_ERROR_URL;
-    cpCMutexLock guard(GetMutex());
+    CReportGuard guard(GetMutex());
     if (!m_pDataSession) {
         m_pDataSession = std::make_unique<CDataDownloadSession>();
         m_pDataSession->SetListener(this);
@@ -97,7 +98,7 @@ int CJobManager::FetchFileList(const char* url)
 
 int CJobManager::GetFileListSize(uint64_t* size)
 {
-    cpCMutexLock guard(GetMutex());
+    CReportGuard guard(GetMutex());
     int64_t length = 0;
     if (!m_pDataSession || m_pDataSession->GetDataSize(&length) != MESHDROPLIB_OK)
         return MESHDROPLIB_ERROR_FAILED;
@@ -107,13 +108,13 @@ int CJobManager::GetFileListSize(uint64_t* size)
 
 int CJobManager::GetFileListData(FileListBuffer* data)
 {
-    cpCMutexLock guard(GetMutex());
+    CReportGuard guard(GetMutex());
     return m_pDataSession ? m_pDataSession->GetData(data) : MESHDROPLIB_ERROR_FAILED;
 }
 
 int CJobManager::AddFileSizeCheck(const char* url)
 {
-    cpCMutexLock guard(GetMutex());
+    CReportGuard guard(GetMutex());
     if (!m_pChecker) {
         m_pChecker = std::make_unique<CContentLengthChecker>();
         m_pChecker->SetListener(this);
@@ -123,7 +124,7 @@ int CJobManager::AddFileSizeCheck(const char* url)
 
 int CJobManager::StartFileSizeCheck()
 {
-    cpCMutexLock guard(GetMutex());
+    CReportGuard guard(GetMutex());
     if (!m_pChecker) {
         WriteDiagnosticLog("[MeshdropLib_D] 0x0003");
         return MESHDROPLIB_ERROR_FAILED;
@@ -134,7 +135,7 @@ int CJobManager::StartFileSizeCheck()
 
 int CJobManager::GetFileSizeTotal(uint64_t* total)
 {
-    cpCMutexLock guard(GetMutex());
+    CReportGuard guard(GetMutex());
     if (!m_pChecker)
         return MESHDROPLIB_ERROR_FAILED;
     *total = static_cast<uint64_t>(m_pChecker->GetTotal());
@@ -151,7 +152,7 @@ int CJobManager::SetEngineServiceId(const char* /*serviceId*/)
 
 int CJobManager::CreateJob(MeshdropJobHandle* handle, const char* regionCode, const char* serviceId)
 {
-    cpCMutexLock guard(GetMutex());
+    CReportGuard guard(GetMutex());
     if (FindJob(*handle) != nullptr)
         return MESHDROPLIB_ERROR_FAILED;
     auto job = std::make_unique<CJob>(m_nJobCounter++, m_target, regionCode, serviceId);
@@ -175,7 +176,7 @@ int CJobManager::AddFile(MeshdropJobHandle handle, const char* url, const char* 
     if (size < -1 || size == 0)
         return MESHDROPLIB_ERROR_INVALID_SIZE;
 
-    cpCMutexLock guard(GetMutex());
+    CReportGuard guard(GetMutex());
     CJob* job = FindJob(handle);
     if (job == nullptr)
         return MESHDROPLIB_ERROR_FAILED;
@@ -188,7 +189,7 @@ int CJobManager::AddFile(MeshdropJobHandle handle, const char* url, const char* 
 
 int CJobManager::StartJob(MeshdropJobHandle handle, int mode)
 {
-    cpCMutexLock guard(GetMutex());
+    CReportGuard guard(GetMutex());
     CJobDownloader* downloader = GetCurrentDownloader();
     CJob* job = FindJob(handle);
     if (job == nullptr || job->GetFiles().empty())
@@ -201,7 +202,7 @@ int CJobManager::StartJob(MeshdropJobHandle handle, int mode)
 
 int CJobManager::StopJob(MeshdropJobHandle handle)
 {
-    cpCMutexLock guard(GetMutex());
+    CReportGuard guard(GetMutex());
     CJob* job = FindJob(handle);
     if (job == nullptr)
         return MESHDROPLIB_ERROR_FAILED;
@@ -214,7 +215,7 @@ int CJobManager::StopJob(MeshdropJobHandle handle)
 
 int CJobManager::DeleteJob(MeshdropJobHandle handle)
 {
-    cpCMutexLock guard(GetMutex());
+    CReportGuard guard(GetMutex());
     auto it = std::find_if(m_jobs.begin(), m_jobs.end(),
                            [handle](const std::unique_ptr<CJob>& job) { return job->GetHandle() == handle; });
     if (handle == 0 || it == m_jobs.end())
@@ -227,12 +228,15 @@ int CJobManager::DeleteJob(MeshdropJobHandle handle)
             break;
         }
     }
+    // A client deleting the job from inside one of its events returns into
+    // the job's own report: the job goes once that report has returned.
+    DestroyAfterReport(std::move(job));
     return MESHDROPLIB_OK;
 }
 
 int CJobManager::AnswerResume(MeshdropJobHandle handle, int resume, int applyToAll)
 {
-    cpCMutexLock guard(GetMutex());
+    CReportGuard guard(GetMutex());
     CJob* job = FindJob(handle);
     if (job == nullptr)
         return MESHDROPLIB_ERROR_FAILED;
@@ -244,7 +248,7 @@ int CJobManager::AnswerResume(MeshdropJobHandle handle, int resume, int applyToA
 
 int CJobManager::GetRequiredSpace(MeshdropJobHandle handle, uint64_t* bytes)
 {
-    cpCMutexLock guard(GetMutex());
+    CReportGuard guard(GetMutex());
     JobProgressInfo progress{};
     if (CJob* job = FindJob(handle))
         progress = job->GetProgressBlock();
@@ -294,9 +298,15 @@ int CJobManager::PopNotice(MeshdropJobHandle handle, NoticeInfo* info)
 
 int CJobManager::ShutdownNetwork()
 {
-    cpCMutexLock guard(GetMutex());
+    CReportGuard guard(GetMutex());
     m_pNpn->Cleanup();
     return MESHDROPLIB_OK;
+}
+
+void CJobManager::SetEngineDownloader(std::unique_ptr<CJobDownloader> downloader)
+{
+    CReportGuard guard(GetMutex());
+    m_pEngineDownloader = std::move(downloader);
 }
 
 // ---- IJobDownloadEventListener ------------------------------------------------
@@ -323,8 +333,14 @@ void CJobManager::OnEngineUpdateFailed()
 
 void CJobManager::OnEngineUnavailable()
 {
-    cpCMutexLock guard(GetMutex());
-    m_pEngineDownloader.reset();
+    CReportGuard guard(GetMutex());
+    // Reached from a report of the engine downloader itself (its progress
+    // tick, its connection): it stops working now and goes once that report
+    // has returned.
+    if (m_pEngineDownloader) {
+        m_pEngineDownloader->Retire();
+        DestroyAfterReport(std::move(m_pEngineDownloader));
+    }
     if (!m_pDirectDownloader)
         return;
     for (const auto& job : m_jobs) {
@@ -336,7 +352,7 @@ void CJobManager::OnEngineUnavailable()
 
 void CJobManager::OnJobHandOver(CJob* job)
 {
-    cpCMutexLock guard(GetMutex());
+    CReportGuard guard(GetMutex());
     if (m_pDirectDownloader && job != nullptr && FindJob(job->GetHandle()) == job)
         m_pDirectDownloader->StartJob(job);
 }

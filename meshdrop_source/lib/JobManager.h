@@ -67,6 +67,11 @@ public:
     // At the end of the worker's loop, on the worker thread.
     int ShutdownNetwork();
 
+    // Installs the engine downloader, which then is the current one until
+    // the engine fallback. Its own class will be created by Initialize;
+    // tests install one of theirs. Takes the lock.
+    void SetEngineDownloader(std::unique_ptr<CJobDownloader> downloader);
+
     // The job a handle names, or null; the caller holds the lock.
     CJob* FindJob(MeshdropJobHandle handle) const;
     const ovSmartPtr& GetLock() const { return m_lock; }

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <string>
 
+#include "DeferredDestruction.h"
 #include "Job.h"
 #include "PlatformFileSizeChecker.h"
 #include "PlatformReporter.h"
@@ -18,12 +19,17 @@ PlatformJobRecord::PlatformJobRecord() = default;
 PlatformJobRecord::~PlatformJobRecord()
 {
     // Detached first, so that nothing reports while it goes.
+    Detach();
+    sizeChecker.reset();
+    session.reset();
+}
+
+void PlatformJobRecord::Detach()
+{
     if (sizeChecker)
         sizeChecker->SetListener(nullptr);
     if (session)
         session->SetListener(nullptr, nullptr);
-    sizeChecker.reset();
-    session.reset();
 }
 
 CPlatFormDownloader::CPlatFormDownloader(IJobDownloadEventListener* listener, const ovSmartPtr& lock)
@@ -62,6 +68,15 @@ std::unique_ptr<PlatformJobRecord> CPlatFormDownloader::TakeRecord(const Platfor
     return taken;
 }
 
+void CPlatFormDownloader::DropRecord(const PlatformJobRecord* record)
+{
+    std::unique_ptr<PlatformJobRecord> taken = TakeRecord(record);
+    if (taken) {
+        taken->Detach();
+        DestroyAfterReport(std::move(taken));
+    }
+}
+
 int CPlatFormDownloader::BeginJob(CJob* job)
 {
     if (FindRecord(job) != nullptr)
@@ -85,7 +100,9 @@ void CPlatFormDownloader::EndJob(CJob* job)
         return;
     cpCMutexLock guard(GetLock().Get<cpCMutex>());
     m_reporter->ReportSession(record->session.get());
-    TakeRecord(record).reset();
+    // A client that stops the job from inside one of its events returns into
+    // the record's session: the record goes once that report has returned.
+    DropRecord(record);
 }
 
 void CPlatFormDownloader::CheckJob(CJob* job)
@@ -108,10 +125,16 @@ void CPlatFormDownloader::CheckJob(CJob* job)
 void CPlatFormDownloader::OnPlatformSizeCheckCompleted(PlatformJobRecord* record, const SizeCheckResult& result)
 {
     WriteServiceLog("[MeshdropLib] CPlatFormDownloader FileSizeCheck Completed");
-    ReportJobSizes(record->job, result.fileCount, result.totalSize);
+    CJob* job = record->job;
+    ReportJobSizes(job, result.fileCount, result.totalSize);
+    // The client may have stopped the job from inside event 513.
+    if (FindRecord(job) != record)
+        return;
 
-    if (record->session)
+    if (record->session) {
         record->session->SetListener(nullptr, nullptr);
+        DestroyAfterReport(std::move(record->session));
+    }
     record->session = std::make_unique<CPlatformSession>();
     record->session->SetListener(this, record);
     record->session->SetMode(record->job->GetMode());
@@ -120,7 +143,7 @@ void CPlatFormDownloader::OnPlatformSizeCheckCompleted(PlatformJobRecord* record
     record->fileCount = result.fileCount;
     record->startTime = static_cast<int64_t>(std::time(nullptr));
     // The session may end the job (and the record) before Start returns.
-    record->session->Start(record->job->GetFiles());
+    record->session->Start(record->job->GetFiles(), result.fileSizes);
 }
 
 void CPlatFormDownloader::OnPlatformSizeCheckFailed(PlatformJobRecord* record, int code, const char* text)
@@ -128,7 +151,7 @@ void CPlatFormDownloader::OnPlatformSizeCheckFailed(PlatformJobRecord* record, i
     CJob* job = record->job;
     // The text belongs to the probe that goes with the record.
     const std::string url = text != nullptr ? text : "";
-    TakeRecord(record).reset();
+    DropRecord(record);
     NotifyAndDropJob(job, static_cast<uint32_t>(code), url.c_str());
 }
 
@@ -192,10 +215,10 @@ void CPlatFormDownloader::OnPlatformSessionCompleted(PlatformJobRecord* record)
     const uint32_t filesCompleted = record->session ? record->filesCompleted : 0;
     m_reporter->ReportSession(record->session.get());
     UpdateProgress(record);
-    std::unique_ptr<PlatformJobRecord> taken = TakeRecord(record);
-    if (taken)
-        ReportJobEnd(taken->job, filesCompleted, 0);
-    // Destroys the session that reports this; it returns at once.
+    CJob* job = record->job;
+    // The session that reports this returns at once; it goes after that.
+    DropRecord(record);
+    ReportJobEnd(job, filesCompleted, 0);
 }
 
 void CPlatFormDownloader::OnPlatformSessionFailed(PlatformJobRecord* record, const char* text)

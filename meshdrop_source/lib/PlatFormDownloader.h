@@ -22,6 +22,9 @@ class CPlatformSession;
 struct PlatformJobRecord {
     PlatformJobRecord();
     ~PlatformJobRecord();
+    // Detaches the checker and the session: nothing of the record reports
+    // any more (before it is kept for deferred destruction).
+    void Detach();
     PlatformJobRecord(const PlatformJobRecord&) = delete;
     PlatformJobRecord& operator=(const PlatformJobRecord&) = delete;
 
@@ -69,6 +72,9 @@ public:
 private:
     // Takes the record out of the list; the caller destroys it.
     std::unique_ptr<PlatformJobRecord> TakeRecord(const PlatformJobRecord* record);
+    // Takes the record out, detaches it and destroys it once the current
+    // report has returned (it may be reporting right now).
+    void DropRecord(const PlatformJobRecord* record);
     void UpdateProgress(PlatformJobRecord* record);
 
     std::vector<std::unique_ptr<PlatformJobRecord>> m_records;

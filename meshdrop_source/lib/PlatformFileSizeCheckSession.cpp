@@ -72,14 +72,15 @@ void CPlatformFileSizeCheckSession::OnHeaderReceived(std::uint32_t /*cookie*/)
         return;
     int status = 0;
     int64_t contentLength = 0;
-    ovCString location;
     layer->GetStatusCode(&status);
     layer->GetContentLength(&contentLength);
-    const bool hasLocation = OV_SUCCEEDED(layer->GetResponseHeader("Location:", &location));
+    // A relative target names a place on the server that answered.
+    std::string location =
+        HttpRawRedirectLocationOf(m_connection, m_redirectUrl.empty() ? m_currentUrl : m_redirectUrl);
     CloseHttpGet(m_connection);
 
     if (status == 302 || status == 303) {
-        m_redirectUrl = hasLocation ? location.GetString() : "";
+        m_redirectUrl = std::move(location);
         Try();
         return;
     }

@@ -18,8 +18,12 @@ void CPlatformFileSizeChecker::Run(const std::vector<std::unique_ptr<JobFileEntr
     m_knownTotal = 0;
     m_knownPresent = 0;
     m_knownFileCount = 0;
+    m_fileSizes.clear();
     for (const auto& file : files) {
+        if (file->index >= m_fileSizes.size())
+            m_fileSizes.resize(file->index + 1, -1);
         if (file->size != -1) {
+            m_fileSizes[file->index] = file->size;
             ++m_knownFileCount;
             m_knownTotal += static_cast<uint64_t>(file->size);
             m_knownPresent += static_cast<uint64_t>(file->done);
@@ -40,7 +44,9 @@ void CPlatformFileSizeChecker::StartProbes()
         JobFileEntry* entry = m_probeEntries[m_nextProbe++].get();
         m_activeProbes.push_back(std::make_unique<CPlatformFileSizeCheckSession>(this, entry));
         m_activeProbes.back()->Start();
-        if (alive.expired())
+        // A probe that failed at once may have ended the check: the checker
+        // is then gone, or detached and kept until the report has returned.
+        if (alive.expired() || m_pListener == nullptr)
             return;
     }
     if (m_probesDone == m_probeEntries.size())
@@ -70,6 +76,11 @@ void CPlatformFileSizeChecker::Complete()
     for (const auto& entry : m_probeEntries) {
         result.totalSize += static_cast<uint64_t>(entry->size);
         result.presentSize += static_cast<uint64_t>(entry->done);
+    }
+    result.fileSizes = m_fileSizes;
+    for (const auto& entry : m_probeEntries) {
+        if (entry->index < result.fileSizes.size())
+            result.fileSizes[entry->index] = entry->size;
     }
     if (m_pListener != nullptr)
         m_pListener->OnPlatformSizeCheckCompleted(m_pContext, result);

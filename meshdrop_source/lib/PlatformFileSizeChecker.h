@@ -50,6 +50,7 @@ private:
     uint64_t m_knownTotal = 0;
     uint64_t m_knownPresent = 0;
     uint32_t m_knownFileCount = 0;
+    std::vector<int64_t> m_fileSizes; // given sizes by file index; -1 until probed
     // Expires with the checker: a probe's report may destroy it mid-loop.
     std::shared_ptr<int> m_alive = std::make_shared<int>(0);
 };

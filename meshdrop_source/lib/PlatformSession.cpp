@@ -29,7 +29,8 @@ void CPlatformSession::SetListener(IPlatFormSessionEventListener* listener, Plat
     m_pContext = context;
 }
 
-void CPlatformSession::Start(const std::vector<std::unique_ptr<JobFileEntry>>& files)
+void CPlatformSession::Start(const std::vector<std::unique_ptr<JobFileEntry>>& files,
+                             const std::vector<int64_t>& knownSizes)
 {
     for (const auto& entry : files) {
         if (entry->url.empty() || entry->folder.empty() || entry->fileName.empty())
@@ -39,6 +40,8 @@ void CPlatformSession::Start(const std::vector<std::unique_ptr<JobFileEntry>>& f
         file.url = entry->url;
         file.folder = entry->folder;
         file.fileName = entry->fileName;
+        file.known = entry->index < knownSizes.size() ? knownSizes[entry->index] : entry->size;
+        file.size = file.known > 0 ? file.known : 0;
         std::snprintf(file.serviceId, sizeof file.serviceId, "%.32s", entry->serviceId);
         m_files.push_back(std::move(file));
     }
@@ -58,6 +61,7 @@ void CPlatformSession::SplitUrl(const std::string& url)
 {
     m_mirrors = SplitMirrorUrls(url);
     m_nMirrorIndex = 0;
+    m_nRedirects = 0;
     if (!m_mirrors.empty())
         m_currentUrl = m_mirrors.front();
 }
@@ -103,8 +107,15 @@ bool CPlatformSession::OpenLocalFile()
 
     const std::string path = directory + m_pCurrentFile->fileName;
     SetLastError(0);
-    HANDLE file = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    // The names were checked when the files were added; this is the second
+    // line: the file must land directly in its folder as the platform maps
+    // it, and a symbolic link planted there under its name is not followed.
+    HANDLE file = INVALID_HANDLE_VALUE;
+    if (LiesDirectlyInFolder(directory, path))
+        file = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
+                           FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    else
+        SetLastError(ERROR_INVALID_NAME);
     const DWORD error = GetLastError();
     if (file == INVALID_HANDLE_VALUE || (error != 0 && error != ERROR_ALREADY_EXISTS)) {
         WriteServiceLogFormat("[MeshdropLib] CreateFile Failed(%d) : %s", static_cast<int>(error), path.c_str());
@@ -164,7 +175,10 @@ void CPlatformSession::OnHeaderReceived(std::uint32_t /*cookie*/)
     layer->GetStatusCode(&status);
     layer->GetContentLength(&contentLength);
 
-    if (contentLength > 0 && contentLength == m_pCurrentFile->present) {
+    PlatformSessionFile& file = *m_pCurrentFile;
+    // A local file that already holds all its bytes is complete, whatever
+    // the answer (416 among them).
+    if (file.known > 0 && file.present == file.known) {
         FinishFile();
         return;
     }
@@ -172,43 +186,69 @@ void CPlatformSession::OnHeaderReceived(std::uint32_t /*cookie*/)
     case 200:
     case 206:
         // The local file is always created empty, so the request asked for
-        // "bytes=0-": a 200 (whole body) and a 206 both start at byte 0.
-        m_pCurrentFile->size = contentLength;
+        // "bytes=0-": a 200 (whole body) and a 206 both start at byte 0, and
+        // their length must be the file's known size.
+        if (contentLength > 0 && file.known > 0 && contentLength != file.known) {
+            FailAttempt();
+            return;
+        }
+        file.size = contentLength > 0 ? contentLength : std::max<int64_t>(file.known, 0);
         break;
     case 302:
-    case 303: {
-        ovCString location;
-        if (OV_SUCCEEDED(layer->GetResponseHeader("Location:", &location)) && location.GetLength() > 0) {
-            m_currentUrl = location.GetString();
-            m_nAttempts = 0;
-            CloseHttpGet(m_connection);
-            CloseLocalFile();
-            BeginFile(true);
-        } else {
-            WriteServiceLogFormat("[MeshdropLib] eNWHSC_HTTP_SEEOTHER  : %s", m_currentUrl.c_str());
-            Fail();
-        }
-        break;
-    }
-    case 416:
-        FinishFile();
+    case 303:
+        FollowRedirect();
         break;
     default:
-        // The closed report that follows decides on the next attempt.
-        CloseHttpGetWithReport(m_connection);
+        // 416 for a file without its bytes, or any other status: a failed
+        // attempt, which the retry rules take over.
+        FailAttempt();
         break;
     }
+}
+
+void CPlatformSession::FollowRedirect()
+{
+    const std::string location = HttpRawRedirectLocationOf(m_connection, m_currentUrl);
+    if (location.empty()) {
+        WriteServiceLogFormat("[MeshdropLib] eNWHSC_HTTP_SEEOTHER  : %s", m_currentUrl.c_str());
+        Fail();
+        return;
+    }
+    if (++m_nRedirects > kMaxRedirects) {
+        // A loop of redirects ends this address as three failed attempts would.
+        m_nAttempts = kAttemptsPerAddress;
+        FailAttempt();
+        return;
+    }
+    m_currentUrl = location;
+    m_nAttempts = 0;
+    CloseHttpGet(m_connection);
+    CloseLocalFile();
+    BeginFile(true);
+}
+
+void CPlatformSession::FailAttempt()
+{
+    CloseHttpGetWithReport(m_connection);
 }
 
 int CPlatformSession::OnData(std::uint32_t /*cookie*/, const std::uint8_t* data, std::uint32_t length)
 {
     const int consumed = static_cast<int>(std::min<std::uint32_t>(length, INT32_MAX));
     if (m_hFile != nullptr && m_pCurrentFile != nullptr) {
+        PlatformSessionFile& file = *m_pCurrentFile;
+        // More bytes than the file can have: the answer is not this file.
+        if (file.size > 0 && file.present + file.written + static_cast<int64_t>(length) > file.size) {
+            FailAttempt();
+            return consumed;
+        }
         if (!WriteBody(data, length)) {
-            if (GetFolderFreeSpace(m_pCurrentFile->folder) < 1) {
-                // The disk is full: the transfer stops here, so that the file
-                // is never reported complete with bytes missing. The client
-                // stops the job when it hears of it.
+            // No space (or no quota) is a full disk, whatever the free-space
+            // figure says; so is a write that failed with none left.
+            if (GetLastError() == ERROR_DISK_FULL || GetFolderFreeSpace(file.folder) < 1) {
+                // The transfer stops here, so that the file is never reported
+                // complete with bytes missing. The client stops the job when
+                // it hears of it.
                 CloseHttpGet(m_connection);
                 CloseLocalFile();
                 if (m_pListener != nullptr)
@@ -218,11 +258,11 @@ int CPlatformSession::OnData(std::uint32_t /*cookie*/, const std::uint8_t* data,
             }
             // The disk has room but the bytes are lost: closing the
             // connection lets the retry rules start the file over.
-            CloseHttpGetWithReport(m_connection);
+            FailAttempt();
             return consumed;
         }
         m_received += length;
-        m_pCurrentFile->written += length;
+        file.written += length;
     }
     if (m_pListener != nullptr)
         m_pListener->OnPlatformSessionProgress(m_pContext);
@@ -231,8 +271,14 @@ int CPlatformSession::OnData(std::uint32_t /*cookie*/, const std::uint8_t* data,
 
 void CPlatformSession::OnComplete(std::uint32_t /*cookie*/)
 {
-    if (m_pCurrentFile != nullptr)
+    if (m_pCurrentFile == nullptr)
+        return;
+    // Complete only with exactly the bytes the file must have.
+    const PlatformSessionFile& file = *m_pCurrentFile;
+    if (file.size > 0 && file.present + file.written == file.size)
         FinishFile();
+    else
+        FailAttempt();
 }
 
 void CPlatformSession::OnSendQueueEmpty(std::uint32_t /*cookie*/) {}
@@ -270,6 +316,7 @@ void CPlatformSession::Retry()
             return;
         }
         m_currentUrl = m_mirrors[static_cast<size_t>(m_nMirrorIndex)];
+        m_nRedirects = 0;
     }
     BeginFile(false);
 }
@@ -286,6 +333,10 @@ void CPlatformSession::FinishFile()
         SplitUrl(m_pCurrentFile->url);
     if (m_pListener != nullptr)
         m_pListener->OnPlatformFileCompleted(m_pContext, finished);
+    // The client may have stopped the job from inside that report: the
+    // session is then detached (and destroyed once the report has returned).
+    if (IsDetached())
+        return;
     // The completion report may destroy this session: it comes last.
     if (m_pCurrentFile != nullptr)
         BeginFile(true);

@@ -27,7 +27,8 @@ struct PlatformSessionFile {
     std::string folder;
     std::string fileName;
     char serviceId[33] = {};
-    int64_t size = 0;    // the content length of the response
+    int64_t known = -1;  // the size given or probed before the download; -1 unknown
+    int64_t size = 0;    // the bytes the file must have: its known size, else the response's length
     int64_t written = 0; // bytes written in this attempt
     int64_t present = 0; // length of the local file when it was opened
 };
@@ -37,6 +38,8 @@ public:
     static constexpr uint32_t kBandwidthWithConsent = 104857600;
     static constexpr uint32_t kBandwidthWithoutConsent = 393216;
     static constexpr int kAttemptsPerAddress = 3;
+    // Redirects followed on one address of a file before it counts as failed.
+    static constexpr int kMaxRedirects = 20;
 
     CPlatformSession() = default;
     // Releases the connection, closes the file; reports nothing.
@@ -48,8 +51,10 @@ public:
     // 0: without the player's consent to the high-speed mode.
     void SetMode(int jobMode) { m_nJobMode = jobMode; }
     // Copies every file that has a URL, a folder and a name, and begins the
-    // first. A job without such a file is complete at once.
-    void Start(const std::vector<std::unique_ptr<JobFileEntry>>& files);
+    // first. `knownSizes` holds the size of each file by its index in the job
+    // (-1 or missing: unknown): a file is complete only when it holds exactly
+    // that many bytes. A job without such a file is complete at once.
+    void Start(const std::vector<std::unique_ptr<JobFileEntry>>& files, const std::vector<int64_t>& knownSizes = {});
 
     // ---- For the progress computation ----
     // Bytes of the job: lengths present at opening plus bytes written.
@@ -81,6 +86,12 @@ private:
     // Writes one piece of the body; false when the write failed.
     bool WriteBody(const std::uint8_t* data, std::uint32_t length);
     void FinishFile();
+    // The current attempt cannot give a complete file: its connection is
+    // closed, and the closed report that follows decides what comes next.
+    void FailAttempt();
+    void FollowRedirect();
+    // Whether the listener let go of this session from inside a report.
+    bool IsDetached() const { return m_pListener == nullptr; }
     // The closed report: the next attempt, the next address, or the end.
     void Retry();
     // Ends the download of the job: no connection, no open file, no current
@@ -95,6 +106,7 @@ private:
     uint64_t m_received = 0;
     HANDLE m_hFile = nullptr;
     int m_nMirrorIndex = 0;
+    int m_nRedirects = 0; // followed on the current address
     std::string m_currentUrl;
     std::string m_localPath;
     std::vector<PlatformSessionFile> m_files;

@@ -44,13 +44,15 @@ BOOL Fail(int err, const std::string& path) {
   return FALSE;
 }
 
-HANDLE OpenFile(const std::string& path, DWORD access, DWORD disposition) {
+HANDLE OpenFile(const std::string& path, DWORD access, DWORD disposition, DWORD flagsAndAttributes) {
   int flags = O_CLOEXEC;
+  const bool noFollow = (flagsAndAttributes & FILE_FLAG_OPEN_REPARSE_POINT) != 0;
+  if (noFollow) flags |= O_NOFOLLOW;
   bool read = (access & (GENERIC_READ | GENERIC_ALL)) != 0;
   bool write = (access & (GENERIC_WRITE | GENERIC_ALL)) != 0;
   flags |= read && write ? O_RDWR : write ? O_WRONLY : O_RDONLY;
   struct stat st {};
-  bool existed = Exists(path, &st);
+  bool existed = noFollow ? lstat(path.c_str(), &st) == 0 : Exists(path, &st);
   if (existed && S_ISDIR(st.st_mode)) {
     SetLastError(ERROR_ACCESS_DENIED);  // directories are not opened as files here
     return INVALID_HANDLE_VALUE;
@@ -141,15 +143,15 @@ DWORD Attributes(const std::optional<std::string>& path) {
 using namespace w32;
 
 HANDLE WINAPI CreateFileW(LPCWSTR lpFileName, DWORD dwDesiredAccess, DWORD, LPSECURITY_ATTRIBUTES,
-                          DWORD dwCreationDisposition, DWORD, HANDLE) {
+                          DWORD dwCreationDisposition, DWORD dwFlagsAndAttributes, HANDLE) {
   auto path = PosixArgument(lpFileName);
-  return path ? OpenFile(*path, dwDesiredAccess, dwCreationDisposition) : INVALID_HANDLE_VALUE;
+  return path ? OpenFile(*path, dwDesiredAccess, dwCreationDisposition, dwFlagsAndAttributes) : INVALID_HANDLE_VALUE;
 }
 
 HANDLE WINAPI CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD, LPSECURITY_ATTRIBUTES,
-                          DWORD dwCreationDisposition, DWORD, HANDLE) {
+                          DWORD dwCreationDisposition, DWORD dwFlagsAndAttributes, HANDLE) {
   auto path = PosixArgument(lpFileName);
-  return path ? OpenFile(*path, dwDesiredAccess, dwCreationDisposition) : INVALID_HANDLE_VALUE;
+  return path ? OpenFile(*path, dwDesiredAccess, dwCreationDisposition, dwFlagsAndAttributes) : INVALID_HANDLE_VALUE;
 }
 
 BOOL WINAPI ReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBytesToRead, LPDWORD lpNumberOfBytesRead,

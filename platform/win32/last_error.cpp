@@ -31,8 +31,11 @@ DWORD Win32ErrorFromErrno(int err) {
     case EINVAL: return ERROR_INVALID_PARAMETER;
     case EPIPE: return ERROR_BROKEN_PIPE;
     case ENOSPC:
-    case EDQUOT:
-    case EFBIG: return ERROR_DISK_FULL;
+    case EDQUOT: return ERROR_DISK_FULL;
+    // A file past the size the process or the file system allows: the disk
+    // may still have room.
+    case EFBIG: return ERROR_FILE_TOO_LARGE;
+    case ELOOP: return ERROR_CANT_RESOLVE_FILENAME;
     case ENAMETOOLONG: return ERROR_FILENAME_EXCED_RANGE;
     case ENOTEMPTY: return ERROR_DIR_NOT_EMPTY;
     case EMFILE:

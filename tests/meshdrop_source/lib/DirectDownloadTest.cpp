@@ -7,7 +7,12 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/mount.h>
 #include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
 
 #include <algorithm>
 #include <chrono>
@@ -203,28 +208,48 @@ TEST_F(DirectDownloadTest, AFileThatFailsOnEveryMirrorGivesNotice517AndTheJobSta
     EXPECT_EQ(MeshdropLib_StopJob(job), MESHDROPLIB_OK);
 }
 
-TEST_F(DirectDownloadTest, ARedirectIsFollowedAndA416FinishesItsFile)
+TEST_F(DirectDownloadTest, ARedirectIsFollowedAndALoopOfRedirectsEndsInTryMax)
 {
     testsupport::TempDir root("meshdrop-direct-root");
     const std::string body = testsupport::patternBytes(50000, 11);
     ASSERT_TRUE(testsupport::writeFile(root.file("new.pak"), body));
     testsupport::NginxServer nginx(root.path(), {"location = /old.pak { return 302 /new.pak; }"});
     ASSERT_TRUE(nginx.start()) << nginx.error();
-    ScriptedHttpServer done([](HttpConnection& c, int) {
-        c.readRequest();
-        c.respond(416, "Range Not Satisfiable", "");
+    // A server that sends the client back to the same address for ever.
+    ScriptedHttpServer scripted([&](HttpConnection& c, int) {
+        if (const auto request = c.readRequest())
+            c.respond(302, "Found", "", {{"Location", request->target}, {"Content-Length", "0"}});
     });
     ASSERT_EQ(AddFile(nginx.url("/old.pak")), MESHDROPLIB_OK);
-    ASSERT_EQ(AddFile(done.url("/done.pak"), 10), MESHDROPLIB_OK);
+    ASSERT_EQ(AddFile(scripted.url("/loop.pak"), 10), MESHDROPLIB_OK);
+    ASSERT_EQ(MeshdropLib_StartJob(job, 1), MESHDROPLIB_OK);
+    ASSERT_TRUE(window.PumpUntil(MESHDROPLIB_EVENT_JOB_NOTICE, 1, 60000));
+
+    EXPECT_EQ(window.Count(MESHDROPLIB_EVENT_FILE_DONE), 1u);
+    EXPECT_EQ(directtest::FileHash(LocalPath("old.pak")), directtest::Hash(body));
+    EXPECT_EQ(PopNotices(), (std::vector<Notice>{{MESHDROPLIB_NOTICE_JOB_FAILED, scripted.url("/loop.pak")}}));
+    EXPECT_TRUE(LogHas("[MeshdropLib] TryMax Over : " + scripted.url("/loop.pak")));
+    // The first request and 20 redirects followed; the 21st ends the address.
+    EXPECT_EQ(scripted.connectionCount(), 21);
+    EXPECT_EQ(MeshdropLib_StopJob(job), MESHDROPLIB_OK);
+}
+
+TEST_F(DirectDownloadTest, ARelativeLocationIsResolvedForTheProbeAndTheDownload)
+{
+    const std::string body = testsupport::patternBytes(7777, 15);
+    ScriptedHttpServer server([&](HttpConnection& c, int) {
+        const auto request = c.readRequest();
+        if (request && request->target == "/a/b/rel.pak")
+            c.respond(302, "Found", "", {{"Location", "../c/./real.pak?v=2"}, {"Content-Length", "0"}});
+        else if (request && request->target == "/a/c/real.pak?v=2")
+            c.respond(200, "OK", body);
+        else
+            c.respond(404, "Not Found", "");
+    });
+    ASSERT_EQ(AddFile(server.url("/a/b/rel.pak")), MESHDROPLIB_OK);
     ASSERT_EQ(MeshdropLib_StartJob(job, 1), MESHDROPLIB_OK);
     ASSERT_TRUE(window.PumpUntil(MESHDROPLIB_EVENT_JOB_FINISHED, 1, 30000));
-
-    EXPECT_EQ(window.Count(MESHDROPLIB_EVENT_FILE_DONE), 2u);
-    EXPECT_EQ(directtest::FileHash(LocalPath("old.pak")), directtest::Hash(body));
-    EXPECT_EQ(testsupport::readFile(LocalPath("done.pak")), "");
-    JobSizeInfo size{};
-    EXPECT_EQ(MeshdropLib_GetJobSizeInfo(job, &size), MESHDROPLIB_OK);
-    EXPECT_EQ(size.totalSize, body.size() + 10);
+    EXPECT_EQ(directtest::FileHash(LocalPath("rel.pak")), directtest::Hash(body));
 }
 
 TEST_F(DirectDownloadTest, AProbeAnswered404FailsTheJobWith517AndDropsIt)
@@ -321,6 +346,183 @@ TEST_F(DirectDownloadTest, StoppingMidFileClosesItsConnectionAndFileAndDeletingF
     EXPECT_EQ(MeshdropLib_DeleteJob(job), MESHDROPLIB_ERROR_FAILED);
     JobProgressInfo progress{};
     EXPECT_EQ(MeshdropLib_GetJobProgress(job, &progress), MESHDROPLIB_ERROR_FAILED);
+}
+
+TEST_F(DirectDownloadTest, HostileNamesAreRefusedAtAddFileAndNothingLandsOutsideTheFolder)
+{
+    testsupport::TempDir tree("meshdrop-hostile");
+    const std::string folder = W32PathFromPosixA(tree.path() + "/inner/dl") + "\\";
+    const std::string body = testsupport::patternBytes(3000, 16);
+    ScriptedHttpServer server(ScriptedHttpServer::serveBody(body));
+    auto add = [&](const std::string& url, const char* name) {
+        return MeshdropLib_AddFile(job, url.c_str(), folder.c_str(), name, 0xFFFFFFFFu, 0xFFFFFFFFu, 1);
+    };
+    const std::string hostile[] = {"..\\",  "x\\..\\..\\", "..\\..\\evil.exe",    "/etc/x", "Z:\\x", "C:x",
+                                   "a%00b", "%2e%2e",      std::string(300, 'n'), ""};
+    for (const std::string& name : hostile) {
+        // As the last segment of a list line, and as the client's own name.
+        if (name != "/etc/x")
+            EXPECT_EQ(add(server.url("/") + name, nullptr), MESHDROPLIB_ERROR_URL) << name;
+        if (!name.empty())
+            EXPECT_EQ(add(server.url("/ok.bin"), name.c_str()), MESHDROPLIB_ERROR_URL) << name;
+    }
+    EXPECT_EQ(add(server.url("/ok.bin") + "|" + server.url("/..\\..\\evil.exe"), nullptr), MESHDROPLIB_ERROR_URL);
+    for (const char* line : {"/etc/x", "Z:\\x", "C:x"})
+        EXPECT_EQ(add(line, nullptr), MESHDROPLIB_ERROR_URL) << line;
+    EXPECT_TRUE(LogHas("[MeshdropLib] AddFile Refused : " + server.url("/..\\")));
+
+    // The refused lines left nothing behind; a good one still downloads.
+    ASSERT_EQ(add(server.url("/ok.bin"), nullptr), MESHDROPLIB_OK);
+    ASSERT_EQ(MeshdropLib_StartJob(job, 1), MESHDROPLIB_OK);
+    ASSERT_TRUE(window.PumpUntil(MESHDROPLIB_EVENT_JOB_FINISHED, 1, 30000));
+    std::vector<std::string> files;
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(tree.path())) {
+        if (!entry.is_directory())
+            files.push_back(entry.path().string());
+    }
+    EXPECT_EQ(files, std::vector<std::string>{tree.path() + "/inner/dl/ok.bin"});
+    EXPECT_EQ(testsupport::readFile(tree.path() + "/inner/dl/ok.bin"), body);
+}
+
+TEST_F(DirectDownloadTest, AnswersThatCannotGiveTheWholeFileAreFailedAttempts)
+{
+    // Per address: 416 for an empty file, a body shorter than announced, and
+    // a length other than the probed size. Each ends as three failed
+    // attempts (notice 517), never as a completed file.
+    ScriptedHttpServer server([](HttpConnection& c, int) {
+        const auto request = c.readRequest();
+        if (!request)
+            return;
+        const bool probe = !request->hasHeader("Range");
+        if (request->target == "/gone.pak") {
+            c.respond(416, "Range Not Satisfiable", "");
+        } else if (request->target == "/short.pak") {
+            c.send("HTTP/1.1 200 OK\r\nContent-Length: 1000\r\n\r\n" + std::string(400, 's'));
+            c.close();
+        } else {
+            c.respond(200, "OK", std::string(probe ? 100 : 50, 'm'));
+        }
+    });
+    for (const auto& [path, size] :
+         {std::pair<std::string, int64_t>{"/gone.pak", 10}, {"/short.pak", 1000}, {"/moved.pak", -1}}) {
+        SCOPED_TRACE(path);
+        MeshdropJobHandle other = 0;
+        ASSERT_EQ(MeshdropLib_CreateJob(&other, "TW", "svc"), MESHDROPLIB_OK);
+        const auto bits = static_cast<uint64_t>(size);
+        ASSERT_EQ(MeshdropLib_AddFile(other, server.url(path).c_str(), kFolder, nullptr, static_cast<DWORD>(bits),
+                                      static_cast<DWORD>(bits >> 32), 1),
+                  MESHDROPLIB_OK);
+        const int before = server.connectionCount();
+        ASSERT_EQ(MeshdropLib_StartJob(other, 1), MESHDROPLIB_OK);
+        std::swap(job, other);
+        ASSERT_TRUE(window.PumpUntil(MESHDROPLIB_EVENT_JOB_NOTICE, window.Count(MESHDROPLIB_EVENT_JOB_NOTICE) + 1));
+        EXPECT_EQ(PopNotices(), (std::vector<Notice>{{MESHDROPLIB_NOTICE_JOB_FAILED, server.url(path)}}));
+        EXPECT_EQ(server.connectionCount() - before, size == -1 ? 4 : 3);
+        EXPECT_EQ(MeshdropLib_StopJob(job), MESHDROPLIB_OK);
+        std::swap(job, other);
+    }
+    EXPECT_EQ(window.Count(MESHDROPLIB_EVENT_FILE_DONE), 0u);
+}
+
+TEST_F(DirectDownloadTest, ChunkedBodiesAndHeadersWithoutSpacesArriveByteExact)
+{
+    const std::string body = testsupport::patternBytes(100000, 17);
+    ScriptedHttpServer server([&](HttpConnection& c, int) {
+        const auto request = c.readRequest();
+        if (!request)
+            return;
+        if (request->target == "/five.pak") {
+            c.send("HTTP/1.1 200 OK\r\nContent-Length:5\r\n\r\nfive!");
+        } else if (!request->hasHeader("Range")) {
+            c.respond(200, "OK", body); // the probe learns the size
+        } else {
+            // The download: chunks of uneven sizes, with an extension and a trailer.
+            std::string chunked = "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n";
+            for (size_t at = 0, n = 1; at < body.size(); at += n, n = n * 3 + 1) {
+                const size_t piece = std::min(n, body.size() - at);
+                char size[32];
+                std::snprintf(size, sizeof size, "%zx;ext=1\r\n", piece);
+                chunked += size + body.substr(at, piece) + "\r\n";
+            }
+            c.send(chunked + "0\r\nX-Checksum: 1\r\n\r\n");
+        }
+        c.waitForPeerClose(std::chrono::seconds(10));
+    });
+    ASSERT_EQ(AddFile(server.url("/chunked.pak")), MESHDROPLIB_OK);
+    ASSERT_EQ(AddFile(server.url("/five.pak")), MESHDROPLIB_OK);
+    ASSERT_EQ(MeshdropLib_StartJob(job, 1), MESHDROPLIB_OK);
+    ASSERT_TRUE(window.PumpUntil(MESHDROPLIB_EVENT_JOB_FINISHED, 1, 30000));
+    EXPECT_EQ(window.Count(MESHDROPLIB_EVENT_FILE_DONE), 2u);
+    EXPECT_EQ(testsupport::readFile(LocalPath("chunked.pak")), body);
+    EXPECT_EQ(testsupport::readFile(LocalPath("five.pak")), "five!");
+}
+
+TEST_F(DirectDownloadTest, ARealFullDiskIsNotice513WithoutRetries)
+{
+    testsupport::TempDir mountPoint("meshdrop-small-disk");
+    if (mount("tmpfs", mountPoint.path().c_str(), "tmpfs", 0, "size=4m") != 0)
+        GTEST_SKIP() << "mounting a 4 MiB tmpfs needs root (" << std::strerror(errno) << "): real full disk not tried";
+    struct Unmount {
+        std::string path;
+        ~Unmount() { umount2(path.c_str(), MNT_DETACH); }
+    } unmount{mountPoint.path()};
+    // Two files of 3 MiB: each fits the free space the probes see, both do not.
+    const std::string body = testsupport::patternBytes(3 * 1024 * 1024, 18);
+    ScriptedHttpServer server(ScriptedHttpServer::serveBody(body));
+    const std::string folder = W32PathFromPosixA(mountPoint.path()) + "\\";
+    for (const char* name : {"/one.pak", "/two.pak"})
+        ASSERT_EQ(
+            MeshdropLib_AddFile(job, server.url(name).c_str(), folder.c_str(), nullptr, 0xFFFFFFFFu, 0xFFFFFFFFu, 1),
+            MESHDROPLIB_OK);
+    ASSERT_EQ(MeshdropLib_StartJob(job, 1), MESHDROPLIB_OK);
+    ASSERT_TRUE(window.PumpUntil(MESHDROPLIB_EVENT_JOB_NOTICE, 1, 60000));
+
+    EXPECT_EQ(PopNotices(), (std::vector<Notice>{{MESHDROPLIB_NOTICE_DISK_FULL, server.url("/two.pak")}}));
+    EXPECT_EQ(window.Count(MESHDROPLIB_EVENT_FILE_DONE), 1u);
+    // Two probes, one download each: the full disk was not retried.
+    EXPECT_EQ(server.connectionCount(), 4);
+    EXPECT_FALSE(LogHas("[MeshdropLib] TryMax Over : " + server.url("/two.pak")));
+    EXPECT_EQ(MeshdropLib_StopJob(job), MESHDROPLIB_OK);
+}
+
+TEST_F(DirectDownloadTest, AClientThatStopsAndDeletesTheJobOnItsFirstFileDoneReachesNothingFreed)
+{
+    // The dialog's callback runs on the worker thread, inside the report of
+    // the file that completed.
+    struct Client {
+        MeshdropJobHandle job = 0;
+        std::string url;
+        std::vector<int> answers;
+        std::promise<void> answered;
+    } client;
+    MeshdropLib_Finalize();
+    auto callback = [](UINT code, LPARAM, void* user) {
+        auto* self = static_cast<Client*>(user);
+        if (code != MESHDROPLIB_EVENT_FILE_DONE || !self->answers.empty())
+            return;
+        self->answers.push_back(MeshdropLib_StopJob(self->job));
+        self->answers.push_back(MeshdropLib_AddFile(self->job, self->url.c_str(), kFolder, "late.pak", 10, 0, 1));
+        self->answers.push_back(MeshdropLib_DeleteJob(self->job));
+        self->answered.set_value();
+    };
+    ASSERT_EQ(MeshdropLib_Initialize(window.Handle(), callback, &client), MESHDROPLIB_OK);
+    ASSERT_EQ(MeshdropLib_CreateJob(&client.job, "TW", "svc"), MESHDROPLIB_OK);
+    job = client.job;
+    const std::string body = testsupport::patternBytes(20000, 19);
+    ScriptedHttpServer server(ScriptedHttpServer::serveBody(body));
+    client.url = server.url("/late.pak");
+    ASSERT_EQ(AddFile(server.url("/first.pak"), static_cast<int64_t>(body.size())), MESHDROPLIB_OK);
+    ASSERT_EQ(AddFile(server.url("/second.pak"), static_cast<int64_t>(body.size())), MESHDROPLIB_OK);
+    ASSERT_EQ(MeshdropLib_StartJob(job, 1), MESHDROPLIB_OK);
+    ASSERT_EQ(client.answered.get_future().wait_for(std::chrono::seconds(30)), std::future_status::ready);
+    window.Drain();
+
+    EXPECT_EQ(window.Count(MESHDROPLIB_EVENT_FILE_DONE), 1u);
+    EXPECT_EQ(client.answers, (std::vector<int>{MESHDROPLIB_OK, MESHDROPLIB_OK, MESHDROPLIB_OK}));
+    EXPECT_EQ(testsupport::readFile(LocalPath("first.pak")), body);
+    EXPECT_FALSE(std::filesystem::exists(LocalPath("second.pak")));
+    EXPECT_EQ(server.connectionCount(), 1);
+    EXPECT_EQ(MeshdropLib_DeleteJob(job), MESHDROPLIB_ERROR_FAILED);
 }
 
 } // namespace

@@ -198,4 +198,22 @@ TEST_F(FileListFetchTest, ANewFetchEndsTheOneStillRunning)
     EXPECT_EQ(m_window.Count(kFailed), 0u);
 }
 
+TEST_F(FileListFetchTest, AChunkedListArrivesWithoutItsFramingAndAnEmptyOneFails)
+{
+    // A list served through nginx's substitution filter comes chunked: the
+    // redirect to it names only a path, and the framing stays out of the list.
+    testsupport::TempDir root("meshdrop-filelist");
+    const std::string list = "http://h/a.bin\r\n" + testsupport::patternBytes(70000, 4);
+    ASSERT_TRUE(testsupport::writeFile(root.file("qls/filelist.txt"), list));
+    ASSERT_TRUE(testsupport::writeFile(root.file("qls/empty.txt"), ""));
+    testsupport::NginxServer nginx(
+        root.path(),
+        {"location /chunked/ { alias " + root.path() + "/qls/; sub_filter_types *; sub_filter 'no-such-text' ''; }",
+         "location = /old/list.txt { absolute_redirect off; return 302 /chunked/filelist.txt; }"});
+    ASSERT_TRUE(nginx.start()) << nginx.error();
+    ASSERT_TRUE(Fetch(nginx.url("/old/list.txt"), kDone));
+    EXPECT_EQ(FetchedBytes(), list);
+    ASSERT_TRUE(Fetch(nginx.url("/chunked/empty.txt"), kFailed));
+}
+
 } // namespace

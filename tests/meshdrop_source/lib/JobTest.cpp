@@ -53,7 +53,10 @@ TEST_F(JobTest, EntryTakesTrimmedUrlAndNameFromItsLastSegment)
 {
     ASSERT_EQ(m_job.AddFile("  http://h/dir/file1.cab \t\r\n", kFolder, "", -1, 3, 0), MESHDROPLIB_OK);
     ASSERT_EQ(m_job.AddFile("http://h/dir/file2.cab", kFolder, "given.cab", 42, 1, 5), MESHDROPLIB_OK);
-    ASSERT_EQ(m_job.AddFile("no-slash-at-all", "C:\\x\\", nullptr, -1, 1, 0), MESHDROPLIB_OK);
+    // Without a name of its own, an address without a last segment is refused.
+    EXPECT_EQ(m_job.AddFile("no-slash-at-all", "C:\\x\\", nullptr, -1, 1, 0), MESHDROPLIB_ERROR_URL);
+    EXPECT_EQ(m_job.AddFile("http://h/dir/", "C:\\x\\", nullptr, -1, 1, 0), MESHDROPLIB_ERROR_URL);
+    EXPECT_EQ(m_job.GetFiles().size(), 2u);
 
     const JobFileEntry& first = *m_job.GetFiles()[0];
     EXPECT_EQ(first.url, "http://h/dir/file1.cab");
@@ -68,8 +71,6 @@ TEST_F(JobTest, EntryTakesTrimmedUrlAndNameFromItsLastSegment)
     EXPECT_EQ(second.size, 42);
     EXPECT_EQ(second.internalOption, 5u);
     EXPECT_EQ(second.fileState, static_cast<uint32_t>(JOB_FILE_PENDING));
-
-    EXPECT_EQ(m_job.GetFiles()[2]->fileName, "");
 }
 
 TEST_F(JobTest, MissingArgumentsAndWrongStateAreRefused)

@@ -12,6 +12,7 @@
 #include <string>
 
 #include "DownloadLibThread.h"
+#include "EntryPointFlow.h"
 #include "Job.h"
 #include "JobDownloader.h"
 #include "JobManager.h"
@@ -305,6 +306,63 @@ TEST_F(LibraryEventsTest, ManagerTurnsReportsIntoClientEvents)
     // The size-check diagnostics go to the discarding channel.
     EXPECT_EQ(LibraryLog::Messages(m_log),
               (std::vector<std::string>{"[MeshdropLib] Launch(3.5.0.2)", "[MeshdropLib] engine path access failed"}));
+}
+
+// An engine downloader whose progress tick finds the engine gone: the
+// fallback it reports must not destroy it under its own tick.
+class CFallingEngine : public CJobDownloader {
+public:
+    struct Seen {
+        std::mutex mutex;
+        std::condition_variable changed;
+        bool retiredAfterFallback = false;
+        bool heldJobAfterFallback = true;
+        bool destroyed = false;
+    };
+
+    CFallingEngine(CJobManager* manager, std::shared_ptr<Seen> seen)
+        : CJobDownloader(manager, manager->GetLock()), m_seen(std::move(seen))
+    {}
+    ~CFallingEngine() override
+    {
+        std::lock_guard<std::mutex> guard(m_seen->mutex);
+        m_seen->destroyed = true;
+        m_seen->changed.notify_all();
+    }
+    int BeginJob(CJob*) override { return MESHDROPLIB_OK; }
+    void EndJob(CJob*) override {}
+    void CheckJob(CJob* job) override
+    {
+        GetListener()->OnEngineUnavailable();
+        // Still this object: it was retired, not freed.
+        std::lock_guard<std::mutex> guard(m_seen->mutex);
+        m_seen->retiredAfterFallback = IsRetired();
+        m_seen->heldJobAfterFallback = HoldsJob(job);
+    }
+
+private:
+    std::shared_ptr<Seen> m_seen;
+};
+
+TEST_F(LibraryEventsTest, EngineFallbackFromTheEnginesOwnTickRetiresItAndDestroysItAfterTheTick)
+{
+    MeshdropJobHandle handle = 0;
+    ASSERT_EQ(MeshdropLib_CreateJob(&handle, nullptr, "svc"), MESHDROPLIB_OK);
+    const std::string refused = "http://127.0.0.1:" + std::to_string(ClosedLoopbackPort()) + "/x.bin";
+    ASSERT_EQ(MeshdropLib_AddFile(handle, refused.c_str(), "C:\\dl\\", nullptr, 0xFFFFFFFF, 0xFFFFFFFF, 1),
+              MESHDROPLIB_OK);
+    auto seen = std::make_shared<CFallingEngine::Seen>();
+    m_manager->SetEngineDownloader(std::make_unique<CFallingEngine>(m_manager, seen));
+    ASSERT_EQ(MeshdropLib_StartJob(handle, 1), MESHDROPLIB_OK);
+
+    std::unique_lock<std::mutex> lock(seen->mutex);
+    ASSERT_TRUE(seen->changed.wait_for(lock, std::chrono::seconds(20), [&] { return seen->destroyed; }));
+    EXPECT_TRUE(seen->retiredAfterFallback);
+    EXPECT_FALSE(seen->heldJobAfterFallback);
+    lock.unlock();
+    // The job went on with the direct downloader, whose probe cannot connect.
+    ASSERT_TRUE(m_window.PumpUntil(MESHDROPLIB_EVENT_JOB_NOTICE));
+    EXPECT_EQ(m_window.Events().back().second, static_cast<LPARAM>(handle));
 }
 
 TEST(LibraryElevationTest, InitialisationKeepsTheElevationSwitch)

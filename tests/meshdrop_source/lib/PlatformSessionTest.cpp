@@ -11,6 +11,7 @@
 #include <sys/resource.h>
 
 #include <algorithm>
+#include <filesystem>
 #include <functional>
 #include <memory>
 #include <string>
@@ -270,17 +271,34 @@ TEST_F(PlatformSessionTest, ARedirectWithoutLocationFailsWithoutWritingItsBody)
     EXPECT_FALSE(Busy());
 }
 
-TEST_F(PlatformSessionTest, Answer416FinishesTheFile)
+TEST_F(PlatformSessionTest, AFileIsCreatedOnlyDirectlyInItsFolderAndNeverThroughALink)
 {
-    ScriptedHttpServer server([](HttpConnection& c, int) {
-        c.readRequest();
-        c.respond(416, "Range Not Satisfiable", "");
-    });
-    AddFile(server.url("/done.bin"), "done.bin");
-    AddFile(server.url("/done2.bin"), "done2.bin");
-    Start();
-    ASSERT_TRUE(WaitForEnd());
-    EXPECT_EQ(Events(), (std::vector<std::string>{"file:done.bin", "file:done2.bin", "completed"}));
+    ScriptedHttpServer server(ScriptedHttpServer::serveBody("payload"));
+    const std::string outside = directtest::DrivePath("outside.txt");
+    ASSERT_TRUE(testsupport::writeFile(outside, "keep"));
+    std::filesystem::create_directories(directtest::DrivePath("dl"));
+    std::filesystem::create_symlink(outside, directtest::DrivePath("dl/link.bin"));
+    // Names that passed no check: a step out of the folder, and a link
+    // planted in the folder under the file's name.
+    for (const auto& [name, error] : {std::pair<std::string, int>{"..\\escape.bin", ERROR_INVALID_NAME},
+                                      {"link.bin", ERROR_CANT_RESOLVE_FILENAME}}) {
+        worker.Run([&] {
+            session.reset();
+            recorder = SessionRecorder();
+        });
+        files.clear();
+        AddFile(server.url("/x"), name);
+        Start();
+        ASSERT_TRUE(WaitForEnd());
+        EXPECT_EQ(Events(), (std::vector<std::string>{"failed:" + server.url("/x")}));
+        const Lines log = Log();
+        EXPECT_NE(std::find(log.begin(), log.end(),
+                            "[MeshdropLib] CreateFile Failed(" + std::to_string(error) + ") : C:\\dl\\" + name),
+                  log.end());
+    }
+    EXPECT_EQ(testsupport::readFile(outside), "keep");
+    EXPECT_FALSE(std::filesystem::exists(directtest::DrivePath("escape.bin")));
+    EXPECT_EQ(server.connectionCount(), 0);
 }
 
 TEST_F(PlatformSessionTest, AFailedWriteWithRoomLeftStartsTheFileOver)

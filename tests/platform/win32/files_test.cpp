@@ -142,6 +142,23 @@ TEST_F(Files, FullDiskSwitchFailsWritesWith112AndReportsNoSpace) {
   CloseHandle(h);
 }
 
+TEST_F(Files, OpenReparsePointRefusesToCreateThroughALink) {
+  ASSERT_EQ(symlink((root_ + "/target.txt").c_str(), (root_ + "/link.bin").c_str()), 0);
+  HANDLE h =
+      CreateFileA("C:\\link.bin", GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+  EXPECT_EQ(h, INVALID_HANDLE_VALUE);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_CANT_RESOLVE_FILENAME));
+  EXPECT_NE(access((root_ + "/target.txt").c_str(), F_OK), 0);  // nothing created through the link
+  h = CreateFileA("C:\\plain.bin", GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+  ASSERT_NE(h, INVALID_HANDLE_VALUE);
+  CloseHandle(h);
+  // Without the flag a link is followed, as Win32 does.
+  h = CreateFileA("C:\\link.bin", GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+  ASSERT_NE(h, INVALID_HANDLE_VALUE);
+  CloseHandle(h);
+  EXPECT_EQ(access((root_ + "/target.txt").c_str(), F_OK), 0);
+}
+
 TEST_F(Files, FreeSpaceIsAskedOfTheDeepestExistingFolder) {
   ULARGE_INTEGER available{}, total{}, free{};
   ASSERT_TRUE(GetDiskFreeSpaceExW(L"C:\\not\\yet\\created\\", &available, &total, &free));

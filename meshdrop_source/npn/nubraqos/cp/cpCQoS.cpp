@@ -181,11 +181,11 @@ void cpCQoS::OnSocketEvent(int slot, int kind, int error)
     context->OnSocketEvent(kind);
 }
 
-void cpCQoS::OnContextEvent(int slot, cpSocketRecord* record)
+void cpCQoS::OnContextEvent(int slot, std::uint64_t generation)
 {
     cpCMutexLock lock(GetLock());
     cpCQoSContext* context = GetContextAt(slot);
-    if (!context || context->GetRecord() != record) {
+    if (!context || context->GetGeneration() != generation) {
         return;
     }
     ovSmartPtr hold(context);

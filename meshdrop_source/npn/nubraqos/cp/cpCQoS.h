@@ -57,7 +57,9 @@ public:
 
     // Called by the window procedure under the lock.
     void OnSocketEvent(int slot, int kind, int error);
-    void OnContextEvent(int slot, cpSocketRecord* record);
+    // `generation` names the context that posted the event; an event of a
+    // context that is gone (the slot reused since) is dropped.
+    void OnContextEvent(int slot, std::uint64_t generation);
     // Whether a notice about `socket` still concerns the context in `slot`.
     bool SlotUsesSocket(int slot, SOCKET socket) const;
 

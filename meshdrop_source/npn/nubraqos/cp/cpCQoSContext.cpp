@@ -10,7 +10,13 @@
 #include "ov/ovClassIds.h"
 
 namespace {
+
+// Numbers the opened contexts: a posted event names its context by number,
+// since a freed context's record address can come back for a new one.
+std::atomic<std::uint64_t> g_nextGeneration{1};
+
 std::atomic<int> g_liveContexts{0};
+
 } // namespace
 
 int cpCQoSContextLiveCountForTesting()
@@ -77,6 +83,7 @@ OVRESULT cpCQoSContext::Open(int actionKind, std::uint32_t mask, cpSocketRecord*
         return result;
     }
     m_io.record = registered;
+    m_generation = g_nextGeneration.fetch_add(1);
     m_state = record ? QOS_STATE_CONNECTED : QOS_STATE_OPEN;
     return SetAction(actionKind);
 }
@@ -292,10 +299,11 @@ OVRESULT cpCQoSContext::Close()
         cpSocketClose(&m_io.record);
     }
     m_io.record = nullptr;
-    for (auto it = m_layers.rbegin(); it != m_layers.rend(); ++it) {
-        // Copies: a layer may add layers while it closes.
-        Layer layer = *it;
-        layer.stack->OnClosed();
+    // A snapshot, as for every delivery: a layer may add or drop layers
+    // while it closes.
+    const std::vector<Layer> layers = SnapshotLayers();
+    for (auto it = layers.rbegin(); it != layers.rend(); ++it) {
+        it->stack->OnClosed();
     }
     m_state = QOS_STATE_CLOSED;
     return OVR_PLATFORM_OK;
@@ -485,7 +493,7 @@ void cpCQoSContext::PostEvent(std::uint32_t event)
         return;
     }
     m_events.push_back(event);
-    cpSocketPostContextEvent(m_io.record);
+    cpSocketPostContextEvent(m_io.record, m_generation);
 }
 
 void cpCQoSContext::DeliverEvent(std::uint32_t event)
@@ -699,7 +707,11 @@ void cpCQoSContext::OnTick(cpQoSStats* stats)
     }
     if (m_action) {
         m_action->Collect(stats);
-        if (m_action->TakeReceiveBlocked() || m_action->TakeSendBlocked()) {
+        // Both flags are taken: a connection blocked both ways must resume
+        // both ways with the new budget.
+        const bool receiveBlocked = m_action->TakeReceiveBlocked();
+        const bool sendBlocked = m_action->TakeSendBlocked();
+        if (receiveBlocked || sendBlocked) {
             Rearm();
         }
     }

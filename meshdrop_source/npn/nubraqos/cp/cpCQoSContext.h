@@ -71,6 +71,9 @@ public:
     void OnTick(cpQoSStats* stats);
 
     cpSocketRecord* GetRecord() const { return m_io.record; }
+    // The number given to this context when it was opened; posted events
+    // carry it (0 before Open).
+    std::uint64_t GetGeneration() const { return m_generation; }
     cpCQoSContextAction* GetAction() const { return m_action.get(); }
     std::uint32_t GetIdleCounter() const { return m_idleCounter; }
     std::uint32_t GetReceivedHeld() const { return m_io.receive.Held(); }
@@ -136,4 +139,5 @@ private:
     char m_hostName[kHostNameMax + 1] = {};
     std::deque<std::uint32_t> m_events;
     std::uint32_t m_timerSetting = 0;
+    std::uint64_t m_generation = 0;
 };

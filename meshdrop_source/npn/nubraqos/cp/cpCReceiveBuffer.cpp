@@ -27,6 +27,9 @@ std::uint32_t cpCReceiveBuffer::Reserve(std::uint32_t wanted)
 
 void cpCReceiveBuffer::Consume(std::uint32_t bytes)
 {
+    if (bytes == 0) {
+        return;
+    }
     if (bytes >= m_held) {
         Release();
         return;

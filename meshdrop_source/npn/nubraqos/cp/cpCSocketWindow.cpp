@@ -100,7 +100,7 @@ LRESULT CALLBACK cpCSocketWindow::WindowProc(HWND window, UINT message, WPARAM w
         return socketNotice ? DefWindowProcA(window, message, wParam, lParam) : 0;
     }
     if (message == CP_WM_CONTEXT_EVENT) {
-        manager->OnContextEvent(static_cast<int>(wParam), reinterpret_cast<cpSocketRecord*>(lParam));
+        manager->OnContextEvent(static_cast<int>(wParam), static_cast<std::uint64_t>(lParam));
         return 0;
     }
     const int slot = static_cast<int>(message - CP_WM_SOCKET_NOTIFY);

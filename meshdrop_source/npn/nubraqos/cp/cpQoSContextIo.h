@@ -44,7 +44,8 @@ public:
     // The start of the free space after Reserve, and the bytes written there.
     std::uint8_t* FreeSpace() const { return m_data + m_held; }
     void Commit(std::uint32_t bytes) { m_held += bytes; }
-    // Drops `bytes` from the front; all of them frees the block.
+    // Drops `bytes` from the front; all of them frees the block; none does
+    // nothing (the layers took nothing yet: the bytes wait for more).
     void Consume(std::uint32_t bytes);
     void Release();
 

@@ -316,13 +316,13 @@ OVRESULT cpSocketUnregister(cpSocketRecord* record, int* slot)
     return OVR_PLATFORM_OK;
 }
 
-OVRESULT cpSocketPostContextEvent(cpSocketRecord* record)
+OVRESULT cpSocketPostContextEvent(cpSocketRecord* record, std::uint64_t generation)
 {
     if (!record || !record->window) {
         return OVR_BAD_SOCKET;
     }
     if (!PostMessageA(record->window->window, CP_WM_CONTEXT_EVENT, static_cast<WPARAM>(record->slot),
-                      reinterpret_cast<LPARAM>(record))) {
+                      static_cast<LPARAM>(generation))) {
         return OVR_PLATFORM_FAIL;
     }
     return OVR_PLATFORM_OK;

@@ -72,8 +72,9 @@ OVRESULT cpSocketRegister(cpSocketRecord* record, cpSocketWindowHolder* window, 
 OVRESULT cpSocketRearm(cpSocketRecord* record);
 // Cancels the notifications; *slot receives the slot or -1.
 OVRESULT cpSocketUnregister(cpSocketRecord* record, int* slot);
-// Posts CP_WM_CONTEXT_EVENT for the record's slot.
-OVRESULT cpSocketPostContextEvent(cpSocketRecord* record);
+// Posts CP_WM_CONTEXT_EVENT for the record's slot, with the posting
+// context's generation number as the second parameter.
+OVRESULT cpSocketPostContextEvent(cpSocketRecord* record, std::uint64_t generation);
 
 // Host look-up (IPv4): the first address, or all of them in the platform's order.
 OVRESULT cpResolveFirst(const char* name, std::uint32_t* address);

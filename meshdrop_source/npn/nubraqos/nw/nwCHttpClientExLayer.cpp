@@ -257,6 +257,11 @@ int nwCHttpClientExLayer::ParseHead(const std::uint8_t* data, std::uint32_t leng
         return length >= kHttpMaxResponseHead ? -1 : 0;
     }
     m_response.Parse(reinterpret_cast<const char*>(data), headLength);
+    // What does not start as a response does not go on as one.
+    if (!m_response.HasStatusLine()) {
+        return -1;
+    }
+    m_chunked = m_response.IsChunked();
     m_contentLength = m_response.GetContentLength();
     m_headComplete = true;
     Notify(&nwIHttpClientExEventListener::OnHeaderReceived);
@@ -267,6 +272,9 @@ int nwCHttpClientExLayer::DeliverBody(const std::uint8_t* data, std::uint32_t le
 {
     if (!m_listener) {
         return 0;
+    }
+    if (m_chunked) {
+        return DeliverChunked(data, length);
     }
     const std::int64_t contentLength = m_contentLength;
     std::uint32_t offered = length;
@@ -279,15 +287,130 @@ int nwCHttpClientExLayer::DeliverBody(const std::uint8_t* data, std::uint32_t le
         const std::int64_t remaining = contentLength - m_bodyReceived;
         offered = static_cast<std::uint32_t>(std::min<std::int64_t>(length, remaining));
     }
-    offered = std::min<std::uint32_t>(offered, INT32_MAX);
+    const int consumed = OfferBody(data, offered);
+    if (consumed < 0) {
+        return -1;
+    }
+    if (contentLength > 0 && m_bodyReceived >= contentLength && !m_completed) {
+        Complete();
+    }
+    return consumed;
+}
+
+int nwCHttpClientExLayer::OfferBody(const std::uint8_t* data, std::uint32_t length)
+{
+    const std::uint32_t offered = std::min<std::uint32_t>(length, INT32_MAX);
     const int consumed = m_listener->OnData(m_cookie, data, offered);
     if (consumed < 0 || static_cast<std::uint32_t>(consumed) > offered) {
         return -1;
     }
     m_bodyReceived += consumed;
-    if (contentLength > 0 && m_bodyReceived >= contentLength && !m_completed) {
-        m_completed = true;
-        Notify(&nwIHttpClientExEventListener::OnComplete);
-    }
     return consumed;
+}
+
+void nwCHttpClientExLayer::Complete()
+{
+    m_completed = true;
+    Notify(&nwIHttpClientExEventListener::OnComplete);
+}
+
+int nwCHttpClientExLayer::DeliverChunked(const std::uint8_t* data, std::uint32_t length)
+{
+    std::uint32_t position = 0;
+    // Every listener call may close the connection (and detach the
+    // listener): what was consumed until then is answered at once.
+    while (position < length && m_listener) {
+        const std::uint32_t left = length - position;
+        if (m_chunkState == ChunkState::Done) {
+            // Bytes after the last chunk and its trailers belong to no body.
+            return static_cast<int>(std::min<std::uint32_t>(length, INT32_MAX));
+        }
+        if (m_chunkState == ChunkState::Data) {
+            const auto offer = static_cast<std::uint32_t>(std::min<std::uint64_t>(left, m_chunkLeft));
+            const int consumed = OfferBody(data + position, offer);
+            if (consumed < 0) {
+                return -1;
+            }
+            position += static_cast<std::uint32_t>(consumed);
+            m_chunkLeft -= static_cast<std::uint32_t>(consumed);
+            if (m_chunkLeft == 0) {
+                m_chunkState = ChunkState::DataEnd;
+            }
+            if (static_cast<std::uint32_t>(consumed) < offer) {
+                break; // the listener keeps the rest for later
+            }
+            continue;
+        }
+        const void* end = std::memchr(data + position, '\n', std::min(left, kHttpMaxChunkLine + 1));
+        if (!end) {
+            // A framing line longer than the bound is no chunked body.
+            if (left > kHttpMaxChunkLine) {
+                return -1;
+            }
+            break;
+        }
+        const auto* line = reinterpret_cast<const char*>(data + position);
+        auto lineLength = static_cast<std::uint32_t>(static_cast<const std::uint8_t*>(end) - (data + position));
+        position += lineLength + 1;
+        if (lineLength > 0 && line[lineLength - 1] == '\r') {
+            --lineLength;
+        }
+        if (!TakeChunkLine(line, lineLength)) {
+            return -1;
+        }
+    }
+    return static_cast<int>(position);
+}
+
+bool nwCHttpClientExLayer::TakeChunkLine(const char* line, std::uint32_t length)
+{
+    switch (m_chunkState) {
+    case ChunkState::DataEnd:
+        // The CR LF after a chunk's data, and nothing else.
+        m_chunkState = ChunkState::Size;
+        return length == 0;
+    case ChunkState::Trailer:
+        // Trailer fields are read and ignored up to the blank line.
+        if (length == 0) {
+            m_chunkState = ChunkState::Done;
+        }
+        return true;
+    case ChunkState::Size: {
+        // hex digits, then optional spaces and ";extensions", which are ignored.
+        std::uint64_t size = 0;
+        std::uint32_t digits = 0;
+        for (; digits < length; ++digits) {
+            const char c = line[digits];
+            const int value = (c >= '0' && c <= '9')   ? c - '0'
+                              : (c >= 'a' && c <= 'f') ? c - 'a' + 10
+                              : (c >= 'A' && c <= 'F') ? c - 'A' + 10
+                                                       : -1;
+            if (value < 0) {
+                break;
+            }
+            // A size beyond 2^60 bytes is no size this client believes.
+            if (size >> 56 != 0) {
+                return false;
+            }
+            size = size * 16 + static_cast<std::uint64_t>(value);
+        }
+        std::uint32_t rest = digits;
+        while (rest < length && (line[rest] == ' ' || line[rest] == '\t')) {
+            ++rest;
+        }
+        if (digits == 0 || (rest < length && line[rest] != ';')) {
+            return false;
+        }
+        if (size == 0) {
+            m_chunkState = ChunkState::Trailer;
+            Complete(); // the last chunk: the body is whole
+        } else {
+            m_chunkState = ChunkState::Data;
+            m_chunkLeft = size;
+        }
+        return true;
+    }
+    default:
+        return false;
+    }
 }

@@ -1,8 +1,9 @@
 #pragma once
 // The HTTP client layer: the top layer of a connection context. It parses the
 // address, resolves the host, connects, sends one GET or multipart POST, parses
-// the response head and streams the body to its listener. It neither follows
-// redirects nor decodes chunked or compressed bodies: the caller reads the
+// the response head and streams the body to its listener: a body in the
+// chunked coding is decoded, so that the listener sees only its payload. It
+// neither follows redirects nor decompresses bodies: the caller reads the
 // status and headers and decides.
 
 #include <cstdint>
@@ -51,6 +52,7 @@ public:
 
     const nwCHttpMessage& GetResponse() const { return m_response; }
     std::int64_t GetBodyReceived() const { return m_bodyReceived; }
+    bool IsChunkedBody() const { return m_chunked; }
 
 private:
     // Calls the listener, when one is set, with the cookie.
@@ -59,6 +61,14 @@ private:
     int ParseResponse(const std::uint8_t* data, std::uint32_t length);
     int ParseHead(const std::uint8_t* data, std::uint32_t length);
     int DeliverBody(const std::uint8_t* data, std::uint32_t length);
+    // Decodes the chunked coding; answers the bytes of `data` consumed, or -1
+    // for a malformed chunk.
+    int DeliverChunked(const std::uint8_t* data, std::uint32_t length);
+    // One line of the chunk framing (size line, end of data, trailer).
+    bool TakeChunkLine(const char* line, std::uint32_t length);
+    // Offers payload bytes to the listener; answers how many it took.
+    int OfferBody(const std::uint8_t* data, std::uint32_t length);
+    void Complete();
     // Builds the request with `builder` and writes its head down.
     OVRESULT SendRequest(std::unique_ptr<nwCHttpRequestHeaderBuilder> builder, const char* marker);
 
@@ -74,4 +84,10 @@ private:
     std::int64_t m_postTotal = 0;
     std::int64_t m_contentLength = 0; // of the response, read once its head is parsed
     bool m_completed = false;
+    // The chunked coding: where the decoder stands, and the payload bytes
+    // left in the current chunk.
+    enum class ChunkState { Size, Data, DataEnd, Trailer, Done };
+    bool m_chunked = false;
+    ChunkState m_chunkState = ChunkState::Size;
+    std::uint64_t m_chunkLeft = 0;
 };

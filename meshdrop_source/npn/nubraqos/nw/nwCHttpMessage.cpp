@@ -47,6 +47,8 @@ void nwCHttpMessage::Parse(const char* head, std::uint32_t length)
     m_rawHead.Assign(head, length);
     // Lines end at LF; every CR is dropped.
     std::vector<char> line;
+    bool first = true;
+    bool sawFirstLine = false;
     nwForEachPiece(head, length, '\n', [&](const char* piece, std::uint32_t pieceLength) {
         line.clear();
         for (std::uint32_t i = 0; i < pieceLength; ++i) {
@@ -54,13 +56,23 @@ void nwCHttpMessage::Parse(const char* head, std::uint32_t length)
                 line.push_back(piece[i]);
             }
         }
-        if (!line.empty()) {
-            AddLine(line.data(), static_cast<std::uint32_t>(line.size()));
+        if (first) {
+            m_statusLine = IsStatusLine(line.data(), static_cast<std::uint32_t>(line.size()));
         }
+        if (!line.empty()) {
+            const auto lineLength = static_cast<std::uint32_t>(line.size());
+            if (!sawFirstLine) {
+                sawFirstLine = true;
+                AddFirstLine(line.data(), lineLength);
+            } else {
+                AddHeaderLine(line.data(), lineLength);
+            }
+        }
+        first = false;
     });
 }
 
-void nwCHttpMessage::AddLine(const char* line, std::uint32_t length)
+void nwCHttpMessage::AddFirstLine(const char* line, std::uint32_t length)
 {
     const char* space = FindByte(line, length, ' ');
     if (!space) {
@@ -69,12 +81,29 @@ void nwCHttpMessage::AddLine(const char* line, std::uint32_t length)
     const auto nameLength = static_cast<std::uint32_t>(space - line);
     ovCString name = Slice(line, 0, nameLength);
     const ovCString rawValue = Slice(line, nameLength + 1, length - nameLength - 1);
-    ovCString value = utCUriCodec::DecodeString(rawValue);
-
-    if (!m_sawRequestLine && m_headers.empty() && (name.Equals("GET") || name.Equals("POST"))) {
+    if (!m_sawRequestLine && (name.Equals("GET") || name.Equals("POST"))) {
         m_sawRequestLine = true;
         ParseRequestLine(name, rawValue);
-    } else if (nwEqualsNoCase(name.GetString(), "Content-Type:")) {
+    }
+    AddField(std::move(name), rawValue);
+}
+
+void nwCHttpMessage::AddHeaderLine(const char* line, std::uint32_t length)
+{
+    // A line without a colon, or one that continues the previous line (an
+    // obsolete folding), is no header.
+    const char* colon = FindByte(line, length, ':');
+    if (!colon || line[0] == ' ' || line[0] == '\t') {
+        return;
+    }
+    const auto nameLength = static_cast<std::uint32_t>(colon - line) + 1;
+    AddField(Slice(line, 0, nameLength), Trimmed(line + nameLength, length - nameLength));
+}
+
+void nwCHttpMessage::AddField(ovCString name, const ovCString& rawValue)
+{
+    ovCString value = utCUriCodec::DecodeString(rawValue);
+    if (nwEqualsNoCase(name.GetString(), "Content-Type:")) {
         ParseContentType(value);
     } else if (nwEqualsNoCase(name.GetString(), "Content-Encoding:")) {
         ParseContentEncoding(value);
@@ -165,11 +194,58 @@ int nwCHttpMessage::GetStatusCode() const
 
 std::int64_t nwCHttpMessage::GetContentLength() const
 {
-    const ovCString* value = FindHeader("Content-Length");
-    if (!value) {
-        return 0;
+    std::int64_t length = -1;
+    for (const nwHttpField& field : m_headers) {
+        if (nwEqualsNoCase(field.name.GetString(), "Transfer-Encoding:")) {
+            return 0;
+        }
+        if (!nwEqualsNoCase(field.name.GetString(), "Content-Length:")) {
+            continue;
+        }
+        // A list of lengths ("5, 5") is as good as one when they agree.
+        bool usable = true;
+        nwForEachPiece(
+            field.value.GetString(), field.value.GetLength(), ',', [&](const char* piece, std::uint32_t pieceLength) {
+                const ovCString text = Trimmed(piece, pieceLength);
+                const std::int64_t value =
+                    nwParseLeadingDecimal(text.GetString(), text.GetLength(), std::numeric_limits<std::int64_t>::max());
+                if (value < 0 || std::strspn(text.GetString(), "0123456789") != text.GetLength() ||
+                    (length >= 0 && value != length)) {
+                    usable = false;
+                } else {
+                    length = value;
+                }
+            });
+        if (!usable || field.value.IsEmpty()) {
+            return 0;
+        }
     }
-    const std::int64_t length =
-        nwParseLeadingDecimal(value->GetString(), value->GetLength(), std::numeric_limits<std::int64_t>::max());
     return length < 0 ? 0 : length;
+}
+
+bool nwCHttpMessage::IsChunked() const
+{
+    ovCString last;
+    for (const nwHttpField& field : m_headers) {
+        if (!nwEqualsNoCase(field.name.GetString(), "Transfer-Encoding:")) {
+            continue;
+        }
+        nwForEachPiece(field.value.GetString(), field.value.GetLength(), ',',
+                       [&](const char* piece, std::uint32_t pieceLength) {
+                           ovCString token = Trimmed(piece, pieceLength);
+                           if (!token.IsEmpty()) {
+                               last = std::move(token);
+                           }
+                       });
+    }
+    return nwEqualsNoCase(last.GetString(), "chunked");
+}
+
+bool nwCHttpMessage::IsStatusLine(const char* line, std::uint32_t length)
+{
+    auto digit = [](char c) { return c >= '0' && c <= '9'; };
+    if (length < 12 || std::memcmp(line, "HTTP/1.", 7) != 0 || !digit(line[7]) || line[8] != ' ') {
+        return false;
+    }
+    return digit(line[9]) && digit(line[10]) && digit(line[11]) && (length == 12 || line[12] == ' ');
 }

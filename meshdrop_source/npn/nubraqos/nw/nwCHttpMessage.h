@@ -1,9 +1,13 @@
 #pragma once
-// A parsed HTTP head. Every non-empty line is stored as (name, value), split at
-// its first space, with the value percent-decoded: so a header keeps its colon
-// ("Content-Length:") and a response's status line is the first entry, its
-// name the version ("HTTP/1.1") and its value the code and reason ("206
-// Partial Content"). Lookups compare lower-cased names by prefix.
+// A parsed HTTP head. Every non-empty line is stored as (name, value) with the
+// value percent-decoded. The first line is split at its first space, so a
+// response's status line is the first entry, its name the version
+// ("HTTP/1.1") and its value the code and reason ("206 Partial Content").
+// Header lines are split at their colon, as HTTP/1.1 reads them: the name
+// keeps the colon ("Content-Length:"), and the spaces and tabs around the
+// value are dropped ("Content-Length:5" has the value "5"). FindHeader
+// compares lower-cased names by prefix; the body's framing is read from
+// headers of exactly the right name.
 
 #include <cstdint>
 
@@ -22,10 +26,18 @@ public:
     // The digits at the start of the status line's value; 0 without a head,
     // without digits, or for a number of more than 9 digits.
     int GetStatusCode() const;
-    // The leading digits of the first "Content-Length" header; 0 when it is
-    // missing, does not start with a digit, or exceeds the 64-bit range (a
-    // length that large cannot be believed and must not wrap into a small one).
+    // The value of the "Content-Length:" headers; 0 when there is none, when
+    // a value is not a plain decimal number within the 64-bit range, when two
+    // values differ (a length that cannot be believed must not be used), or
+    // when the body has a Transfer-Encoding (its length is not the body's).
     std::int64_t GetContentLength() const;
+    // Whether the body comes in the chunked coding: the last coding of the
+    // "Transfer-Encoding:" headers is "chunked".
+    bool IsChunked() const;
+    // Whether the first line has the form of a status line: "HTTP/1." and a
+    // digit, a space, three digits, then a space or the end.
+    bool HasStatusLine() const { return m_statusLine; }
+    static bool IsStatusLine(const char* line, std::uint32_t length);
 
     const nwHttpFieldList& GetHeaders() const { return m_headers; }
     const nwHttpFieldList& GetQueryParameters() const { return m_queryParameters; }
@@ -42,7 +54,9 @@ public:
     const ovCString& GetRawQuery() const { return m_rawQuery; }
 
 private:
-    void AddLine(const char* line, std::uint32_t length);
+    void AddFirstLine(const char* line, std::uint32_t length);
+    void AddHeaderLine(const char* line, std::uint32_t length);
+    void AddField(ovCString name, const ovCString& rawValue);
     void ParseRequestLine(const ovCString& method, const ovCString& rest);
     void ParseContentType(const ovCString& value);
     void ParseContentEncoding(const ovCString& value);
@@ -59,4 +73,5 @@ private:
     std::vector<ovCString> m_contentEncodings;
     ovCString m_rawHead;
     bool m_sawRequestLine = false;
+    bool m_statusLine = false;
 };

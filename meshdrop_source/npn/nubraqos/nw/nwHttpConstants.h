@@ -20,3 +20,7 @@ inline constexpr int HTTP_REQUEST_POST = 2;
 // A response head that has not ended (blank line included) within this many
 // bytes is refused and the connection closed.
 inline constexpr std::uint32_t kHttpMaxResponseHead = 64 * 1024;
+
+// A line of the chunked coding's framing (a chunk's size with its extensions,
+// a trailer field) longer than this is refused and the connection closed.
+inline constexpr std::uint32_t kHttpMaxChunkLine = 4096;

@@ -9,6 +9,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <cstring>
 #include <string>
 #include <thread>
 
@@ -492,4 +493,64 @@ TEST_F(ContextTest, WindowDropsNoticesThatDoNotConcernTheSlot)
     // The context's own socket is heard.
     PostMessageA(window, message, static_cast<WPARAM>(socket), WSAMAKESELECTREPLY(FD_CLOSE, 0));
     ASSERT_TRUE(worker.WaitUntil([&] { return layer->closed == 1; }));
+}
+
+TEST_F(ContextTest, EventsOfAnotherContextTicksBlockedBothWaysAndLayersAddedWhileClosingAreSafe)
+{
+    // A context event names its context by generation: one posted by a
+    // context that is gone does nothing to the one now in its slot.
+    OpenWithLayer(5, 0x05);
+    worker.Run([&] {
+        const int slot = Context()->GetRecord()->slot;
+        const std::uint64_t generation = Context()->GetGeneration();
+        Context()->Fail(); // queues event 0x20 and posts its notice
+        QoS()->OnContextEvent(slot, generation + 1);
+        int state = -1;
+        Context()->GetState(&state);
+        EXPECT_EQ(state, QOS_STATE_OPEN);
+        EXPECT_EQ(layer->closed, 0);
+
+        // Blocked both ways: the tick takes both flags, so the connection
+        // resumes sending and receiving.
+        std::uint32_t zero = 0;
+        Context()->SetQuota(0, &zero);
+        Context()->SetQuota(1, &zero);
+        ASSERT_EQ(Context()->Enqueue("x", 1), OVR_PLATFORM_OK); // waits for the connection
+        cpCQoSContextAction* action = Context()->GetAction();
+        std::uint32_t sent = 0;
+        action->Receive();
+        action->Send(&sent);
+        cpQoSStats stats;
+        Context()->OnTick(&stats);
+        EXPECT_FALSE(action->TakeReceiveBlocked());
+        EXPECT_FALSE(action->TakeSendBlocked());
+
+        // Layers added while the context closes do not upset the walk.
+        RecordingLayer* first = layer;
+        first->onClose = [&] {
+            Context()->AddLayer(RecordingLayer::kClassId, false);
+            Context()->AddLayer(RecordingLayer::kClassId, true);
+        };
+        QoS()->OnContextEvent(slot, generation); // the context's own event: 0x20 closes it
+        EXPECT_EQ(first->closed, 1);
+        Context()->GetState(&state);
+        EXPECT_EQ(state, QOS_STATE_CLOSED);
+    });
+    Drain();
+}
+
+TEST(cpCReceiveBuffer, ConsumingNothingKeepsEverything)
+{
+    cpCReceiveBuffer buffer;
+    ASSERT_EQ(buffer.Reserve(10), 10u);
+    buffer.Consume(0);
+    EXPECT_EQ(buffer.Capacity(), cpCReceiveBuffer::kInitialSize);
+    std::memcpy(buffer.FreeSpace(), "abcde", 5);
+    buffer.Commit(5);
+    const std::uint8_t* data = buffer.Data();
+    buffer.Consume(0);
+    EXPECT_EQ(buffer.Data(), data);
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(buffer.Data()), buffer.Held()), "abcde");
+    buffer.Consume(2);
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(buffer.Data()), buffer.Held()), "cde");
 }

@@ -86,7 +86,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     std::int64_t length = 0;
     layer->GetContentLength(&length);
-    if (length < 0 || (listener.completes == 1 && listener.received != static_cast<std::uint64_t>(length))) {
+    // A body with a length completes with exactly that many bytes; a chunked
+    // one has no length.
+    if (length < 0 || (layer->IsChunkedBody() && length != 0) ||
+        (listener.completes == 1 && !layer->IsChunkedBody() &&
+         listener.received != static_cast<std::uint64_t>(length))) {
         __builtin_trap();
     }
     int status = 0;
@@ -100,5 +104,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     message.FindHeader("content-type:");
     (void)message.GetStatusCode();
     (void)message.GetContentLength();
+    (void)message.IsChunked();
     return 0;
 }

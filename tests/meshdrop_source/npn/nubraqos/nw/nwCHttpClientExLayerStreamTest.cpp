@@ -163,6 +163,65 @@ TEST_F(LayerStreamTest, AnswerOutsideTheOfferedRangeFailsTheStream)
     EXPECT_EQ(layer->GetBodyReceived(), 0);
 }
 
+TEST_F(LayerStreamTest, ChunkedBodyReachesTheListenerDecodedInAnyCutAndCompletesAtTheLastChunk)
+{
+    const std::string head = "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\nContent-Length: 3\r\n\r\n";
+    const std::string body =
+        "5;name=x\r\nhello\r\n1A \r\n" + std::string(26, 'z') + "\r\n0\r\nX-Trailer: ignored\r\n\r\nafter";
+    const std::string payload = "hello" + std::string(26, 'z');
+    // Every cut of the stream into two reads, with a listener taking all or
+    // three bytes at a time, gives the same payload and one completion.
+    for (std::uint32_t take : {UINT32_MAX, 3u}) {
+        for (std::size_t cut = 0; cut <= body.size(); ++cut) {
+            SetUp();
+            listener = Listener();
+            listener.take = take;
+            iface->SetListener(&listener, 1);
+            pending.clear();
+            Offer(head + body.substr(0, cut));
+            Offer(body.substr(cut));
+            EXPECT_EQ(listener.body, payload) << cut;
+            EXPECT_EQ(std::count(listener.events.begin(), listener.events.end(), "complete"), 1) << cut;
+            EXPECT_EQ(pending, "") << cut;
+            EXPECT_TRUE(layer->IsChunkedBody());
+            std::int64_t length = -1;
+            iface->GetContentLength(&length);
+            EXPECT_EQ(length, 0);
+        }
+    }
+}
+
+TEST_F(LayerStreamTest, MalformedChunksAndHeadsThatAreNoResponseFailTheStream)
+{
+    const std::string head = "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n";
+    for (const std::string& bad :
+         {std::string("zz\r\n"), std::string("5\r\nhelloX\r\n"), std::string(";x\r\n"), std::string("5 x\r\n"),
+          std::string("FFFFFFFFFFFFFFFFF\r\n"), std::string(5000, '1')}) {
+        SetUp();
+        listener = Listener();
+        iface->SetListener(&listener, 1);
+        pending.clear();
+        EXPECT_LT(Offer(head + bad), 0) << bad.substr(0, 20);
+        EXPECT_EQ(std::count(listener.events.begin(), listener.events.end(), "complete"), 0);
+    }
+    // A size line may wait for its end, but not beyond the bound.
+    SetUp();
+    listener = Listener();
+    iface->SetListener(&listener, 1);
+    pending.clear();
+    EXPECT_GT(Offer(head + "1234"), 0);
+    EXPECT_EQ(pending, "1234");
+
+    for (const char* notResponse : {"ICY 200 OK\r\n\r\n", "HTTP/1.1 OK\r\n\r\n", "<html>\r\n\r\n"}) {
+        SetUp();
+        listener = Listener();
+        iface->SetListener(&listener, 1);
+        pending.clear();
+        EXPECT_LT(Offer(notResponse), 0) << notResponse;
+        EXPECT_TRUE(listener.events.empty());
+    }
+}
+
 TEST_F(LayerStreamTest, HeadThatGrowsPastSixtyFourKibWithoutItsBlankLineIsRefused)
 {
     std::string head = "HTTP/1.1 200 OK\r\n";

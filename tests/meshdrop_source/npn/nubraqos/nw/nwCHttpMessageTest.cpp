@@ -34,7 +34,7 @@ TEST(HttpMessage, ResponseHeadIsStoredLineByLineWithColonsKeptAndValuesDecoded)
     EXPECT_STREQ(message.GetHeaders()[0].name.GetString(), "HTTP/1.1");
     EXPECT_STREQ(message.GetHeaders()[0].value.GetString(), "302 Found");
     EXPECT_STREQ(message.GetHeaders()[1].name.GetString(), "Location:");
-    EXPECT_STREQ(message.GetHeaders()[3].value.GetString(), " two  spaces");
+    EXPECT_STREQ(message.GetHeaders()[3].value.GetString(), "two  spaces");
     EXPECT_EQ(message.GetStatusCode(), 302);
     EXPECT_EQ(message.GetContentLength(), 1234);
     EXPECT_EQ(std::string(message.GetRawHead().GetString()), head);
@@ -54,7 +54,7 @@ TEST(HttpMessage, ResponseHeadIsStoredLineByLineWithColonsKeptAndValuesDecoded)
 
 TEST(HttpMessage, NumbersAreLeadingDigitsAndNeverWrap)
 {
-    EXPECT_EQ(Parsed("HTTP/1.1 200 OK\r\nContent-Length: 10abc\r\n\r\n").GetContentLength(), 10);
+    EXPECT_EQ(Parsed("HTTP/1.1 200 OK\r\nContent-Length: 10abc\r\n\r\n").GetContentLength(), 0);
     EXPECT_EQ(Parsed("HTTP/1.1 200 OK\r\nContent-Length: abc\r\n\r\n").GetContentLength(), 0);
     EXPECT_EQ(Parsed("HTTP/1.1 200 OK\r\nContent-Length: -5\r\n\r\n").GetContentLength(), 0);
     EXPECT_EQ(Parsed("HTTP/1.1 200 OK\r\n\r\n").GetContentLength(), 0);
@@ -63,13 +63,49 @@ TEST(HttpMessage, NumbersAreLeadingDigitsAndNeverWrap)
               0);
     EXPECT_EQ(Parsed("HTTP/1.1 200 OK\r\nContent-Length: 9223372036854775807\r\n\r\n").GetContentLength(), INT64_MAX);
     EXPECT_EQ(Parsed("HTTP/1.1 200 OK\r\nContent-Length: 9223372036854775808\r\n\r\n").GetContentLength(), 0);
-    // The first Content-Length counts.
-    EXPECT_EQ(Parsed("HTTP/1.1 200 OK\r\nContent-Length: 7\r\nContent-Length: 9\r\n\r\n").GetContentLength(), 7);
 
     EXPECT_EQ(Parsed("HTTP/1.1 206 Partial Content\r\n\r\n").GetStatusCode(), 206);
     EXPECT_EQ(Parsed("HTTP/1.1 99999999999999999999 Big\r\n\r\n").GetStatusCode(), 0);
     EXPECT_EQ(Parsed("HTTP/1.1 OK\r\n\r\n").GetStatusCode(), 0);
     EXPECT_EQ(nwCHttpMessage().GetStatusCode(), 0);
+}
+
+TEST(HttpMessage, BodyFramingIsReadAsHttp11Says)
+{
+    auto length = [](const std::string& headers) {
+        return Parsed("HTTP/1.1 200 OK\r\n" + headers + "\r\n").GetContentLength();
+    };
+    // Spaces or tabs around the value are optional; the name is exact.
+    EXPECT_EQ(length("Content-Length:5\r\n"), 5);
+    EXPECT_EQ(length("content-length:\t 5 \t\r\n"), 5);
+    EXPECT_EQ(length("Content-Length-X: 9\r\n"), 0);
+    EXPECT_EQ(length("Content-Length-X: 9\r\nContent-Length: 4\r\n"), 4);
+    // Duplicates count only when they agree, also as a list.
+    EXPECT_EQ(length("Content-Length: 7\r\nContent-Length: 7\r\n"), 7);
+    EXPECT_EQ(length("Content-Length: 7, 7\r\n"), 7);
+    EXPECT_EQ(length("Content-Length: 7\r\nContent-Length: 9\r\n"), 0);
+    EXPECT_EQ(length("Content-Length: 7, 9\r\n"), 0);
+    EXPECT_EQ(length("Content-Length:\r\n"), 0);
+    // A Transfer-Encoding makes the length no length of the body.
+    EXPECT_EQ(length("Content-Length: 7\r\nTransfer-Encoding: chunked\r\n"), 0);
+
+    auto chunked = [](const std::string& headers) {
+        return Parsed("HTTP/1.1 200 OK\r\n" + headers + "\r\n").IsChunked();
+    };
+    EXPECT_TRUE(chunked("Transfer-Encoding: chunked\r\n"));
+    EXPECT_TRUE(chunked("transfer-encoding:gzip, CHUNKED\r\n"));
+    EXPECT_TRUE(chunked("Transfer-Encoding: gzip\r\nTransfer-Encoding: chunked\r\n"));
+    EXPECT_FALSE(chunked("Transfer-Encoding: chunked, gzip\r\n"));
+    EXPECT_FALSE(chunked("Transfer-Encodings: chunked\r\n"));
+    EXPECT_FALSE(chunked(""));
+
+    // The first line must be "HTTP/1.x NNN".
+    EXPECT_TRUE(Parsed("HTTP/1.1 200 OK\r\n\r\n").HasStatusLine());
+    EXPECT_TRUE(Parsed("HTTP/1.0 404\r\n\r\n").HasStatusLine());
+    for (const char* bad : {"HTTP/2 200 OK\r\n\r\n", "ICY 200 OK\r\n\r\n", "HTTP/1.1 20 OK\r\n\r\n",
+                            "HTTP/1.1 2000 OK\r\n\r\n", "\r\nHTTP/1.1 200 OK\r\n\r\n", "Content-Length: 5\r\n\r\n"}) {
+        EXPECT_FALSE(Parsed(bad).HasStatusLine()) << bad;
+    }
 }
 
 TEST(HttpMessage, ParsesOnlyTheBytesItIsGiven)

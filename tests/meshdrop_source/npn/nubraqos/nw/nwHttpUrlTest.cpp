@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <utility>
+
 #include "nw/nwHttpUrl.h"
 
 TEST(HttpUrl, SplitsHostPortAndPathKeepingTheirCase)
@@ -35,4 +37,30 @@ TEST(HttpUrl, RefusesOtherSchemesEmptyHostsAndPortsThatAreNoPort)
     EXPECT_FALSE(nwParseHttpUrl(nullptr, &url));
     EXPECT_TRUE(nwParseHttpUrl("http://h:65535", &url));
     EXPECT_EQ(url.port, 65535);
+}
+
+TEST(HttpUrl, RedirectTargetsAreResolvedAgainstTheRequestedAddress)
+{
+    const char* base = "http://h:81/d/e/f.bin?q=1#top";
+    const std::pair<const char*, const char*> cases[] = {
+        {"https://o/x", "https://o/x"},
+        {"HTTP://o", "HTTP://o"},
+        {"//o:82/x", "http://o:82/x"},
+        {"/x/y", "http://h:81/x/y"},
+        {"g.bin", "http://h:81/d/e/g.bin"},
+        {"./g", "http://h:81/d/e/g"},
+        {"../g", "http://h:81/d/g"},
+        {"../../../../g", "http://h:81/g"},
+        {"g/..", "http://h:81/d/e/"},
+        {"?r=2", "http://h:81/d/e/f.bin?r=2"},
+        {"g?a=/../b#frag", "http://h:81/d/e/g?a=/../b"},
+        {"/a/./b/../c", "http://h:81/a/c"},
+        {"#only", "http://h:81/d/e/f.bin?q=1"},
+    };
+    for (const auto& [reference, expected] : cases) {
+        EXPECT_STREQ(nwResolveUrl(base, reference).GetString(), expected) << reference;
+    }
+    EXPECT_STREQ(nwResolveUrl("http://h", "x").GetString(), "http://h/x");
+    EXPECT_STREQ(nwResolveUrl("http://h", "").GetString(), "");
+    EXPECT_STREQ(nwResolveUrl("not a url", "x").GetString(), "x");
 }

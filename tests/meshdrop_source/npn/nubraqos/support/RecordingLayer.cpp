@@ -50,6 +50,9 @@ int RecordingLayer::OnReceive(const std::uint8_t* data, std::uint32_t length)
 void RecordingLayer::OnClose()
 {
     ++closed;
+    if (onClose) {
+        onClose();
+    }
 }
 
 bool RecordingLayer::OnConnectFailed()

@@ -4,6 +4,7 @@
 // AddLayer(RecordingLayer::kClassId, ...). Read its record on the worker.
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -46,6 +47,8 @@ public:
     int connectFailed = 0;
     int idleTimeouts = 0;
     int queueEmpty = 0;
+    // Called from OnClose, after counting it.
+    std::function<void()> onClose;
     // Order in which layers saw OnConnected / OnReceive, shared by a test.
     std::vector<const RecordingLayer*>* order = nullptr;
 };
