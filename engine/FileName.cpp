@@ -3,6 +3,8 @@
 #include <cstdint>
 #include <cstdio>
 
+#include "ut/utCUriCodec.h"
+
 namespace engine {
 
 namespace {
@@ -33,7 +35,9 @@ bool EndsWith(std::string_view text, std::string_view suffix)
 
 } // namespace
 
-bool IsPlainFileName(std::string_view name)
+namespace {
+
+bool IsOneComponent(std::string_view name)
 {
     if (name.empty() || name.size() > kMaxName || name == "." || name == "..") {
         return false;
@@ -45,6 +49,16 @@ bool IsPlainFileName(std::string_view name)
         }
     }
     return true;
+}
+
+} // namespace
+
+bool IsPlainFileName(std::string_view name)
+{
+    // Decoded too, as the library checks it: no later decoding of a name
+    // taken from a URL ("%2e%2e", "a%5cb") may turn it into a path.
+    const ovCString decoded = utCUriCodec::DecodeString(name.data(), static_cast<std::uint32_t>(name.size()));
+    return IsOneComponent(name) && IsOneComponent(std::string_view(decoded.GetString(), decoded.GetLength()));
 }
 
 std::string NameFromUrl(std::string_view url)

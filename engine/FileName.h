@@ -10,7 +10,8 @@
 namespace engine {
 
 // One plain path component: not empty, not "." or "..", no "\", "/", ":",
-// control characters or NUL, at most 255 bytes.
+// control characters or NUL, at most 255 bytes; and the same once its
+// percent escapes are decoded (the library's rule for file names).
 bool IsPlainFileName(std::string_view name);
 
 // The name a file takes when the job gives none: the text after the last "/"

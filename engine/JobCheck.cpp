@@ -118,7 +118,8 @@ std::optional<JobRefusal> CheckJob(const SubmittedJob& job, std::vector<FileSpec
         }
         spec.displayName = name;
         spec.name = ToUtf8(name);
-        if (!IsPlainFileName(spec.name) || HasEngineSuffix(spec.name)) {
+        // The name as the client sent it and as it is written must both pass.
+        if (!IsPlainFileName(name) || !IsPlainFileName(spec.name) || HasEngineSuffix(spec.name)) {
             return Refusal("file name not allowed: \"" + name + "\"", CDN_CODE_BAD_FILE_NAME, index);
         }
         if (folder.empty()) {

@@ -15,9 +15,10 @@ TEST(EngineParts, OnlyPlainNamesPassAndLongNamesKeepTheirSuffixesWithinTheLimit)
     for (const char* good : {"setup.exe", "a b.pak", "\xe4\xb8\xad.bin", "..a", "a.."}) {
         EXPECT_TRUE(IsPlainFileName(good)) << good;
     }
-    for (const std::string& bad : {std::string(), std::string("."), std::string(".."), std::string("a\\b"),
-                                   std::string("a/b"), std::string("C:x"), std::string("a\tb"), std::string("a\x7f"),
-                                   std::string("a\0b", 3), std::string(256, 'n')}) {
+    for (const std::string& bad :
+         {std::string(), std::string("."), std::string(".."), std::string("a\\b"), std::string("a/b"),
+          std::string("C:x"), std::string("a\tb"), std::string("a\x7f"), std::string("a\0b", 3), std::string(256, 'n'),
+          std::string("%2e%2e"), std::string("a%5cb"), std::string("a%00b")}) {
         EXPECT_FALSE(IsPlainFileName(bad)) << bad;
     }
     EXPECT_TRUE(IsPlainFileName(std::string(255, 'n')));
