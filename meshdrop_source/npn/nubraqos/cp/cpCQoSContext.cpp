@@ -3,6 +3,7 @@
 #include <atomic>
 #include <cstring>
 
+#include "cp/cpAssert.h"
 #include "cp/cpCHostCache.h"
 #include "cp/cpCMutex.h"
 #include "cp/cpCQoS.h"
@@ -16,6 +17,14 @@ namespace {
 std::atomic<std::uint64_t> g_nextGeneration{1};
 
 std::atomic<int> g_liveContexts{0};
+
+// The library lock every operation of a context runs under, or null when no
+// bandwidth manager runs (contexts made alone by tests).
+cpCMutex* LibraryLock()
+{
+    cpCQoS* qos = cpCQoS::GetInstance();
+    return qos ? qos->GetLock() : nullptr;
+}
 
 } // namespace
 
@@ -66,6 +75,7 @@ OVRESULT cpCQoSContext::QueryInterface(std::uint32_t interfaceId, void** out)
 
 OVRESULT cpCQoSContext::Open(int actionKind, std::uint32_t mask, cpSocketRecord* record)
 {
+    MESHDROP_ASSERT_LOCKED(LibraryLock());
     if (m_state != QOS_STATE_NEW) {
         return OVR_PLATFORM_FAIL;
     }
@@ -90,6 +100,7 @@ OVRESULT cpCQoSContext::Open(int actionKind, std::uint32_t mask, cpSocketRecord*
 
 OVRESULT cpCQoSContext::SetQuota(int direction, const std::uint32_t* bytesPerSecond)
 {
+    MESHDROP_ASSERT_LOCKED(LibraryLock());
     if (!m_action || !bytesPerSecond) {
         return OVR_PLATFORM_FAIL;
     }
@@ -158,6 +169,7 @@ OVRESULT cpCQoSContext::GetState(int* state)
 
 OVRESULT cpCQoSContext::Connect(const cpEndpoint& endpoint)
 {
+    MESHDROP_ASSERT_LOCKED(LibraryLock());
     if (m_state != QOS_STATE_OPEN || !m_io.record) {
         return OVR_PLATFORM_FAIL;
     }
@@ -286,6 +298,7 @@ OVRESULT cpCQoSContext::GetRemoteEndpoint(cpEndpoint* endpoint)
 
 OVRESULT cpCQoSContext::Close()
 {
+    MESHDROP_ASSERT_LOCKED(LibraryLock());
     if (m_state == QOS_STATE_NEW || m_state == QOS_STATE_CLOSING || m_state == QOS_STATE_CLOSED) {
         return OVR_PLATFORM_OK;
     }
@@ -354,6 +367,7 @@ OVRESULT cpCQoSContext::GetSendBuffer(const std::uint8_t** data, std::uint32_t* 
 
 OVRESULT cpCQoSContext::Enqueue(const void* data, std::uint32_t length)
 {
+    MESHDROP_ASSERT_LOCKED(LibraryLock());
     if (m_state == QOS_STATE_FAILED || m_state == QOS_STATE_CLOSING || m_state == QOS_STATE_CLOSED) {
         return OVR_PLATFORM_OK;
     }
