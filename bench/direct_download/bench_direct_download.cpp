@@ -26,6 +26,7 @@
 
 #include <win32_ext.h>
 
+#include "BenchFigures.h"
 #include "MeshdropLib.h"
 #include "NginxServer.h"
 #include "TempDir.h"
@@ -34,19 +35,8 @@
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
-struct Figures {
-    bool ok = false;
-    double seconds = 0;
-    double cpuSeconds = 0;
-    long peakKiB = 0;
-};
-
-double CpuSeconds(const rusage& usage)
-{
-    return static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
-           static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-}
+using bench::CpuSeconds;
+using bench::Figures;
 
 // The process's resident high-water mark in KiB (VmHWM), and its reset.
 long PeakKiB()
@@ -173,21 +163,6 @@ void Print(const char* what, const Figures& f, uint64_t size)
                 f.cpuSeconds / (mib / 1024.0), static_cast<double>(f.peakKiB) / 1024.0);
 }
 
-bool WriteFile(const std::string& path, uint64_t size)
-{
-    std::ofstream out(path, std::ios::binary);
-    std::vector<char> chunk(1 << 20);
-    uint64_t state = 0x9E3779B97F4A7C15ull;
-    for (uint64_t written = 0; written < size && out; written += chunk.size()) {
-        for (char& c : chunk) {
-            state = state * 6364136223846793005ull + 1442695040888963407ull;
-            c = static_cast<char>(state >> 56);
-        }
-        out.write(chunk.data(), static_cast<std::streamsize>(std::min<uint64_t>(chunk.size(), size - written)));
-    }
-    return static_cast<bool>(out);
-}
-
 // Bytes per second without consent, between the first progress event and
 // the end of the window.
 double NoConsentRate(const std::string& url, std::chrono::seconds window)
@@ -222,7 +197,8 @@ int main()
     testsupport::TempDir drive("meshdrop-bench-drive-c");
     setenv("MESHDROP_DRIVE_C", drive.path().c_str(), 1);
     W32SetInternetConnectedForTesting(1);
-    if (!WriteFile(root.file("big.pak"), bigSize) || !WriteFile(root.file("small.pak"), smallSize)) {
+    if (!bench::WritePatternFile(root.file("big.pak"), bigSize) ||
+        !bench::WritePatternFile(root.file("small.pak"), smallSize)) {
         std::printf("cannot write the files\n");
         return 1;
     }
