@@ -1,5 +1,7 @@
 #include "JobDownloader.h"
 
+#include <windows.h>
+
 #include <algorithm>
 
 #include "Job.h"
@@ -114,6 +116,33 @@ void CJobDownloader::ReportJobEnd(CJob* job, uint32_t filesCompleted, uint32_t r
         return;
     job->ReportEnd(filesCompleted, result);
     StopProgressTimerWhenIdle();
+}
+
+void CJobDownloader::DropJob(CJob* job)
+{
+    if (RemoveJob(job))
+        StopProgressTimerWhenIdle();
+}
+
+void CJobDownloader::AskJobResume(CJob* job)
+{
+    if (HoldsJob(job))
+        job->AskResume();
+}
+
+void CJobDownloader::WatchNetwork(CJob* job)
+{
+    DWORD flags = 0;
+    const bool connected = InternetGetConnectedState(&flags, 0) != FALSE;
+    if (connected && IsNetworkDown()) {
+        SetNetworkDown(false);
+        NotifyJob(job, MESHDROPLIB_NOTICE_NETWORK_BACK);
+    } else if (!connected && !IsNetworkDown()) {
+        SetNetworkDown(true);
+        const std::vector<CJob*> jobs = m_jobs;
+        for (CJob* running : jobs)
+            NotifyJob(running, MESHDROPLIB_NOTICE_NETWORK_LOST);
+    }
 }
 
 void CJobDownloader::StartProgressTimer()

@@ -65,6 +65,14 @@ protected:
     // Drops the job, lets it report its end (514 once more, then 516), and
     // stops the progress timer when no job remains.
     void ReportJobEnd(CJob* job, uint32_t filesCompleted, uint32_t result);
+    // Drops the job and stops the progress timer when no job remains; the
+    // job keeps its state (another downloader takes it over).
+    void DropJob(CJob* job);
+    // Lets the job raise the resume question.
+    void AskJobResume(CJob* job);
+    // The network watch of every progress tick: on losing the machine's
+    // connection every job hears 515, on regaining it `job` hears 516.
+    void WatchNetwork(CJob* job);
 
     IJobDownloadEventListener* GetListener() const { return m_pListener; }
     const ovSmartPtr& GetLock() const { return m_lock; }

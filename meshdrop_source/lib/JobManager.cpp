@@ -5,6 +5,7 @@
 #include "ContentLengthChecker.h"
 #include "DataDownloadSession.h"
 #include "DeferredDestruction.h"
+#include "EngineDownloader.h"
 #include "FolderPath.h"
 #include "Job.h"
 #include "JobDownloader.h"
@@ -146,9 +147,11 @@ int CJobManager::GetFileSizeTotal(uint64_t* total)
 
 // ---- Jobs -------------------------------------------------------------------
 
-int CJobManager::SetEngineServiceId(const char* /*serviceId*/)
+int CJobManager::SetEngineServiceId(const char* serviceId)
 {
-    // Handed to the engine downloader when one exists; there is none yet.
+    CReportGuard guard(GetMutex());
+    if (auto* engine = dynamic_cast<CEngineDownloader*>(m_pEngineDownloader.get()))
+        engine->SetServiceId(serviceId);
     return MESHDROPLIB_OK;
 }
 

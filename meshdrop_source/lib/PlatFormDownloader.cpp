@@ -107,17 +107,7 @@ void CPlatFormDownloader::EndJob(CJob* job)
 
 void CPlatFormDownloader::CheckJob(CJob* job)
 {
-    DWORD flags = 0;
-    const bool connected = InternetGetConnectedState(&flags, 0) != FALSE;
-    if (connected && IsNetworkDown()) {
-        SetNetworkDown(false);
-        NotifyJob(job, MESHDROPLIB_NOTICE_NETWORK_BACK);
-    } else if (!connected && !IsNetworkDown()) {
-        SetNetworkDown(true);
-        const std::vector<CJob*> jobs = GetJobs();
-        for (CJob* running : jobs)
-            NotifyJob(running, MESHDROPLIB_NOTICE_NETWORK_LOST);
-    }
+    WatchNetwork(job);
 }
 
 // ---- Size check ------------------------------------------------------------

@@ -1,0 +1,387 @@
+// The engine downloader inside the running library: jobs go through the entry
+// points to a real engine program started by the test (or to a fake engine
+// where the real one never behaves so), and the launcher's reports are given
+// by the test, as the engine update will give them.
+
+#include <gtest/gtest.h>
+
+#include <signal.h>
+
+#include <algorithm>
+#include <atomic>
+#include <condition_variable>
+#include <cstdlib>
+#include <filesystem>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "DeferredDestruction.h"
+#include "EngineDownloader.h"
+#include "EngineLauncher.h"
+#include "EngineTestSupport.h"
+#include "EntryPointFlow.h"
+#include "FakeEngine.h"
+#include "JobManager.h"
+#include "Library.h"
+#include "LibraryLog.h"
+#include "MeshdropLib.h"
+#include "NginxServer.h"
+#include "TempDir.h"
+#include "TestClientWindow.h"
+#include "TestDriveC.h"
+#include "cp/cpCMutex.h"
+
+namespace {
+
+std::string DriveCFile(const std::string& relative)
+{
+    return TestDriveC::Root() + "/" + relative;
+}
+
+// nginx serving files the test writes: the direct downloader's server.
+class StaticFiles {
+public:
+    StaticFiles() : m_nginx(m_root.path()) {}
+    bool Start() { return m_nginx.start(); }
+    std::string Add(const std::string& name, const std::string& body)
+    {
+        testsupport::writeFile(m_root.file(name), body);
+        return m_nginx.url("/" + name);
+    }
+
+private:
+    testsupport::TempDir m_root{"meshdrop-engine-files"};
+    testsupport::NginxServer m_nginx;
+};
+
+class EngineDownloaderTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        m_log = LibraryLog::Prepare();
+        ASSERT_EQ(MeshdropLib_Initialize(m_window.Handle(), nullptr, nullptr), MESHDROPLIB_OK);
+        m_manager = Library_GetJobManager();
+        ASSERT_NE(m_manager, nullptr);
+    }
+
+    void TearDown() override { MeshdropLib_Finalize(); }
+
+    // Installs the engine downloader; its launches are counted, and their
+    // reports come from the test. `port` is where the library finds the engine.
+    void InstallEngineDownloader(uint16_t port)
+    {
+        setenv("MESHDROP_ENGINE_PORT", std::to_string(port).c_str(), 1);
+        auto engine = std::make_unique<CEngineDownloader>(m_manager, m_manager->GetLock(), [this](auto*) {
+            std::lock_guard<std::mutex> guard(m_mutex);
+            ++m_launches;
+            m_launched.notify_all();
+            return std::unique_ptr<CEngineLauncher>();
+        });
+        m_engine = engine.get();
+        m_manager->SetEngineDownloader(std::move(engine));
+        ASSERT_EQ(MeshdropLib_SetEngineServiceId("svc_engine"), MESHDROPLIB_OK);
+    }
+
+    bool WaitForLaunches(int count)
+    {
+        std::unique_lock<std::mutex> lock(m_mutex);
+        return m_launched.wait_for(lock, std::chrono::seconds(30), [&] { return m_launches >= count; });
+    }
+
+    // The launcher's report, as the network library would deliver it.
+    template <class Fn>
+    void Launcher(Fn&& fn)
+    {
+        CReportGuard guard(m_manager->GetMutex());
+        fn(*m_engine);
+    }
+
+    MeshdropJobHandle CreateJob(const std::vector<std::pair<std::string, std::string>>& files, int64_t size = -1)
+    {
+        MeshdropJobHandle job = 0;
+        EXPECT_EQ(MeshdropLib_CreateJob(&job, nullptr, "svc_job"), MESHDROPLIB_OK);
+        EXPECT_EQ(MeshdropLib_SetJobEngineFlag(job), MESHDROPLIB_OK);
+        for (const auto& [url, name] : files)
+            EXPECT_EQ(MeshdropLib_AddFile(job, url.c_str(), "C:\\dl\\", name.c_str(), static_cast<DWORD>(size),
+                                          static_cast<DWORD>(static_cast<uint64_t>(size) >> 32), 1),
+                      MESHDROPLIB_OK);
+        return job;
+    }
+
+    std::vector<uint32_t> Notices(MeshdropJobHandle job)
+    {
+        std::vector<uint32_t> codes;
+        for (;;) {
+            NoticeInfo notice{MESHDROPLIB_NOTICE_NONE, nullptr};
+            EXPECT_EQ(MeshdropLib_PopNotice(job, &notice), MESHDROPLIB_OK);
+            if (notice.code == MESHDROPLIB_NOTICE_NONE)
+                return codes;
+            codes.push_back(notice.code);
+        }
+    }
+
+    std::vector<std::string> FileDoneTexts(MeshdropJobHandle job)
+    {
+        std::vector<std::string> texts;
+        for (;;) {
+            FileDoneInfo done{};
+            EXPECT_EQ(MeshdropLib_PopFileDone(job, &done), MESHDROPLIB_OK);
+            if (done.sequence == 0)
+                return texts;
+            texts.emplace_back(done.text);
+        }
+    }
+
+    size_t LogCount(const std::string& message)
+    {
+        const auto messages = LibraryLog::Messages(m_log);
+        return static_cast<size_t>(std::count(messages.begin(), messages.end(), message));
+    }
+
+    TestClientWindow m_window;
+    std::string m_log;
+    CJobManager* m_manager = nullptr;
+    CEngineDownloader* m_engine = nullptr; // owned by the manager until the fallback
+    std::mutex m_mutex;
+    std::condition_variable m_launched;
+    int m_launches = 0;
+};
+
+TEST_F(EngineDownloaderTest, JobStartedBeforeTheEngineIsReadyGoesThroughTheEngine)
+{
+    const std::string first = testsupport::patternBytes(3 << 20, 1);
+    const std::string second = testsupport::patternBytes(100000, 2);
+    enginetest::RangeServer server1(first, 1 << 20);
+    enginetest::RangeServer server2(second);
+    enginetest::EngineProcess engine(TestDriveC::Root());
+    ASSERT_TRUE(engine.Start());
+    InstallEngineDownloader(engine.Port());
+
+    // A mirror entry is reported whole, as the list gave it.
+    const std::string entry = server1.Url("/a.bin") + "|" + server1.Url("/mirror/a.bin");
+    const MeshdropJobHandle job = CreateJob({{entry, ""}, {server2.Url("/b.bin"), ""}});
+    ASSERT_EQ(MeshdropLib_StartJob(job, 1), MESHDROPLIB_OK);
+    Launcher([](CEngineDownloader& e) { e.OnLauncherReady(); });
+
+    ASSERT_TRUE(PumpUntilOutcome(m_window, MESHDROPLIB_EVENT_JOB_FINISHED, MESHDROPLIB_EVENT_JOB_NOTICE));
+    EXPECT_EQ(m_window.Count(MESHDROPLIB_EVENT_ENGINE_READY), 1u);
+    EXPECT_EQ(m_window.Count(MESHDROPLIB_EVENT_JOB_SIZE), 1u);
+    EXPECT_GE(m_window.Count(MESHDROPLIB_EVENT_JOB_PROGRESS), 2u);
+    EXPECT_EQ(m_window.Count(MESHDROPLIB_EVENT_FILE_DONE), 2u);
+    auto texts = FileDoneTexts(job);
+    std::vector<std::string> expected{entry + ",C:\\dl\\a.bin", server2.Url("/b.bin") + ",C:\\dl\\b.bin"};
+    std::sort(texts.begin(), texts.end());
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(texts, expected);
+    JobFinishInfo finish{};
+    ASSERT_EQ(MeshdropLib_GetJobFinishInfo(job, &finish), MESHDROPLIB_OK);
+    EXPECT_EQ(finish.filesCompleted, 2u);
+    EXPECT_EQ(finish.result, 0u);
+    JobSizeInfo sizes{};
+    ASSERT_EQ(MeshdropLib_GetJobSizeInfo(job, &sizes), MESHDROPLIB_OK);
+    EXPECT_EQ(sizes.fileCount, 2u);
+    EXPECT_EQ(testsupport::readFile(DriveCFile("dl/a.bin")), first);
+    EXPECT_EQ(testsupport::readFile(DriveCFile("dl/b.bin")), second);
+    // The service identifier came first, the job with the player's consent.
+    const std::string log = engine.Log();
+    EXPECT_NE(log.find("service \"svc_engine\""), std::string::npos) << log;
+    EXPECT_NE(log.find("accepted: 2 files, full speed"), std::string::npos) << log;
+}
+
+TEST_F(EngineDownloaderTest, LargeJobGoesFileByFileAndProgressStaysWithinTheJob)
+{
+    FakeEngine fake;
+    InstallEngineDownloader(fake.Port());
+    std::vector<std::pair<std::string, std::string>> files;
+    const std::string longPath(400, 'p');
+    for (int i = 0; i < 300; ++i)
+        files.emplace_back("http://127.0.0.1:9/" + longPath + "/f" + std::to_string(i) + ".bin", "");
+    const MeshdropJobHandle job = CreateJob(files, 1000);
+    Launcher([](CEngineDownloader& e) { e.OnLauncherReady(); });
+    // Started while the connection is being made: sent once it is up.
+    ASSERT_EQ(MeshdropLib_StartJob(job, 0), MESHDROPLIB_OK);
+
+    std::vector<FakeEngine::Frame> frames;
+    std::thread peer([&] {
+        ASSERT_TRUE(fake.Accept());
+        ASSERT_TRUE(fake.ReadUntil(CDN_REQ_JOB_END, frames));
+        const uint32_t number = frames.back().As<nwCDNJobHeader>().jobNumber;
+        fake.Send(CDN_NOTE_JOB_ACCEPTED, nwCDNJobAccepted{number, 7, 300, 300000});
+        nwCDNProgressBlock block{};
+        block.jobNumber = number;
+        block.engineJobId = 7;
+        block.fileCount = 300;
+        block.currentFile = 1000; // beyond the job
+        block.totalSize = 300000;
+        block.doneSize = 150000;
+        block.speed = 5000;
+        block.elapsedSeconds = 3;
+        nwCDNProgressEntry item{};
+        item.item.size = 1000;
+        item.item.done = 250;
+        item.item.speed = 100;
+        std::vector<uint8_t> bytes;
+        nwCDNAppendProgress(bytes, block, {item});
+        fake.SendBytes(bytes);
+        // A report naming another engine job id is not this job's.
+        fake.Send(CDN_NOTE_JOB_ENDED, nwCDNJobEnded{number, 8, 0, CDN_RESULT_GAVE_UP, 300});
+        fake.Send(CDN_NOTE_JOB_ENDED, nwCDNJobEnded{number, 7, 300, CDN_RESULT_OK, 300});
+    });
+    const bool finished = PumpUntilOutcome(m_window, MESHDROPLIB_EVENT_JOB_FINISHED, MESHDROPLIB_EVENT_JOB_NOTICE);
+    peer.join();
+    ASSERT_TRUE(finished);
+
+    std::vector<uint16_t> types;
+    for (const auto& frame : frames)
+        types.push_back(frame.type);
+    std::vector<uint16_t> expected{CDN_REQ_SERVICE_ID, CDN_REQ_JOB_MODE, CDN_REQ_ENGINE_FLAG, CDN_REQ_JOB_HEADER};
+    expected.insert(expected.end(), 300, CDN_REQ_JOB_ITEM);
+    expected.push_back(CDN_REQ_JOB_END);
+    ASSERT_EQ(types, expected);
+    EXPECT_STREQ(frames[0].payload.c_str(), "svc_engine");
+    EXPECT_EQ(frames[1].As<nwCDNJobMode>().mode, CDN_MODE_LIMITED);
+    EXPECT_EQ(frames[3].As<nwCDNJobHeader>().itemCount, 300u);
+    for (uint32_t i = 0; i < 300; ++i) {
+        const FakeEngine::Frame& item = frames[4 + i];
+        nwCDNItemPrefix prefix{};
+        nwCDNDecodedItem decoded;
+        ASSERT_TRUE(nwCDNReadJobItem(reinterpret_cast<const uint8_t*>(item.payload.data()),
+                                     static_cast<uint32_t>(item.payload.size()), &prefix, &decoded));
+        EXPECT_EQ(prefix.itemIndex, i);
+        EXPECT_EQ(decoded.url, files[i].first);
+        EXPECT_EQ(decoded.fields.size, 1000);
+    }
+    // The last progress before the end names the job's last file.
+    JobProgressInfo progress{};
+    ASSERT_EQ(MeshdropLib_GetJobProgress(job, &progress), MESHDROPLIB_OK);
+    EXPECT_EQ(progress.fileIndex, 299u);
+    EXPECT_STREQ(progress.fileName, "f299.bin");
+    EXPECT_EQ(progress.fileCounter, 1000u);
+    EXPECT_EQ(progress.percent, 50u);
+    EXPECT_EQ(progress.speed, 5000u);
+    EXPECT_EQ(progress.remaining, 30u);
+    EXPECT_EQ(progress.filePercent, 25u);
+    EXPECT_EQ(progress.fileRemaining, 7u);
+    JobSizeInfo sizes{};
+    ASSERT_EQ(MeshdropLib_GetJobSizeInfo(job, &sizes), MESHDROPLIB_OK);
+    EXPECT_EQ(sizes.fileCount, 300u);
+    EXPECT_EQ(sizes.totalSize, 300000u);
+}
+
+TEST_F(EngineDownloaderTest, JobTheEngineGaveUpOnContinuesOnTheDirectDownloader)
+{
+    const std::string body = testsupport::patternBytes(200000, 3);
+    StaticFiles files;
+    ASSERT_TRUE(files.Start());
+    FakeEngine fake;
+    InstallEngineDownloader(fake.Port());
+    const MeshdropJobHandle job = CreateJob({{files.Add("c.bin", body), ""}});
+    ASSERT_EQ(MeshdropLib_StartJob(job, 1), MESHDROPLIB_OK);
+    Launcher([](CEngineDownloader& e) { e.OnLauncherReady(); });
+
+    std::thread peer([&] {
+        std::vector<FakeEngine::Frame> frames;
+        ASSERT_TRUE(fake.Accept());
+        ASSERT_TRUE(fake.ReadUntil(CDN_REQ_JOB_LIST, frames));
+        EXPECT_EQ(frames.back().messageClass, CDN_CLASS_JOB_LIST);
+        const uint32_t number = frames.back().As<nwCDNJobHeader>().jobNumber;
+        fake.Send(CDN_NOTE_JOB_ACCEPTED, nwCDNJobAccepted{number, 1, 1, 0});
+        fake.Send(CDN_NOTE_JOB_ENDED, nwCDNJobEnded{number, 1, 0, CDN_RESULT_GAVE_UP, 1});
+    });
+    const bool finished = m_window.PumpUntil(MESHDROPLIB_EVENT_JOB_FINISHED);
+    m_window.Drain();
+    peer.join();
+    ASSERT_TRUE(finished);
+    const std::vector<uint32_t> notices = Notices(job);
+    EXPECT_EQ(notices, std::vector<uint32_t>{MESHDROPLIB_NOTICE_ENGINE_JOB_ERROR});
+    EXPECT_EQ(testsupport::readFile(DriveCFile("dl/c.bin")), body);
+    EXPECT_EQ(LogCount("[MeshdropLib] CPlatFormDownloader Begin"), 1u);
+    EXPECT_EQ(LogCount("[MeshdropLib] CEngineDownloader MaxTry Over"), 0u);
+}
+
+TEST_F(EngineDownloaderTest, SixClosedConnectionsFallBackToTheDirectDownloader)
+{
+    const std::string body = testsupport::patternBytes(150000, 4);
+    StaticFiles files;
+    ASSERT_TRUE(files.Start());
+    InstallEngineDownloader(ClosedLoopbackPort());
+    const MeshdropJobHandle job = CreateJob({{files.Add("d.bin", body), ""}});
+    ASSERT_EQ(MeshdropLib_StartJob(job, 1), MESHDROPLIB_OK);
+    // Each launch reports ready; the engine refuses the connection, and the
+    // downloader launches again until the sixth close.
+    for (int launch = 1; launch <= 6; ++launch) {
+        ASSERT_TRUE(WaitForLaunches(launch));
+        Launcher([](CEngineDownloader& e) { e.OnLauncherReady(); });
+    }
+    ASSERT_TRUE(m_window.PumpUntil(MESHDROPLIB_EVENT_JOB_FINISHED));
+    EXPECT_EQ(m_launches, 6);
+    EXPECT_EQ(LogCount("[MeshdropLib] localClosed()"), 6u);
+    EXPECT_EQ(LogCount("[MeshdropLib] CEngineDownloader MaxTry Over"), 1u);
+    EXPECT_EQ(LogCount("[MeshdropLib] CEngineDownloader Destroy"), 1u);
+    EXPECT_EQ(testsupport::readFile(DriveCFile("dl/d.bin")), body);
+    // Later jobs go straight to the direct downloader.
+    const MeshdropJobHandle later = CreateJob({{files.Add("e.bin", body), ""}});
+    ASSERT_EQ(MeshdropLib_StartJob(later, 1), MESHDROPLIB_OK);
+    ASSERT_TRUE(m_window.PumpUntil(MESHDROPLIB_EVENT_JOB_FINISHED, 2));
+    EXPECT_EQ(m_launches, 6);
+}
+
+TEST_F(EngineDownloaderTest, ConnectionOutlastingTheWindowResetsTheLaunchCounter)
+{
+    FakeEngine fake;
+    InstallEngineDownloader(fake.Port());
+    Launcher([](CEngineDownloader& e) { e.SetReconnectWindowForTest(1); });
+    std::atomic<int> phase{0};
+    std::thread peer([&] {
+        // A connection ended at once, then one that stays up past the window.
+        ASSERT_TRUE(fake.Accept());
+        fake.CloseConnection();
+        ASSERT_TRUE(fake.Accept());
+        const auto connected = std::chrono::steady_clock::now();
+        std::this_thread::sleep_until(connected + std::chrono::milliseconds(2500)); // the engine stays up
+        fake.CloseConnection();
+        phase = 1;
+    });
+    Launcher([](CEngineDownloader& e) { e.OnLauncherReady(); });
+    ASSERT_TRUE(WaitForLaunches(2));
+    Launcher([](CEngineDownloader& e) { EXPECT_EQ(e.GetLaunchCount(), 2); });
+    Launcher([](CEngineDownloader& e) { e.OnLauncherReady(); });
+    ASSERT_TRUE(WaitForLaunches(3));
+    peer.join();
+    // Counted from 0 again, then the new launch.
+    Launcher([](CEngineDownloader& e) { EXPECT_EQ(e.GetLaunchCount(), 1); });
+}
+
+TEST_F(EngineDownloaderTest, PartialJobOfAKilledEngineAsksToResumeAndTheAnswerReachesTheEngine)
+{
+    const std::string body = testsupport::patternBytes(6 << 20, 5);
+    enginetest::RangeServer server(body, 1 << 20);
+    auto engine = std::make_unique<enginetest::EngineProcess>(TestDriveC::Root());
+    ASSERT_TRUE(engine->Start());
+    const uint16_t port = engine->Port();
+    InstallEngineDownloader(port);
+    const MeshdropJobHandle job = CreateJob({{server.Url("/r.bin"), ""}});
+    ASSERT_EQ(MeshdropLib_StartJob(job, 0), MESHDROPLIB_OK);
+    Launcher([](CEngineDownloader& e) { e.OnLauncherReady(); });
+
+    // Once part of the file is on disk and its state saved, the engine dies.
+    ASSERT_TRUE(m_window.PumpUntil(MESHDROPLIB_EVENT_JOB_PROGRESS, 2));
+    ASSERT_TRUE(enginetest::PollUntil([&] { return std::filesystem::exists(DriveCFile("dl/r.bin.mdstate")); }));
+    engine->Signal(SIGKILL);
+    engine->WaitExit();
+    ASSERT_TRUE(WaitForLaunches(2));
+    engine = std::make_unique<enginetest::EngineProcess>(TestDriveC::Root());
+    ASSERT_TRUE(engine->Start(port));
+    Launcher([](CEngineDownloader& e) { e.OnLauncherReady(); });
+
+    ASSERT_TRUE(m_window.PumpUntil(MESHDROPLIB_EVENT_ASK_RESUME));
+    ASSERT_EQ(MeshdropLib_AnswerResume(job, 1, 1), MESHDROPLIB_OK);
+    ASSERT_TRUE(m_window.PumpUntil(MESHDROPLIB_EVENT_JOB_FINISHED));
+    EXPECT_EQ(testsupport::readFile(DriveCFile("dl/r.bin")), body);
+    const std::string log = engine->Log();
+    EXPECT_NE(log.find("resuming C:\\dl\\r.bin"), std::string::npos) << log;
+}
+
+} // namespace
