@@ -38,6 +38,17 @@ nwCDNItemFields ItemFields(const JobFileEntry& file)
     return fields;
 }
 
+// The engine takes folders and file names in fields of 260 bytes: a longer
+// one would reach it cut, and its files would land in another place.
+bool FitsEngineFields(const CJob& job)
+{
+    for (const auto& file : job.GetFiles()) {
+        if (file->folder.size() >= CDN_PATH_SIZE || file->fileName.size() >= CDN_PATH_SIZE)
+            return false;
+    }
+    return true;
+}
+
 uint32_t Percent(uint64_t done, uint64_t total)
 {
     if (done == 0 || total == 0)
@@ -236,6 +247,12 @@ int CEngineDownloader::BeginJob(CJob* job)
         return MESHDROPLIB_ERROR_FAILED;
     if (IsNetworkDown())
         return kNetworkDownStatus;
+    if (!FitsEngineFields(*job)) {
+        // The direct downloader writes any path: the job goes there at once.
+        DropJob(job);
+        GetListener()->OnJobHandOver(job);
+        return MESHDROPLIB_OK;
+    }
     // Not connected yet: the job waits in the jobs array for OnEngineConnected.
     if (!IsConnected())
         return MESHDROPLIB_OK;

@@ -98,13 +98,14 @@ protected:
         fn(*m_engine);
     }
 
-    MeshdropJobHandle CreateJob(const std::vector<std::pair<std::string, std::string>>& files, int64_t size = -1)
+    MeshdropJobHandle CreateJob(const std::vector<std::pair<std::string, std::string>>& files, int64_t size = -1,
+                                const std::string& folder = "C:\\dl\\")
     {
         MeshdropJobHandle job = 0;
         EXPECT_EQ(MeshdropLib_CreateJob(&job, nullptr, "svc_job"), MESHDROPLIB_OK);
         EXPECT_EQ(MeshdropLib_SetJobEngineFlag(job), MESHDROPLIB_OK);
         for (const auto& [url, name] : files)
-            EXPECT_EQ(MeshdropLib_AddFile(job, url.c_str(), "C:\\dl\\", name.c_str(), static_cast<DWORD>(size),
+            EXPECT_EQ(MeshdropLib_AddFile(job, url.c_str(), folder.c_str(), name.c_str(), static_cast<DWORD>(size),
                                           static_cast<DWORD>(static_cast<uint64_t>(size) >> 32), 1),
                       MESHDROPLIB_OK);
         return job;
@@ -270,7 +271,7 @@ TEST_F(EngineDownloaderTest, LargeJobGoesFileByFileAndProgressStaysWithinTheJob)
     EXPECT_EQ(sizes.totalSize, 300000u);
 }
 
-TEST_F(EngineDownloaderTest, JobTheEngineGaveUpOnContinuesOnTheDirectDownloader)
+TEST_F(EngineDownloaderTest, JobsTheEngineCannotFinishContinueOnTheDirectDownloader)
 {
     const std::string body = testsupport::patternBytes(200000, 3);
     StaticFiles files;
@@ -279,6 +280,11 @@ TEST_F(EngineDownloaderTest, JobTheEngineGaveUpOnContinuesOnTheDirectDownloader)
     InstallEngineDownloader(fake.Port());
     const MeshdropJobHandle job = CreateJob({{files.Add("c.bin", body), ""}});
     ASSERT_EQ(MeshdropLib_StartJob(job, 1), MESHDROPLIB_OK);
+    // A folder longer than the engine's field never reaches the engine.
+    const std::string part(100, 'x');
+    const MeshdropJobHandle deep =
+        CreateJob({{files.Add("deep.bin", body), ""}}, -1, "C:\\" + part + "\\" + part + "\\" + part + "\\");
+    ASSERT_EQ(MeshdropLib_StartJob(deep, 1), MESHDROPLIB_OK);
     Launcher([](CEngineDownloader& e) { e.OnLauncherReady(); });
 
     std::thread peer([&] {
@@ -290,14 +296,15 @@ TEST_F(EngineDownloaderTest, JobTheEngineGaveUpOnContinuesOnTheDirectDownloader)
         fake.Send(CDN_NOTE_JOB_ACCEPTED, nwCDNJobAccepted{number, 1, 1, 0});
         fake.Send(CDN_NOTE_JOB_ENDED, nwCDNJobEnded{number, 1, 0, CDN_RESULT_GAVE_UP, 1});
     });
-    const bool finished = m_window.PumpUntil(MESHDROPLIB_EVENT_JOB_FINISHED);
+    const bool finished = m_window.PumpUntil(MESHDROPLIB_EVENT_JOB_FINISHED, 2);
     m_window.Drain();
     peer.join();
     ASSERT_TRUE(finished);
     const std::vector<uint32_t> notices = Notices(job);
     EXPECT_EQ(notices, std::vector<uint32_t>{MESHDROPLIB_NOTICE_ENGINE_JOB_ERROR});
     EXPECT_EQ(testsupport::readFile(DriveCFile("dl/c.bin")), body);
-    EXPECT_EQ(LogCount("[MeshdropLib] CPlatFormDownloader Begin"), 1u);
+    EXPECT_EQ(testsupport::readFile(DriveCFile(part + "/" + part + "/" + part + "/deep.bin")), body);
+    EXPECT_EQ(LogCount("[MeshdropLib] CPlatFormDownloader Begin"), 2u);
     EXPECT_EQ(LogCount("[MeshdropLib] CEngineDownloader MaxTry Over"), 0u);
 }
 
