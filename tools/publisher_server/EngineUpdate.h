@@ -22,10 +22,10 @@ enum class UpdateFault {
 };
 
 struct UpdateOptions {
-    std::string root;               // folder that receives the files
+    std::string root{};             // folder that receives the files
     std::string host = "127.0.0.1"; // host written into the update list
     uint16_t port = 0;
-    std::string version;             // the version offered; empty: the built engine's
+    std::string version{};           // the version offered; empty: the built engine's
     std::string archiveType = "zip"; // "zip" or "7z"
     bool listNotes = false;          // the list names the notes as a second file
     UpdateFault fault = UpdateFault::None;
