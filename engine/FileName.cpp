@@ -3,8 +3,6 @@
 #include <cstdint>
 #include <cstdio>
 
-#include "ut/utCUriCodec.h"
-
 namespace engine {
 
 namespace {
@@ -12,11 +10,10 @@ namespace {
 constexpr std::string_view kPartSuffix = ".mdpart";
 constexpr std::string_view kStateSuffix = ".mdstate";
 constexpr std::string_view kStateTempSuffix = ".mdstate~";
-constexpr std::size_t kMaxName = 255;
 
 std::string WithSuffix(std::string_view name, std::string_view suffix)
 {
-    if (name.size() + suffix.size() <= kMaxName) {
+    if (name.size() + suffix.size() <= kMaxFileNameBytes) {
         return std::string(name) + std::string(suffix);
     }
     std::uint64_t hash = 0xcbf29ce484222325ull; // FNV-1a
@@ -34,32 +31,6 @@ bool EndsWith(std::string_view text, std::string_view suffix)
 }
 
 } // namespace
-
-namespace {
-
-bool IsOneComponent(std::string_view name)
-{
-    if (name.empty() || name.size() > kMaxName || name == "." || name == "..") {
-        return false;
-    }
-    for (const char c : name) {
-        const auto byte = static_cast<unsigned char>(c);
-        if (byte < 0x20 || byte == 0x7F || c == '\\' || c == '/' || c == ':') {
-            return false;
-        }
-    }
-    return true;
-}
-
-} // namespace
-
-bool IsPlainFileName(std::string_view name)
-{
-    // Decoded too, as the library checks it: no later decoding of a name
-    // taken from a URL ("%2e%2e", "a%5cb") may turn it into a path.
-    const ovCString decoded = utCUriCodec::DecodeString(name.data(), static_cast<std::uint32_t>(name.size()));
-    return IsOneComponent(name) && IsOneComponent(std::string_view(decoded.GetString(), decoded.GetLength()));
-}
 
 std::string NameFromUrl(std::string_view url)
 {

@@ -1,18 +1,14 @@
 #pragma once
 // The names the engine writes under. A file of a job is written only under a
-// name that is one plain path component of the job's folder; the same rule
-// as the library's for file names (kept here in one function until the two
-// are merged).
+// name that passes the library's rule, IsPlainFileName: one plain path
+// component of the job's folder.
 
 #include <string>
 #include <string_view>
 
-namespace engine {
+#include "ut/utFileName.h"
 
-// One plain path component: not empty, not "." or "..", no "\", "/", ":",
-// control characters or NUL, at most 255 bytes; and the same once its
-// percent escapes are decoded (the library's rule for file names).
-bool IsPlainFileName(std::string_view name);
+namespace engine {
 
 // The name a file takes when the job gives none: the text after the last "/"
 // of its first address, up to a "?" or "#".
