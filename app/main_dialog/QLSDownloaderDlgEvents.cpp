@@ -56,8 +56,19 @@ LRESULT CQLSDownloaderDlg::OnLibraryEvent(WPARAM code, LPARAM param)
     case MESHDROPLIB_EVENT_SIZE_CHECK_FAILED:
         OnSizeCheckFailed();
         break;
+    case MESHDROPLIB_EVENT_ENGINE_UPDATE_FILE:
+    case MESHDROPLIB_EVENT_ENGINE_UPDATE_DATA:
+    case MESHDROPLIB_EVENT_ENGINE_READY:
+    case MESHDROPLIB_EVENT_ENGINE_UPDATE_FAILED:
+    case MESHDROPLIB_EVENT_ENGINE_PATH_FAILED:
+    case MESHDROPLIB_EVENT_ENGINE_STATUS:
+        // The local engine's update, start and status: the library carries
+        // the job to the engine or, when it fails, to the direct downloader
+        // by itself; the player sees the download, not the engine.
+        break;
     default:
-        // The engine update's events and the rest need nothing of the window.
+        // The file list's ticks and the download folder's failure (the add
+        // call answered it already) need nothing of the window.
         break;
     }
     return 0;
