@@ -6,6 +6,7 @@
 #include "DataDownloadSession.h"
 #include "DeferredDestruction.h"
 #include "EngineDownloader.h"
+#include "EngineLauncher.h"
 #include "FolderPath.h"
 #include "Job.h"
 #include "JobDownloader.h"
@@ -40,8 +41,9 @@ int CJobManager::Initialize(HWND clientWindow, MeshdropLibEventCallback callback
     CReportGuard guard(GetMutex());
     m_target = ClientEventTarget{clientWindow, callback, userValue};
     Library_SetElevationSwitch(elevation);
-    // The engine downloader is created here too, before the direct one,
-    // once its class exists.
+    // The engine downloader's launcher starts the engine update at once.
+    m_pEngineDownloader = std::make_unique<CEngineDownloader>(
+        this, m_lock, [](ILauncherEventListener* listener) { return std::make_unique<CEngineLauncher>(listener); });
     m_pDirectDownloader = std::make_unique<CPlatFormDownloader>(this, m_lock);
     return MESHDROPLIB_OK;
 }

@@ -67,9 +67,9 @@ public:
     // At the end of the worker's loop, on the worker thread.
     int ShutdownNetwork();
 
-    // Installs the engine downloader, which then is the current one until
-    // the engine fallback. Its own class will be created by Initialize;
-    // tests install one of theirs. Takes the lock.
+    // Replaces the engine downloader that Initialize created, which then is
+    // the current one until the engine fallback (tests install one of
+    // theirs). Takes the lock.
     void SetEngineDownloader(std::unique_ptr<CJobDownloader> downloader);
 
     // The job a handle names, or null; the caller holds the lock.
@@ -107,8 +107,7 @@ private:
     int WithJob(MeshdropJobHandle handle, Fn&& fn);
 
     std::unique_ptr<CJobDownloader> m_pDirectDownloader;
-    // The engine downloader arrives with its own class; until then the direct
-    // downloader is the current one.
+    // Null after the engine fallback: the direct downloader is the current one.
     std::unique_ptr<CJobDownloader> m_pEngineDownloader;
     ovSmartPtr m_lock;
     std::unique_ptr<CNpn> m_pNpn;

@@ -43,4 +43,10 @@ const char* __lsan_default_suppressions()
 namespace {
 // Tests never open a real display unless the environment already chose one.
 const int offscreen = setenv("QT_QPA_PLATFORM", "offscreen", 0);
+// Nor do they reach an engine update or a local engine that they did not
+// start themselves: by default both addresses refuse at once (nothing
+// listens on port 1), so the library falls back to the direct downloader.
+const int noEngineUpdate =
+    setenv("MESHDROP_UPDATE_LIST_URL", "http://127.0.0.1:1/orvane/qlsdownload/update/v3_32/qlsdownload_updater.xml", 0);
+const int noEngine = setenv("MESHDROP_ENGINE_PORT", "1", 0);
 } // namespace

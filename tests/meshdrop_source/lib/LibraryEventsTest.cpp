@@ -19,6 +19,7 @@
 #include "Library.h"
 #include "LibraryLog.h"
 #include "MeshdropLib.h"
+#include "SilentUpdateList.h"
 #include "TestClientWindow.h"
 #include "TestDriveC.h"
 #include "cp/cpCMutex.h"
@@ -71,6 +72,9 @@ protected:
         ASSERT_EQ(MeshdropLib_Initialize(m_window.Handle(), nullptr, nullptr), MESHDROPLIB_OK);
         m_manager = Library_GetJobManager();
         ASSERT_NE(m_manager, nullptr);
+        // Before its quiet update has done anything: these tests drive the
+        // direct downloader's base themselves.
+        m_manager->SetEngineDownloader(nullptr);
         ASSERT_EQ(MeshdropLib_CreateJob(&m_handle, nullptr, "svc"), MESHDROPLIB_OK);
         ASSERT_EQ(AddFile("http://h/a.bin"), MESHDROPLIB_OK);
         ASSERT_EQ(AddFile("http://h/b.bin"), MESHDROPLIB_OK);
@@ -107,6 +111,7 @@ protected:
         Locked([&](CTestDownloader& d, CJob* job) { d.SetJobProgress(job, progress); });
     }
 
+    SilentUpdateList m_updateList;
     TestClientWindow m_window;
     std::string m_log;
     CJobManager* m_manager = nullptr;

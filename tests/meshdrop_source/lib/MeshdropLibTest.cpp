@@ -11,6 +11,7 @@
 #include "EventRecorder.h"
 #include "LibraryLog.h"
 #include "MeshdropLib.h"
+#include "SilentUpdateList.h"
 #include "TestClientWindow.h"
 #include "TestDriveC.h"
 
@@ -101,6 +102,7 @@ TEST_F(MeshdropLibTest, FinalisationWithoutAnInstanceLogsItsTwoLines)
 
 TEST_F(MeshdropLibTest, InitialisationRunsOnceAndFinalisationStopsTheWorkerInTime)
 {
+    const SilentUpdateList updateList;
     TestClientWindow window;
     EXPECT_EQ(MeshdropLib_Initialize(window.Handle(), nullptr, &m_userValue), MESHDROPLIB_OK);
     EXPECT_EQ(MeshdropLib_GetUserValue(), &m_userValue);
@@ -111,10 +113,12 @@ TEST_F(MeshdropLibTest, InitialisationRunsOnceAndFinalisationStopsTheWorkerInTim
     EXPECT_EQ(MeshdropLib_Finalize(), MESHDROPLIB_OK);
     EXPECT_EQ(MeshdropLib_GetUserValue(), nullptr);
     // No forced termination: the worker left its loop within the limit.
-    // The direct downloader empties the log when it is made and says goodbye
-    // when the manager goes.
+    // The direct downloader, made after the engine downloader, empties the
+    // log; both say goodbye when the manager goes, the engine downloader
+    // after its update.
     EXPECT_EQ(Log(), (Lines{"[MeshdropLib] Launch(3.5.0.2)", "[MeshdropLib] Initialize", "[MeshdropLib] Finalize Begin",
                             "[MeshdropLib] Exit GetMessage Loop", "[MeshdropLib] Destroy JobManager",
+                            "[MeshdropLib] Finalize Downloader", "[MeshdropLib] CEngineDownloader Destroy",
                             "[MeshdropLib] CPlatFormDownloader Destroy", "[MeshdropLib] Finalize End"}));
 
     // A new instance can be started after finalisation.
