@@ -307,6 +307,8 @@ void Engine::Assemble(ControlConnection& connection, Command& command, Clock::ti
         }
         assembly.active = true;
         assembly.header = command.header;
+        Log("client %llu: job %u announced: %u files", static_cast<unsigned long long>(connection.Id()), number,
+            command.header.itemCount);
         return;
     }
     if (connection.hasRefusedJob && connection.refusedJob == number) {
