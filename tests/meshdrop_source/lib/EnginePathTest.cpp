@@ -24,6 +24,7 @@
 #include "EngineUpdate.h"
 #include "EntryPointFlow.h"
 #include "HttpFileServer.h"
+#include "InstalledEngine.h"
 #include "LibraryLog.h"
 #include "MeshdropLib.h"
 #include "TempDir.h"
@@ -41,56 +42,11 @@ std::string LocalFile(const std::string& name)
     return TestDriveC::Root() + "/games/veilrune/" + name;
 }
 
-// The engine's install folder, as the library finds it.
-std::string EngineFolder()
-{
-    char appData[MAX_PATH] = {};
-    SHGetFolderPathA(nullptr, CSIDL_APPDATA, nullptr, SHGFP_TYPE_CURRENT, appData);
-    return W32PathToPosix(std::string(appData) + "\\Orvane\\qlsDownloadV32");
-}
-
-std::string EngineProgram()
-{
-    return EngineFolder() + "/QLSDownloadV32.exe";
-}
-
-// The processes that run the installed engine program.
-std::vector<pid_t> EnginePids()
-{
-    const std::string program = fs::weakly_canonical(EngineProgram()).string();
-    std::vector<pid_t> pids;
-    for (const fs::directory_entry& entry : fs::directory_iterator("/proc")) {
-        const std::string name = entry.path().filename().string();
-        std::error_code error;
-        const std::string exe = name.find_first_not_of("0123456789") == std::string::npos
-                                    ? fs::read_symlink(entry.path() / "exe", error).string()
-                                    : std::string();
-        if (!error && (exe == program || exe == program + " (deleted)"))
-            pids.push_back(std::stoi(name));
-    }
-    return pids;
-}
-
-// Sends `signal` to every running engine and waits until each has gone (the
-// library may start the next one meanwhile).
-bool StopEngines(int signal = SIGTERM)
-{
-    const std::vector<pid_t> pids = EnginePids();
-    for (const pid_t pid : pids)
-        kill(pid, signal);
-    return enginetest::PollUntil([&] {
-        const std::vector<pid_t> running = EnginePids();
-        return std::none_of(pids.begin(), pids.end(), [&](pid_t pid) {
-            return std::find(running.begin(), running.end(), pid) != running.end();
-        });
-    });
-}
-
 class EnginePathTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        fs::remove_all(EngineFolder());
+        fs::remove_all(installedengine::Folder());
         m_log = LibraryLog::Prepare();
         W32SetInternetConnectedForTesting(1);
         m_updatePort = m_updateServer.listenOn(0);
@@ -105,7 +61,7 @@ protected:
     void TearDown() override
     {
         MeshdropLib_Finalize();
-        EXPECT_TRUE(StopEngines());
+        EXPECT_TRUE(installedengine::Stop());
         W32SetInternetConnectedForTesting(-1);
     }
 
@@ -171,7 +127,7 @@ protected:
         return static_cast<size_t>(std::count(lines.begin(), lines.end(), message));
     }
 
-    static std::string EngineLog() { return testsupport::readFile(EngineFolder() + "/QLSDownloadV32.log"); }
+    static std::string EngineLog() { return testsupport::readFile(installedengine::Folder() + "/QLSDownloadV32.log"); }
 
     testsupport::TempDir m_updateRoot{"meshdrop-update"};
     publisher::HttpFileServer m_updateServer{publisher::ServerOptions{m_updateRoot.path()}};
@@ -202,7 +158,7 @@ TEST_F(EnginePathTest, FreshFolderGetsTheEngineWhichDownloadsTheJob)
     update.erase(std::unique(update.begin(), update.end()), update.end());
     EXPECT_EQ(update, (std::vector<UINT>{MESHDROPLIB_EVENT_ENGINE_UPDATE_FILE, MESHDROPLIB_EVENT_ENGINE_UPDATE_DATA,
                                          MESHDROPLIB_EVENT_ENGINE_READY}));
-    EXPECT_TRUE(testsupport::readFile(EngineProgram()) == testsupport::readFile(ENGINE_PROGRAM));
+    EXPECT_TRUE(testsupport::readFile(installedengine::Program()) == testsupport::readFile(ENGINE_PROGRAM));
     // The job: sizes, progress about once a second, each file, the end.
     std::vector<UINT> events = Events(static_cast<LPARAM>(job));
     const auto progress = static_cast<double>(std::count(events.begin(), events.end(), MESHDROPLIB_EVENT_JOB_PROGRESS));
@@ -220,7 +176,7 @@ TEST_F(EnginePathTest, FreshFolderGetsTheEngineWhichDownloadsTheJob)
 
     // The next start finds the engine up to date: nothing is fetched.
     MeshdropLib_Finalize();
-    ASSERT_TRUE(StopEngines());
+    ASSERT_TRUE(installedengine::Stop());
     const size_t fetched = m_window.Count(MESHDROPLIB_EVENT_ENGINE_UPDATE_FILE);
     Initialize();
     ASSERT_TRUE(m_window.PumpUntil(MESHDROPLIB_EVENT_ENGINE_READY, 2));
@@ -229,13 +185,13 @@ TEST_F(EnginePathTest, FreshFolderGetsTheEngineWhichDownloadsTheJob)
 
     // A newer version on the list replaces the program.
     MeshdropLib_Finalize();
-    ASSERT_TRUE(StopEngines());
-    fs::resize_file(EngineProgram(), 0);
+    ASSERT_TRUE(installedengine::Stop());
+    fs::resize_file(installedengine::Program(), 0);
     ServeUpdate({.version = "3.5.0.9"});
     Initialize();
     ASSERT_TRUE(m_window.PumpUntil(MESHDROPLIB_EVENT_ENGINE_READY, 3));
     EXPECT_GT(m_window.Count(MESHDROPLIB_EVENT_ENGINE_UPDATE_FILE), fetched);
-    EXPECT_TRUE(testsupport::readFile(EngineProgram()) == testsupport::readFile(ENGINE_PROGRAM));
+    EXPECT_TRUE(testsupport::readFile(installedengine::Program()) == testsupport::readFile(ENGINE_PROGRAM));
 }
 
 TEST_F(EnginePathTest, BrokenArchiveIsReportedAndTheJobGoesDirect)
@@ -264,7 +220,7 @@ TEST_F(EnginePathTest, EngineKilledSixTimesWithinTheWindowGivesTheJobToTheDirect
     // Each launch ends with the engine started and the library connecting.
     for (size_t launch = 1; launch <= 6; ++launch) {
         ASSERT_TRUE(m_window.PumpUntil(MESHDROPLIB_EVENT_ENGINE_READY, launch));
-        ASSERT_TRUE(StopEngines(SIGKILL)) << "launch " << launch;
+        ASSERT_TRUE(installedengine::Stop(SIGKILL)) << "launch " << launch;
     }
     ASSERT_TRUE(PumpUntilOutcome(m_window, MESHDROPLIB_EVENT_JOB_FINISHED, MESHDROPLIB_EVENT_JOB_NOTICE));
     EXPECT_EQ(m_window.Count(MESHDROPLIB_EVENT_ENGINE_READY), 6u);
@@ -332,7 +288,7 @@ TEST_F(EnginePathTest, PartialJobOfAKilledEngineAsksToResumeAndTheAnswerReachesT
     const MeshdropJobHandle job = StartJob({url}, 0);
     ASSERT_TRUE(m_window.PumpUntil(MESHDROPLIB_EVENT_JOB_PROGRESS, 2));
     ASSERT_TRUE(enginetest::PollUntil([] { return fs::exists(LocalFile("r.pak.mdstate")); }));
-    ASSERT_TRUE(StopEngines(SIGKILL));
+    ASSERT_TRUE(installedengine::Stop(SIGKILL));
     // The library starts the engine again and submits the job again.
     ASSERT_TRUE(m_window.PumpUntil(MESHDROPLIB_EVENT_ASK_RESUME));
     ASSERT_EQ(MeshdropLib_AnswerResume(job, 1, 1), MESHDROPLIB_OK);

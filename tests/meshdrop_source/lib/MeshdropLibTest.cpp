@@ -47,6 +47,8 @@ protected:
         return job;
     }
 
+    // The entry points without the engine fallback's events and log lines.
+    SilentUpdateList m_updateList;
     std::string m_log;
     int m_userValue = 42;
 };
@@ -102,7 +104,6 @@ TEST_F(MeshdropLibTest, FinalisationWithoutAnInstanceLogsItsTwoLines)
 
 TEST_F(MeshdropLibTest, InitialisationRunsOnceAndFinalisationStopsTheWorkerInTime)
 {
-    const SilentUpdateList updateList;
     TestClientWindow window;
     EXPECT_EQ(MeshdropLib_Initialize(window.Handle(), nullptr, &m_userValue), MESHDROPLIB_OK);
     EXPECT_EQ(MeshdropLib_GetUserValue(), &m_userValue);
