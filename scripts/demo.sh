@@ -3,12 +3,21 @@
 # loopback ports the downloader has built in, and runs the downloader against
 # it, on a C: drive, registry and runtime folder of its own (removed after).
 #
+# The download goes through the local engine: the library fetches the engine
+# update from the publisher server, installs the engine program in the demo's
+# roaming folder and starts it, and the engine downloads the package. The
+# demo's C: drive (<build>/demo/drive_c) is kept between runs, so a second run
+# finds the engine up to date; only its download folder starts empty.
+# DEMO_ENGINE=0 takes the update server down and gives the run a C: drive of
+# its own without an engine: the library falls back to the direct path.
+#
 # With a display the player uses the real window. Without one (or with
 # DEMO_AUTOPILOT=1) the demo's autopilot runs the same window, presses its
-# buttons, prints the labels once a second and saves screenshots into
-# <build>/demo/; it ends when the installer has run.
+# buttons, prints the labels once a second and the library's log lines as
+# they come, and saves screenshots into <build>/demo/; it ends when the
+# installer has run.
 #
-#   scripts/demo.sh [build folder]     DEMO_SIZES=6M,4M,2M DEMO_RATE=1536K
+#   scripts/demo.sh [build folder]     DEMO_SIZES=6M,4M,2M DEMO_RATE=1536K DEMO_ENGINE=1
 set -euo pipefail
 
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -22,20 +31,53 @@ command -v ninja >/dev/null 2>&1 && gen=(-G Ninja)
 if [ ! -f "$build/CMakeCache.txt" ]; then
   cmake -S "$root" -B "$build" "${gen[@]}" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 fi
-cmake --build "$build" -j"${JOBS:-2}" --target qlsdownloader demo_autopilot publisher_server agent_server
+cmake --build "$build" -j"${JOBS:-2}" --target qlsdownloader demo_autopilot publisher_server agent_server qls_engine
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/qls-demo-XXXXXX")
 server_pid=
 agent_pid=
+engine=${DEMO_ENGINE:-1}
+if [ "$engine" = 0 ]; then
+  drive_c="$work/drive_c"
+else
+  drive_c="$build/demo/drive_c"
+fi
+engine_program="$drive_c/users/${USER:-$(id -un)}/AppData/Roaming/Orvane/qlsDownloadV32/QLSDownloadV32.exe"
+
+# The engines this demo's library started: the processes of its program.
+engine_pids() {
+  local program
+  program=$(readlink -f "$engine_program" 2>/dev/null) || return 0
+  for exe in /proc/[0-9]*/exe; do
+    if [ "$(readlink "$exe" 2>/dev/null)" = "$program" ]; then
+      pid=${exe#/proc/}; echo "${pid%/exe}"
+    fi
+  done
+}
+
 cleanup() {
   if [ -n "$server_pid" ]; then kill "$server_pid" 2>/dev/null || true; wait "$server_pid" 2>/dev/null || true; fi
   if [ -n "$agent_pid" ]; then kill "$agent_pid" 2>/dev/null || true; wait "$agent_pid" 2>/dev/null || true; fi
+  for pid in $(engine_pids); do kill "$pid" 2>/dev/null || true; done
   rm -rf "$work"
 }
 trap cleanup EXIT INT TERM
 
-mkdir -p "$work/drive_c" "$work/runtime"
-export MESHDROP_DRIVE_C="$work/drive_c"
+mkdir -p "$drive_c" "$work/runtime"
+# The download folder starts empty on every run; the engine stays installed.
+rm -rf "$drive_c/quorvik"
+export MESHDROP_DRIVE_C="$drive_c"
+# The engine leaves soon after the downloader has gone.
+export MESHDROP_ENGINE_IDLE_EXIT=5
+if [ "$engine" = 0 ]; then
+  # The update server is down: nothing listens on port 1.
+  export MESHDROP_UPDATE_LIST_URL="http://127.0.0.1:1/orvane/qlsdownload/update/v3_32/qlsdownload_updater.xml"
+  echo "demo: DEMO_ENGINE=0: the update server is down; the library falls back to the direct path."
+elif [ -x "$engine_program" ]; then
+  echo "demo: the engine is installed from an earlier run: the update finds it up to date."
+else
+  echo "demo: a fresh roaming folder: the engine update installs the engine."
+fi
 export MESHDROP_REGISTRY="$work/registry.reg"
 export MESHDROP_RUNTIME_DIR="$work/runtime"
 export MESHDROP_SETUP_MARKER="$work/setup.ran"
@@ -79,6 +121,12 @@ else
   "$build/bin/demo_autopilot" --screenshots "$shots"
 fi
 
+service_log="$(dirname "$engine_program")/config/service.log"
+if grep -q "CPlatFormDownloader Begin" "$service_log" 2>/dev/null; then
+  echo "demo: the package came by the direct path (the library fell back from the engine)."
+elif grep -q "Patch Success" "$service_log" 2>/dev/null; then
+  echo "demo: the package came through the local engine."
+fi
 if [ -f "$MESHDROP_SETUP_MARKER" ]; then
   echo "demo: the installer ran: $(cat "$MESHDROP_SETUP_MARKER")"
   echo "demo: downloaded into C:\\quorvik\\veilrune\\ ($MESHDROP_DRIVE_C/quorvik/veilrune):"

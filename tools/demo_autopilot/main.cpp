@@ -1,9 +1,12 @@
 // demo_autopilot: runs the downloader's real window (the same application
 // object and dialog as qlsdownloader) and plays the player: once the sizes
 // are known it presses start, when the download is done it presses install.
-// Once a second it prints the window's labels; it saves a screenshot of the
-// window when it is ready, while it downloads, when it has finished and when
-// it installs. Message boxes are printed and answered with OK (Yes).
+// Once a second it prints the window's labels, and every line the library
+// adds to its service log (the engine update, the engine's start, the way
+// the job goes); it saves a screenshot of the window while the engine update
+// fetches its archive, when it is ready, while it downloads, when it has
+// finished and when it installs. Message boxes are printed and answered with
+// OK (Yes).
 //
 //   demo_autopilot [--screenshots DIR] [file-list address]
 //
@@ -16,8 +19,12 @@
 #include <QWidget>
 
 #include <cstdio>
+#include <fstream>
 #include <string>
 #include <vector>
+
+#include <win32_ext.h>
+#include <windows.h>
 
 #include "DisplayFormat.h"
 #include "QLSDownloaderApp.h"
@@ -46,6 +53,44 @@ bool Visible(CWnd& dialog, int id)
     return control && control->IsWindowVisible();
 }
 
+// Follows the library's service log and prints its new lines. The library
+// empties the log when it starts, so a shorter file starts over.
+class LogFollower {
+public:
+    LogFollower()
+    {
+        char appData[MAX_PATH] = {};
+        SHGetFolderPathA(nullptr, CSIDL_APPDATA, nullptr, SHGFP_TYPE_CURRENT, appData);
+        m_path = W32PathToPosix(std::string(appData) + "\\Orvane\\qlsDownloadV32\\config\\service.log");
+    }
+
+    // Prints the lines added since the last call; true when one contains `mark`.
+    bool PrintNew(const std::string& mark)
+    {
+        std::ifstream in(m_path, std::ios::binary);
+        in.seekg(0, std::ios::end);
+        const auto size = static_cast<std::streamoff>(in.tellg());
+        if (size < m_offset)
+            m_offset = 0;
+        in.seekg(m_offset);
+        bool marked = false;
+        std::string line;
+        while (std::getline(in, line) && !in.eof()) {
+            m_offset = static_cast<std::streamoff>(in.tellg());
+            if (!line.empty() && line.back() == '\r')
+                line.pop_back();
+            std::printf("demo: library: %s\n", line.c_str());
+            marked = marked || line.find(mark) != std::string::npos;
+        }
+        std::fflush(stdout);
+        return marked;
+    }
+
+private:
+    std::string m_path;
+    std::streamoff m_offset = 0;
+};
+
 class Autopilot {
 public:
     explicit Autopilot(QString screenshots) : m_screenshots(std::move(screenshots))
@@ -70,6 +115,9 @@ private:
         if (dialog == nullptr || dialog->GetSafeHwnd() == nullptr)
             return;
         ++m_ticks;
+        // The update list named the files to fetch: the archive is on its way.
+        if (m_log.PrintNew("[MeshdropLib] Update File (Count: 2)"))
+            Save(*dialog, "0-engine-update");
         if (m_ticks % 4 == 0)
             Print(*dialog);
         switch (m_step) {
@@ -127,6 +175,7 @@ private:
     }
 
     QString m_screenshots;
+    LogFollower m_log;
     QTimer m_timer;
     Step m_step = Step::Waiting;
     int m_ticks = 0;
