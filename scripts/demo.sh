@@ -17,14 +17,16 @@
 # they come, and saves screenshots into <build>/demo/; it ends when the
 # installer has run.
 #
-#   scripts/demo.sh [build folder]     DEMO_SIZES=6M,4M,2M DEMO_RATE=1536K DEMO_ENGINE=1
+#   scripts/demo.sh [build folder]     DEMO_SIZES=6M,4M,2M DEMO_RATE=256K (1536K direct) DEMO_ENGINE=1
 set -euo pipefail
 
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${1:-build}
 case "$build" in /*) ;; *) build="$root/$build" ;; esac
 sizes=${DEMO_SIZES:-6M,4M,2M}
-rate=${DEMO_RATE:-1536K}
+engine=${DEMO_ENGINE:-1}
+# Per connection: the engine opens up to eight for a file, the direct path one.
+if [ "$engine" = 0 ]; then rate=${DEMO_RATE:-1536K}; else rate=${DEMO_RATE:-256K}; fi
 
 gen=()
 command -v ninja >/dev/null 2>&1 && gen=(-G Ninja)
@@ -36,7 +38,6 @@ cmake --build "$build" -j"${JOBS:-2}" --target qlsdownloader demo_autopilot publ
 work=$(mktemp -d "${TMPDIR:-/tmp}/qls-demo-XXXXXX")
 server_pid=
 agent_pid=
-engine=${DEMO_ENGINE:-1}
 if [ "$engine" = 0 ]; then
   drive_c="$work/drive_c"
 else
