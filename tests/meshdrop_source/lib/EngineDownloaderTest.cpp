@@ -1,17 +1,14 @@
 // The engine downloader inside the running library: jobs go through the entry
 // points to a real engine program started by the test (or to a fake engine
 // where the real one never behaves so), and the launcher's reports are given
-// by the test, as the engine update will give them.
+// by the test. The whole path with the real launcher is EnginePathTest.
 
 #include <gtest/gtest.h>
-
-#include <signal.h>
 
 #include <algorithm>
 #include <atomic>
 #include <condition_variable>
 #include <cstdlib>
-#include <filesystem>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -310,6 +307,44 @@ TEST_F(EngineDownloaderTest, JobsTheEngineCannotFinishContinueOnTheDirectDownloa
     EXPECT_EQ(LogCount("[MeshdropLib] CEngineDownloader MaxTry Over"), 0u);
 }
 
+TEST_F(EngineDownloaderTest, JobStoppedBeforeTheEngineAcceptedItIsStoppedThereOnceAccepted)
+{
+    FakeEngine fake;
+    InstallEngineDownloader(fake.Port());
+    const MeshdropJobHandle job = CreateJob({{"http://127.0.0.1:9/s.bin", ""}});
+    Launcher([](CEngineDownloader& e) { e.OnLauncherReady(); });
+    ASSERT_EQ(MeshdropLib_StartJob(job, 1), MESHDROPLIB_OK);
+
+    std::mutex mutex;
+    std::condition_variable changed;
+    bool submitted = false;
+    std::vector<FakeEngine::Frame> frames;
+    std::thread peer([&] {
+        EXPECT_TRUE(fake.Accept());
+        EXPECT_TRUE(fake.ReadUntil(CDN_REQ_JOB_LIST, frames));
+        {
+            std::lock_guard<std::mutex> guard(mutex);
+            submitted = true;
+            changed.notify_all();
+        }
+        // The stop names no engine job yet; the acceptance crosses it.
+        EXPECT_TRUE(fake.ReadUntil(CDN_REQ_STOP_JOB, frames));
+        const uint32_t number = frames.back().As<nwCDNJobRef>().jobNumber;
+        fake.Send(CDN_NOTE_JOB_ACCEPTED, nwCDNJobAccepted{number, 5, 1, 0});
+        EXPECT_TRUE(fake.ReadUntil(CDN_REQ_STOP_JOB, frames));
+    });
+    {
+        std::unique_lock<std::mutex> lock(mutex);
+        ASSERT_TRUE(changed.wait_for(lock, std::chrono::seconds(30), [&] { return submitted; }));
+    }
+    ASSERT_EQ(MeshdropLib_StopJob(job), MESHDROPLIB_OK);
+    peer.join();
+    ASSERT_GE(frames.size(), 2u);
+    const auto stop = frames.back().As<nwCDNJobRef>();
+    EXPECT_EQ(stop.engineJobId, 5u);
+    EXPECT_EQ(m_window.Count(MESHDROPLIB_EVENT_JOB_SIZE), 0u) << "a stopped job reports no sizes";
+}
+
 TEST_F(EngineDownloaderTest, SixClosedConnectionsFallBackToTheDirectDownloader)
 {
     const std::string body = testsupport::patternBytes(150000, 4);
@@ -362,36 +397,6 @@ TEST_F(EngineDownloaderTest, ConnectionOutlastingTheWindowResetsTheLaunchCounter
     peer.join();
     // Counted from 0 again, then the new launch.
     Launcher([](CEngineDownloader& e) { EXPECT_EQ(e.GetLaunchCount(), 1); });
-}
-
-TEST_F(EngineDownloaderTest, PartialJobOfAKilledEngineAsksToResumeAndTheAnswerReachesTheEngine)
-{
-    const std::string body = testsupport::patternBytes(6 << 20, 5);
-    enginetest::RangeServer server(body, 1 << 20);
-    auto engine = std::make_unique<enginetest::EngineProcess>(TestDriveC::Root());
-    ASSERT_TRUE(engine->Start());
-    const uint16_t port = engine->Port();
-    InstallEngineDownloader(port);
-    const MeshdropJobHandle job = CreateJob({{server.Url("/r.bin"), ""}});
-    ASSERT_EQ(MeshdropLib_StartJob(job, 0), MESHDROPLIB_OK);
-    Launcher([](CEngineDownloader& e) { e.OnLauncherReady(); });
-
-    // Once part of the file is on disk and its state saved, the engine dies.
-    ASSERT_TRUE(m_window.PumpUntil(MESHDROPLIB_EVENT_JOB_PROGRESS, 2));
-    ASSERT_TRUE(enginetest::PollUntil([&] { return std::filesystem::exists(DriveCFile("dl/r.bin.mdstate")); }));
-    engine->Signal(SIGKILL);
-    engine->WaitExit();
-    ASSERT_TRUE(WaitForLaunches(2));
-    engine = std::make_unique<enginetest::EngineProcess>(TestDriveC::Root());
-    ASSERT_TRUE(engine->Start(port));
-    Launcher([](CEngineDownloader& e) { e.OnLauncherReady(); });
-
-    ASSERT_TRUE(m_window.PumpUntil(MESHDROPLIB_EVENT_ASK_RESUME));
-    ASSERT_EQ(MeshdropLib_AnswerResume(job, 1, 1), MESHDROPLIB_OK);
-    ASSERT_TRUE(m_window.PumpUntil(MESHDROPLIB_EVENT_JOB_FINISHED));
-    EXPECT_EQ(testsupport::readFile(DriveCFile("dl/r.bin")), body);
-    const std::string log = engine->Log();
-    EXPECT_NE(log.find("resuming C:\\dl\\r.bin"), std::string::npos) << log;
 }
 
 } // namespace
