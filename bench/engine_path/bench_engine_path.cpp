@@ -8,10 +8,7 @@
 //
 // BENCH_SHORT=1: a 64 MiB file; otherwise 1 GiB.
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
 #include <signal.h>
-#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -29,6 +26,7 @@
 
 #include "BenchFigures.h"
 #include "EngineUpdate.h"
+#include "EntryPointFlow.h"
 #include "HttpFileServer.h"
 #include "InstalledEngine.h"
 #include "MeshdropLib.h"
@@ -144,22 +142,6 @@ bench::Figures ToolDownload(std::vector<std::string> arguments, uint64_t size, c
     return figures;
 }
 
-// A free TCP port of 127.0.0.1 for the engine (free when asked).
-uint16_t FreePort()
-{
-    const int fd = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    uint16_t port = 0;
-    if (bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
-        getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) == 0)
-        port = ntohs(address.sin_port);
-    close(fd);
-    return port;
-}
-
 double Rate(const bench::Figures& f, uint64_t size)
 {
     return f.ok ? static_cast<double>(size) / (1024.0 * 1024.0) / f.seconds : 0;
@@ -208,7 +190,7 @@ int main()
     }
     const std::string url = nginx.url("/big.pak");
     const std::string listUrl = "http://127.0.0.1:" + std::to_string(updatePort) + publisher::kUpdateListPath;
-    const uint16_t enginePort = FreePort();
+    const uint16_t enginePort = ClosedLoopbackPort(); // free for the engine to take
     setenv("MESHDROP_ENGINE_PORT", std::to_string(enginePort).c_str(), 1);
     setenv("MESHDROP_ENGINE_IDLE_EXIT", "10", 1);
     std::printf("GET of a %llu MiB file from nginx on 127.0.0.1 with the player's consent, written to disk\n",

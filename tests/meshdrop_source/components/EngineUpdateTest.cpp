@@ -8,7 +8,6 @@
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
-#include <signal.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -21,11 +20,11 @@
 #include <memory>
 #include <mutex>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include <win32_ext.h>
 
+#include "../lib/InstalledEngine.h"
 #include "../lib/LibraryLog.h"
 #include "../lib/TestDriveC.h"
 #include "Downloader.h"
@@ -129,32 +128,6 @@ bool Accepts(uint16_t port)
     return connected;
 }
 
-// Stops every process that runs the program at `path` (SIGTERM, the engine's
-// orderly stop) and waits until each has gone.
-void StopProgram(const std::string& path)
-{
-    const std::string program = fs::weakly_canonical(path).string();
-    std::vector<pid_t> stopped;
-    for (const fs::directory_entry& entry : fs::directory_iterator("/proc")) {
-        const std::string name = entry.path().filename().string();
-        if (name.find_first_not_of("0123456789") != std::string::npos)
-            continue;
-        std::error_code error;
-        const std::string exe = fs::read_symlink(entry.path() / "exe", error).string();
-        if (!error && (exe == program || exe == program + " (deleted)")) {
-            const pid_t pid = std::stoi(name);
-            kill(pid, SIGTERM);
-            stopped.push_back(pid);
-        }
-    }
-    for (const pid_t pid : stopped) {
-        const auto deadline = std::chrono::steady_clock::now() + kTimeout;
-        while (kill(pid, 0) == 0 && std::chrono::steady_clock::now() < deadline)
-            std::this_thread::sleep_for(std::chrono::milliseconds(20));
-        EXPECT_NE(kill(pid, 0), 0) << "the engine program " << pid << " did not stop";
-    }
-}
-
 class EngineUpdateTest : public ::testing::Test {
 protected:
     EngineUpdateTest() : m_server({m_root.path(), 0, false}) {}
@@ -183,7 +156,7 @@ protected:
     {
         W32SetHostUnreachableForTesting(0);
         EndUpdate();
-        StopProgram(m_program);
+        EXPECT_TRUE(installedengine::Stop());
     }
 
     // The update the server offers; its archives on the list's port unless
@@ -289,7 +262,7 @@ TEST_F(EngineUpdateTest, AFreshFolderGetsTheEngineFromAZipOrA7zAndStartsIt)
         EXPECT_EQ(Log(), Join(Begin("", "3.5.0.2", 2),
                               Join({"[MeshdropLib] Download Completed (URL: " + ArchiveUrl(archive) + ")(Code: 0)"},
                                    Started())));
-        StopProgram(m_program);
+        EXPECT_TRUE(installedengine::Stop());
     }
 }
 
@@ -302,7 +275,7 @@ TEST_F(EngineUpdateTest, TheInstalledVersionDecidesWhetherTheProgramIsReplaced)
     RunUpdate();
     EXPECT_EQ(m_listener.Seen(), Events{"finished 1 1 3.5.0.2"});
     EXPECT_EQ(Log(), Join(Begin("3.5.0.2", "3.5.0.2", 0), Started()));
-    StopProgram(m_program);
+    EXPECT_TRUE(installedengine::Stop());
 
     // A newer version listed: the installed program is replaced.
     ASSERT_TRUE(testsupport::writeFile(m_program, BuiltEngine() + "stale"));

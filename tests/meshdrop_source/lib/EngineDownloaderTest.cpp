@@ -109,18 +109,6 @@ protected:
         return job;
     }
 
-    std::vector<uint32_t> Notices(MeshdropJobHandle job)
-    {
-        std::vector<uint32_t> codes;
-        for (;;) {
-            NoticeInfo notice{MESHDROPLIB_NOTICE_NONE, nullptr};
-            EXPECT_EQ(MeshdropLib_PopNotice(job, &notice), MESHDROPLIB_OK);
-            if (notice.code == MESHDROPLIB_NOTICE_NONE)
-                return codes;
-            codes.push_back(notice.code);
-        }
-    }
-
     std::vector<std::string> FileDoneTexts(MeshdropJobHandle job)
     {
         std::vector<std::string> texts;
@@ -299,7 +287,7 @@ TEST_F(EngineDownloaderTest, JobsTheEngineCannotFinishContinueOnTheDirectDownloa
     m_window.Drain();
     peer.join();
     ASSERT_TRUE(finished);
-    const std::vector<uint32_t> notices = Notices(job);
+    const std::vector<uint32_t> notices = PopNoticeCodes(job);
     EXPECT_EQ(notices, std::vector<uint32_t>{MESHDROPLIB_NOTICE_ENGINE_JOB_ERROR});
     EXPECT_EQ(testsupport::readFile(DriveCFile("dl/c.bin")), body);
     EXPECT_EQ(testsupport::readFile(DriveCFile(part + "/" + part + "/" + part + "/deep.bin")), body);

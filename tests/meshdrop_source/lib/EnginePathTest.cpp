@@ -109,18 +109,6 @@ protected:
         return codes;
     }
 
-    std::vector<uint32_t> Notices(MeshdropJobHandle job)
-    {
-        std::vector<uint32_t> codes;
-        for (;;) {
-            NoticeInfo notice{MESHDROPLIB_NOTICE_NONE, nullptr};
-            EXPECT_EQ(MeshdropLib_PopNotice(job, &notice), MESHDROPLIB_OK);
-            if (notice.code == MESHDROPLIB_NOTICE_NONE)
-                return codes;
-            codes.push_back(notice.code);
-        }
-    }
-
     size_t LogCount(const std::string& message) const
     {
         const auto lines = LibraryLog::Messages(m_log);
@@ -251,7 +239,7 @@ TEST_F(EnginePathTest, JobTheEngineGivesUpOnIsFinishedByTheDirectDownloader)
     const MeshdropJobHandle job = StartJob({server.Url("/e.pak")}, 1);
     ASSERT_TRUE(m_window.PumpUntil(MESHDROPLIB_EVENT_JOB_FINISHED));
     m_window.Drain();
-    EXPECT_EQ(Notices(job), std::vector<uint32_t>{MESHDROPLIB_NOTICE_ENGINE_JOB_ERROR});
+    EXPECT_EQ(PopNoticeCodes(job), std::vector<uint32_t>{MESHDROPLIB_NOTICE_ENGINE_JOB_ERROR});
     EXPECT_NE(EngineLog().find("giving up"), std::string::npos);
     EXPECT_EQ(LogCount("[MeshdropLib] CPlatFormDownloader Begin"), 1u);
     EXPECT_TRUE(testsupport::readFile(LocalFile("e.pak")) == bytes);

@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <cstdint>
+#include <vector>
 
 #include "TestClientWindow.h"
 
@@ -35,4 +36,16 @@ inline bool PumpUntilOutcome(TestClientWindow& window, UINT outcome, UINT other)
     const bool arrived = window.PumpUntil(outcome, window.Count(outcome) + 1);
     window.Drain();
     return arrived && window.Count(other) == others;
+}
+
+// The codes of the job's queued notices, popped oldest first.
+inline std::vector<uint32_t> PopNoticeCodes(MeshdropJobHandle job)
+{
+    std::vector<uint32_t> codes;
+    for (;;) {
+        NoticeInfo notice{MESHDROPLIB_NOTICE_NONE, nullptr};
+        if (MeshdropLib_PopNotice(job, &notice) != MESHDROPLIB_OK || notice.code == MESHDROPLIB_NOTICE_NONE)
+            return codes;
+        codes.push_back(notice.code);
+    }
 }
