@@ -198,6 +198,23 @@ TEST_F(EnginePathTest, BrokenArchiveIsReportedAndTheJobGoesDirect)
     (void)job;
 }
 
+TEST_F(EnginePathTest, ArchiveFailingItsHashFailsTheUpdateAndTheJobGoesDirect)
+{
+    ServeUpdate({.fault = publisher::UpdateFault::WrongHash});
+    const std::string bytes = testsupport::patternBytes(300000, 7);
+    Initialize();
+    StartJob({ServeFile("h.pak", bytes)}, 1);
+    ASSERT_TRUE(PumpUntilOutcome(m_window, MESHDROPLIB_EVENT_JOB_FINISHED, MESHDROPLIB_EVENT_JOB_NOTICE));
+    // Fetched again while it had attempts, never installed: nothing to start.
+    EXPECT_EQ(m_window.Count(MESHDROPLIB_EVENT_ENGINE_UPDATE_FAILED), 1u);
+    EXPECT_EQ(m_window.Count(MESHDROPLIB_EVENT_ENGINE_READY), 0u);
+    EXPECT_GT(m_window.Count(MESHDROPLIB_EVENT_ENGINE_UPDATE_FILE), 1u);
+    EXPECT_FALSE(fs::exists(installedengine::Program()));
+    EXPECT_EQ(LogCount("[MeshdropLib] Patch Fail"), 1u);
+    EXPECT_EQ(LogCount("[MeshdropLib] CPlatFormDownloader Begin"), 1u);
+    EXPECT_TRUE(testsupport::readFile(LocalFile("h.pak")) == bytes);
+}
+
 TEST_F(EnginePathTest, EngineKilledSixTimesWithinTheWindowGivesTheJobToTheDirectDownloader)
 {
     ServeUpdate();
