@@ -6,7 +6,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <atomic>
 #include <condition_variable>
 #include <cstdlib>
 #include <mutex>
@@ -80,6 +79,12 @@ protected:
         m_engine = engine.get();
         m_manager->SetEngineDownloader(std::move(engine));
         ASSERT_EQ(MeshdropLib_SetEngineServiceId("svc_engine"), MESHDROPLIB_OK);
+    }
+
+    int Launches()
+    {
+        std::lock_guard<std::mutex> guard(m_mutex);
+        return m_launches;
     }
 
     bool WaitForLaunches(int count)
@@ -348,7 +353,7 @@ TEST_F(EngineDownloaderTest, SixClosedConnectionsFallBackToTheDirectDownloader)
         Launcher([](CEngineDownloader& e) { e.OnLauncherReady(); });
     }
     ASSERT_TRUE(m_window.PumpUntil(MESHDROPLIB_EVENT_JOB_FINISHED));
-    EXPECT_EQ(m_launches, 6);
+    EXPECT_EQ(Launches(), 6);
     EXPECT_EQ(LogCount("[MeshdropLib] localClosed()"), 6u);
     EXPECT_EQ(LogCount("[MeshdropLib] CEngineDownloader MaxTry Over"), 1u);
     // The library's own, replaced by the test's, and the test's after its fallback.
@@ -358,7 +363,7 @@ TEST_F(EngineDownloaderTest, SixClosedConnectionsFallBackToTheDirectDownloader)
     const MeshdropJobHandle later = CreateJob({{files.Add("e.bin", body), ""}});
     ASSERT_EQ(MeshdropLib_StartJob(later, 1), MESHDROPLIB_OK);
     ASSERT_TRUE(m_window.PumpUntil(MESHDROPLIB_EVENT_JOB_FINISHED, 2));
-    EXPECT_EQ(m_launches, 6);
+    EXPECT_EQ(Launches(), 6);
 }
 
 TEST_F(EngineDownloaderTest, ConnectionOutlastingTheWindowResetsTheLaunchCounter)
@@ -366,7 +371,6 @@ TEST_F(EngineDownloaderTest, ConnectionOutlastingTheWindowResetsTheLaunchCounter
     FakeEngine fake;
     InstallEngineDownloader(fake.Port());
     Launcher([](CEngineDownloader& e) { e.SetReconnectWindowForTest(1); });
-    std::atomic<int> phase{0};
     std::thread peer([&] {
         // A connection ended at once, then one that stays up past the window.
         ASSERT_TRUE(fake.Accept());
@@ -375,7 +379,6 @@ TEST_F(EngineDownloaderTest, ConnectionOutlastingTheWindowResetsTheLaunchCounter
         const auto connected = std::chrono::steady_clock::now();
         std::this_thread::sleep_until(connected + std::chrono::milliseconds(2500)); // the engine stays up
         fake.CloseConnection();
-        phase = 1;
     });
     Launcher([](CEngineDownloader& e) { e.OnLauncherReady(); });
     ASSERT_TRUE(WaitForLaunches(2));
