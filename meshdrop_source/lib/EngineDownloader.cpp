@@ -418,7 +418,7 @@ void CEngineDownloader::OnEngineJobProgress(const nwCDNProgressRecord* progress,
     // The engine's file number, kept within the job's files.
     const auto& files = job->GetFiles();
     const uint32_t last = files.empty() ? 0 : static_cast<uint32_t>(files.size() - 1);
-    info.fileIndex = std::min(block.currentFile, last);
+    info.fileIndex = block.currentFile < last ? block.currentFile : last;
     if (!files.empty()) {
         const std::string& name = files[info.fileIndex]->fileName;
         name.copy(info.fileName, sizeof info.fileName - 1);

@@ -244,7 +244,8 @@ TEST_F(EngineDownloaderTest, LargeJobGoesFileByFileAndProgressStaysWithinTheJob)
                                      static_cast<uint32_t>(item.payload.size()), &prefix, &decoded));
         EXPECT_EQ(prefix.itemIndex, i);
         EXPECT_EQ(decoded.url, files[i].first);
-        EXPECT_EQ(decoded.fields.size, 1000);
+        const int64_t size = decoded.fields.size; // a packed field: copied, not bound
+        EXPECT_EQ(size, 1000);
     }
     // The last progress before the end names the job's last file.
     JobProgressInfo progress{};

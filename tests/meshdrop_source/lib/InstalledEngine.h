@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <chrono>
 #include <filesystem>
+#include <fstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -47,8 +48,20 @@ inline std::vector<pid_t> Pids()
     return pids;
 }
 
+// Whether the process has ended: gone, or a zombie (its memory, and with it
+// the program file, released).
+inline bool Ended(pid_t pid)
+{
+    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+    std::string text;
+    if (!std::getline(stat, text))
+        return true;
+    const size_t name = text.rfind(") ");
+    return name == std::string::npos || name + 2 >= text.size() || text[name + 2] == 'Z' || text[name + 2] == 'X';
+}
+
 // Sends `signal` to every running engine and waits until each of them has
-// gone (the library may start the next one meanwhile). A process has no
+// ended (the library may start the next one meanwhile). A process has no
 // descriptor to wait on: look every 20 ms, for at most 60 s.
 inline bool Stop(int signal = SIGTERM)
 {
@@ -57,11 +70,7 @@ inline bool Stop(int signal = SIGTERM)
         kill(pid, signal);
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
     for (;;) {
-        const std::vector<pid_t> running = Pids();
-        const bool gone = std::none_of(pids.begin(), pids.end(), [&](pid_t pid) {
-            return std::find(running.begin(), running.end(), pid) != running.end();
-        });
-        if (gone)
+        if (std::all_of(pids.begin(), pids.end(), Ended))
             return true;
         if (std::chrono::steady_clock::now() > deadline)
             return false;
