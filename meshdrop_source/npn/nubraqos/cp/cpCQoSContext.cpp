@@ -33,6 +33,7 @@ cpCQoSContext::~cpCQoSContext()
 {
     --g_liveContexts;
     StopConnectTimer();
+    StopBudgetTimer();
     // While registered the manager's table holds a reference, so a record
     // still here is not registered: it only needs closing.
     if (m_io.record) {
@@ -95,6 +96,11 @@ OVRESULT cpCQoSContext::SetQuota(int direction, const std::uint32_t* bytesPerSec
     }
     m_action->SetQuota(direction, *bytesPerSecond);
     return OVR_PLATFORM_OK;
+}
+
+OVRESULT cpCQoSContext::ShareQuota(int direction, std::shared_ptr<cpCQoSQuota> quota)
+{
+    return m_action && m_action->ShareQuota(direction, std::move(quota)) ? OVR_PLATFORM_OK : OVR_PLATFORM_FAIL;
 }
 
 OVRESULT cpCQoSContext::SetAction(int kind)
@@ -206,6 +212,42 @@ void cpCQoSContext::OnConnectTimer(void* context)
     self->PostEvent(QOS_CONNECT_FAILED);
 }
 
+void cpCQoSContext::ScheduleBudgetWake()
+{
+    std::uint32_t ms = 0;
+    if (!m_action || !m_io.record || !m_action->MsUntilBudget(&ms)) {
+        return;
+    }
+    if (!m_budgetTimer && !m_budgetTimer.CreateInstance(OVCLS_TIMER)) {
+        return;
+    }
+    // The timer queue may fire a timer up to 10 ms before it is due.
+    cpCQoS* qos = cpCQoS::GetInstance();
+    m_budgetTimer.Get<cpCTimer>()->Start(ms + 10, &cpCQoSContext::OnBudgetTimer, this, CP_TIMER_TAG_BUDGET,
+                                         qos ? qos->GetLock() : nullptr);
+}
+
+void cpCQoSContext::StopBudgetTimer()
+{
+    if (m_budgetTimer) {
+        m_budgetTimer.Get<cpCTimer>()->Stop();
+    }
+}
+
+void cpCQoSContext::OnBudgetTimer(void* context)
+{
+    auto* self = static_cast<cpCQoSContext*>(context);
+    self->StopBudgetTimer();
+    if (!self->m_action) {
+        return;
+    }
+    const bool receiveBlocked = self->m_action->TakeReceiveBlocked();
+    const bool sendBlocked = self->m_action->TakeSendBlocked();
+    if (receiveBlocked || sendBlocked) {
+        self->Rearm();
+    }
+}
+
 OVRESULT cpCQoSContext::WriteFromLayer(nwIQoSNetStack* layer, const nwBuffer& buffer)
 {
     const int index = IndexOf(layer);
@@ -292,6 +334,7 @@ OVRESULT cpCQoSContext::Close()
     // Unregistering drops the manager's reference: stay alive to the end.
     ovSmartPtr self(this);
     StopConnectTimer();
+    StopBudgetTimer();
     m_state = QOS_STATE_CLOSING;
     if (cpCQoS* qos = cpCQoS::GetInstance()) {
         qos->Unregister(this, &m_io.record);
@@ -558,6 +601,7 @@ void cpCQoSContext::OnReadable()
     m_idleCounter = 0;
     m_state = QOS_STATE_RECEIVING;
     const std::uint32_t got = m_action->Receive();
+    ScheduleBudgetWake();
     if (got > 0 && (m_mask & QOS_COUNT_RECEIVED)) {
         m_receiveRate.Add(got);
     }
@@ -653,6 +697,7 @@ bool cpCQoSContext::SendQueued()
     while (m_io.current) {
         std::uint32_t sent = 0;
         ok = m_action->Send(&sent);
+        ScheduleBudgetWake();
         if (sent > 0 && (m_mask & QOS_COUNT_SENT)) {
             m_sendRate.Add(sent);
         }

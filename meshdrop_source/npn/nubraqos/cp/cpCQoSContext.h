@@ -32,6 +32,7 @@ public:
 
     OVRESULT Open(int actionKind, std::uint32_t mask, cpSocketRecord* record) override;
     OVRESULT SetQuota(int direction, const std::uint32_t* bytesPerSecond) override;
+    OVRESULT ShareQuota(int direction, std::shared_ptr<cpCQoSQuota> quota) override;
     OVRESULT SetAction(int kind) override;
     OVRESULT SetEventMask(std::uint32_t mask) override;
     OVRESULT AddEventMask(std::uint32_t bits) override;
@@ -118,6 +119,11 @@ private:
     void StartConnectTimer();
     void StopConnectTimer();
     static void OnConnectTimer(void* context);
+    // A direction stopped on an own quota resumes when its next second
+    // begins, not only at the manager's tick.
+    void ScheduleBudgetWake();
+    void StopBudgetTimer();
+    static void OnBudgetTimer(void* context);
     void FreeSendQueue();
 
     cpQoSContextIo m_io;
@@ -130,6 +136,7 @@ private:
     std::uint32_t m_tickCount = 0;
     std::vector<Layer> m_layers;
     ovSmartPtr m_connectTimer;
+    ovSmartPtr m_budgetTimer;
     ovSmartPtr m_dispatcher;
     std::unique_ptr<cpCQoSContextAction> m_action;
     cpEndpoint m_remote;

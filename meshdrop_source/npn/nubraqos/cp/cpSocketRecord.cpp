@@ -1,7 +1,9 @@
 #include "cp/cpSocketRecord.h"
 
 #include <cstring>
+
 #include <memory>
+#include <win32_ext.h>
 
 namespace {
 
@@ -200,6 +202,26 @@ OVRESULT cpSocketReceive(cpSocketRecord* record, void* buffer, std::uint32_t siz
     const int n = recv(record->socket, static_cast<char*>(buffer), static_cast<int>(size), 0);
     if (n <= 0) {
         // 0 is the peer's orderly close: reported through the mapping as well.
+        return n == 0 ? OVR_PLATFORM_FAIL : cpLastSocketError();
+    }
+    if (received) {
+        *received = static_cast<std::uint32_t>(n);
+    }
+    return OVR_PLATFORM_OK;
+}
+
+OVRESULT cpSocketReceiveChunks(cpSocketRecord* record, void* buffer, std::uint32_t chunk, std::uint32_t count,
+                               std::uint32_t* received)
+{
+    if (!record) {
+        return OVR_BAD_SOCKET;
+    }
+    if (!record->HasSocket()) {
+        return OVR_SOCK_NOTSOCK;
+    }
+    const int n =
+        W32RecvChunks(record->socket, static_cast<char*>(buffer), static_cast<int>(chunk), static_cast<int>(count));
+    if (n <= 0) {
         return n == 0 ? OVR_PLATFORM_FAIL : cpLastSocketError();
     }
     if (received) {
