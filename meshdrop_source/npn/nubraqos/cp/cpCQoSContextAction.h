@@ -47,10 +47,11 @@ public:
     static constexpr std::uint32_t kSendChunk = 4096;
     static constexpr std::uint32_t kReceiveChunk = 1024;
     static constexpr std::uint32_t kChunksPerCall = 64;
-    // Receive stops once more than this many bytes are buffered, leaving the
-    // rest to the next notification: the layers see the bytes in pieces of
-    // about a megabyte, the buffer stays small, and the library lock is not
-    // held for the whole of a full socket buffer.
+    // Receive stops once more than this many bytes are buffered (read in
+    // this call, for the budgeted actions), leaving the rest to the next
+    // notification: the layers see the bytes in pieces of about a megabyte,
+    // the buffer stays small, and the library lock is not held for the whole
+    // of a full socket buffer.
     static constexpr std::uint32_t kReadStop = 1048575;
 
 protected:
