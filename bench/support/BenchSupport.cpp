@@ -94,11 +94,15 @@ WindowSampler::~WindowSampler()
 std::uint64_t WindowSampler::Finish()
 {
     m_stop = true;
-    if (m_thread.joinable())
-        m_thread.join();
+    if (!m_thread.joinable())
+        return 0;
+    m_thread.join();
     if (const char* dump = std::getenv("BENCH_SAMPLES")) {
-        // For a look at the shape of a transfer: milliseconds and bytes done.
-        if (FILE* out = std::fopen(dump, "w")) {
+        // For a look at the shape of a transfer: milliseconds and bytes done,
+        // one file per transfer (the name and a number).
+        static int transfers = 0;
+        const std::string name = std::string(dump) + "." + std::to_string(++transfers);
+        if (FILE* out = std::fopen(name.c_str(), "w")) {
             for (const Sample& sample : m_samples)
                 std::fprintf(out, "%lld %llu\n",
                              static_cast<long long>(

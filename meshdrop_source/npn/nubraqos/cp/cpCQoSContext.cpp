@@ -33,7 +33,6 @@ cpCQoSContext::~cpCQoSContext()
 {
     --g_liveContexts;
     StopConnectTimer();
-    StopBudgetTimer();
     // While registered the manager's table holds a reference, so a record
     // still here is not registered: it only needs closing.
     if (m_io.record) {
@@ -215,36 +214,20 @@ void cpCQoSContext::OnConnectTimer(void* context)
 void cpCQoSContext::ScheduleBudgetWake()
 {
     std::uint32_t ms = 0;
-    if (!m_action || !m_io.record || !m_action->MsUntilBudget(&ms)) {
-        return;
-    }
-    if (!m_budgetTimer && !m_budgetTimer.CreateInstance(OVCLS_TIMER)) {
-        return;
-    }
-    // The timer queue may fire a timer up to 10 ms before it is due.
-    cpCQoS* qos = cpCQoS::GetInstance();
-    m_budgetTimer.Get<cpCTimer>()->Start(ms + 10, &cpCQoSContext::OnBudgetTimer, this, CP_TIMER_TAG_BUDGET,
-                                         qos ? qos->GetLock() : nullptr);
-}
-
-void cpCQoSContext::StopBudgetTimer()
-{
-    if (m_budgetTimer) {
-        m_budgetTimer.Get<cpCTimer>()->Stop();
+    if (m_action && m_io.record && m_action->MsUntilBudget(&ms)) {
+        cpSocketStartBudgetWake(m_io.record, ms);
     }
 }
 
-void cpCQoSContext::OnBudgetTimer(void* context)
+void cpCQoSContext::OnBudgetWake()
 {
-    auto* self = static_cast<cpCQoSContext*>(context);
-    self->StopBudgetTimer();
-    if (!self->m_action) {
+    if (!m_action) {
         return;
     }
-    const bool receiveBlocked = self->m_action->TakeReceiveBlocked();
-    const bool sendBlocked = self->m_action->TakeSendBlocked();
+    const bool receiveBlocked = m_action->TakeReceiveBlocked();
+    const bool sendBlocked = m_action->TakeSendBlocked();
     if (receiveBlocked || sendBlocked) {
-        self->Rearm();
+        Rearm();
     }
 }
 
@@ -334,7 +317,7 @@ OVRESULT cpCQoSContext::Close()
     // Unregistering drops the manager's reference: stay alive to the end.
     ovSmartPtr self(this);
     StopConnectTimer();
-    StopBudgetTimer();
+    cpSocketStopBudgetWake(m_io.record);
     m_state = QOS_STATE_CLOSING;
     if (cpCQoS* qos = cpCQoS::GetInstance()) {
         qos->Unregister(this, &m_io.record);

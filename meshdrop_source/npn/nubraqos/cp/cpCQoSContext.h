@@ -70,6 +70,8 @@ public:
     void OnContextEvent();
     // One second passed: counts idle seconds and refills the action's budget.
     void OnTick(cpQoSStats* stats);
+    // The budget wake fired: a direction stopped on an own quota resumes.
+    void OnBudgetWake();
 
     cpSocketRecord* GetRecord() const { return m_io.record; }
     // The number given to this context when it was opened; posted events
@@ -119,11 +121,10 @@ private:
     void StartConnectTimer();
     void StopConnectTimer();
     static void OnConnectTimer(void* context);
-    // A direction stopped on an own quota resumes when its next second
-    // begins, not only at the manager's tick.
+    // A direction stopped on an own quota resumes the moment budget comes
+    // back (see cpCQoSQuota), not only at the manager's tick: a wake later
+    // than that loses the time between from every second of a transfer.
     void ScheduleBudgetWake();
-    void StopBudgetTimer();
-    static void OnBudgetTimer(void* context);
     void FreeSendQueue();
 
     cpQoSContextIo m_io;
@@ -136,7 +137,6 @@ private:
     std::uint32_t m_tickCount = 0;
     std::vector<Layer> m_layers;
     ovSmartPtr m_connectTimer;
-    ovSmartPtr m_budgetTimer;
     ovSmartPtr m_dispatcher;
     std::unique_ptr<cpCQoSContextAction> m_action;
     cpEndpoint m_remote;

@@ -350,6 +350,24 @@ OVRESULT cpSocketPostContextEvent(cpSocketRecord* record, std::uint64_t generati
     return OVR_PLATFORM_OK;
 }
 
+OVRESULT cpSocketStartBudgetWake(cpSocketRecord* record, std::uint32_t ms)
+{
+    if (!record || !record->window || record->slot < 0) {
+        return OVR_BAD_SOCKET;
+    }
+    if (!SetTimer(record->window->window, CP_BUDGET_TIMER_ID + static_cast<UINT_PTR>(record->slot), ms, nullptr)) {
+        return OVR_PLATFORM_FAIL;
+    }
+    return OVR_PLATFORM_OK;
+}
+
+void cpSocketStopBudgetWake(cpSocketRecord* record)
+{
+    if (record && record->window && record->slot >= 0) {
+        KillTimer(record->window->window, CP_BUDGET_TIMER_ID + static_cast<UINT_PTR>(record->slot));
+    }
+}
+
 OVRESULT cpResolveAll(const char* name, std::uint32_t* addresses, int capacity, int* count)
 {
     if (count) {

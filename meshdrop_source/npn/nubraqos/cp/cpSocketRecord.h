@@ -14,6 +14,8 @@ inline constexpr UINT CP_WM_SOCKET_WINDOW_STOP = 0x408;
 inline constexpr UINT CP_WM_CONTEXT_EVENT = 0x409;
 inline constexpr UINT CP_WM_SOCKET_NOTIFY = 0x40A; // + slot 0..63
 inline constexpr int CP_SOCKET_SLOTS = 64;
+// Timers of the hidden socket window (WM_TIMER): a slot's budget wake.
+inline constexpr UINT_PTR CP_BUDGET_TIMER_ID = 0x40A; // + slot 0..63
 
 // The address callers pass: IPv4 address in network byte order, port in host order.
 struct cpEndpoint {
@@ -80,6 +82,12 @@ OVRESULT cpSocketUnregister(cpSocketRecord* record, int* slot);
 // Posts CP_WM_CONTEXT_EVENT for the record's slot, with the posting
 // context's generation number as the second parameter.
 OVRESULT cpSocketPostContextEvent(cpSocketRecord* record, std::uint64_t generation);
+// Starts (or restarts) the slot's budget wake: a WM_TIMER of the hidden
+// window after `ms` milliseconds (10 at least), on the window's thread, at
+// millisecond resolution rather than the timer queue's 100 ms tick. The
+// window procedure stops it when it fires; the stop function earlier.
+OVRESULT cpSocketStartBudgetWake(cpSocketRecord* record, std::uint32_t ms);
+void cpSocketStopBudgetWake(cpSocketRecord* record);
 
 // Host look-up (IPv4): the first address, or all of them in the platform's order.
 OVRESULT cpResolveFirst(const char* name, std::uint32_t* address);
