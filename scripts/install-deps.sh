@@ -11,10 +11,12 @@ packages=(
   fonts-wqy-microhei locales-all
   libssl-dev openssl
   libsqlite3-dev sqlite3
-  nginx-light curl
+  nginx-light curl aria2 libcurl4-openssl-dev
   xvfb xauth
   iproute2 procps valgrind
   dpkg-dev file lintian desktop-file-utils
+  libminizip-dev zlib1g-dev libarchive-dev
+  zip unzip 7zip libarchive-tools binutils-mingw-w64-x86-64 cpp
 )
 
 missing=()

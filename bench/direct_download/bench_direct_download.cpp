@@ -68,7 +68,7 @@ int main()
     testsupport::TempDir drive("meshdrop-bench-drive-c");
     setenv("MESHDROP_DRIVE_C", drive.path().c_str(), 1);
     W32SetInternetConnectedForTesting(1);
-    if (!WriteRandomFile(root.file("big.pak"), bigSize) || !WriteRandomFile(root.file("small.pak"), smallSize)) {
+    if (!WritePatternFile(root.file("big.pak"), bigSize) || !WritePatternFile(root.file("small.pak"), smallSize, 1)) {
         std::printf("cannot write the files\n");
         return 1;
     }

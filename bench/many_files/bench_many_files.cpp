@@ -80,7 +80,7 @@ int main()
     for (int i = 0; i < withConsent; ++i) {
         char name[32];
         std::snprintf(name, sizeof name, "file%03d.pak", i);
-        if (!WriteRandomFile(root.file(name), kFileSize)) {
+        if (!WritePatternFile(root.file(name), kFileSize, static_cast<std::uint64_t>(i))) {
             std::printf("cannot write the files\n");
             return 1;
         }

@@ -11,12 +11,6 @@
 
 namespace bench {
 
-double CpuSeconds(const rusage& usage)
-{
-    return static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
-           static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-}
-
 long PeakKiB()
 {
     std::ifstream status("/proc/self/status");
@@ -30,21 +24,6 @@ long PeakKiB()
 void ResetPeak()
 {
     std::ofstream("/proc/self/clear_refs") << "5";
-}
-
-bool WriteRandomFile(const std::string& path, std::uint64_t size)
-{
-    std::ofstream out(path, std::ios::binary);
-    std::vector<char> chunk(1 << 20);
-    std::uint64_t state = 0x9E3779B97F4A7C15ull ^ size;
-    for (std::uint64_t written = 0; written < size && out; written += chunk.size()) {
-        for (char& c : chunk) {
-            state = state * 6364136223846793005ull + 1442695040888963407ull;
-            c = static_cast<char>(state >> 56);
-        }
-        out.write(chunk.data(), static_cast<std::streamsize>(std::min<std::uint64_t>(chunk.size(), size - written)));
-    }
-    return static_cast<bool>(out);
 }
 
 void MESHDROPLIB_CALLBACK Events::Callback(UINT code, LPARAM, void*)

@@ -2,8 +2,6 @@
 // Helpers of the benchmarks that drive the library through its entry points
 // and run curl beside it on the same files.
 
-#include <sys/resource.h>
-
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -13,29 +11,16 @@
 #include <thread>
 #include <vector>
 
+#include "BenchFigures.h"
 #include "MeshdropLib.h"
 
 namespace bench {
 
 using Clock = std::chrono::steady_clock;
 
-struct Figures {
-    bool ok = false;
-    double seconds = 0;
-    double cpuSeconds = 0;
-    long peakKiB = 0;
-    // The most bytes done within any one second of the transfer (library runs
-    // only; 0 when not sampled).
-    std::uint64_t largestWindow = 0;
-};
-
-double CpuSeconds(const rusage& usage);
 // The process's resident high-water mark in KiB (VmHWM), and its reset.
 long PeakKiB();
 void ResetPeak();
-
-// A file of `size` pseudo-random bytes.
-bool WriteRandomFile(const std::string& path, std::uint64_t size);
 
 // Counts the library's events, delivered to the callback on its worker.
 class Events {

@@ -22,7 +22,7 @@ public:
 
     void SetListener(IContentLengthCheckerEventListener* listener) { m_pListener = listener; }
     // Adds one probe for the entry's first address. Returns 512.
-    int AddFile(const char* entry);
+    [[nodiscard]] int AddFile(const char* entry);
     // Starts the probes; without any reports completion with the total at once.
     void Start();
     // The sum of the lengths reported since the checker was created.

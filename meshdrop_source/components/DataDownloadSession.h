@@ -61,7 +61,7 @@ private:
     void Fail(bool discard, int error);
     void HandleRedirect();
     // Room for `more` bytes of a chunked body; false past kMaxLength.
-    bool GrowFor(int64_t more);
+    [[nodiscard]] bool GrowFor(int64_t more);
     bool HasCompleteData() const { return m_buffer != nullptr && m_length > 0 && m_received == m_length; }
     static void OnTick(void* context);
 

@@ -26,7 +26,9 @@ void CDownloadSession::SetListener(IDownloadSessionEventListener* listener, void
 
 void CDownloadSession::Start()
 {
-    StartNext();
+    // A record with no address left has nothing to fetch: the session stays
+    // idle, which its owner sees as not busy.
+    (void)StartNext();
 }
 
 bool CDownloadSession::StartNext()

@@ -52,7 +52,7 @@ public:
 
 private:
     // Starts the record's next address; false when it has none.
-    bool StartNext();
+    [[nodiscard]] bool StartNext();
     void Fail(int error);
 
     IDownloadSessionEventListener* m_pListener = nullptr;

@@ -24,7 +24,7 @@ public:
 
     // Keeps the start-up event, raises the running flag and creates the
     // worker thread. False when the thread could not be created.
-    bool Start(HANDLE startEvent);
+    [[nodiscard]] bool Start(HANDLE startEvent);
 
     // Forgets the start-up event, so the worker no longer signals it; called
     // by the initialising call before it closes the event.

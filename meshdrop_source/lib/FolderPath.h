@@ -11,16 +11,16 @@ std::string NormalizeFolder(const char* folder);
 // after a "\" (a "\" in the first position excepted) and does not exist yet.
 // The text after the last "\" (a file name) is left alone. False when a
 // creation fails.
-bool CreateFolderPrefixes(const std::string& path);
+[[nodiscard]] bool CreateFolderPrefixes(const std::string& path);
 
 // Makes sure a download folder exists, creating it and its missing parents.
 // An empty or null folder fails; an existing one succeeds at once.
-bool CreateFolderPath(const char* folder);
+[[nodiscard]] bool CreateFolderPath(const char* folder);
 
 // Whether `path`, once mapped to the platform's own path, names an entry
 // directly inside the mapped `folder` (not the folder itself, not deeper,
 // not elsewhere): the check made where a download file is created.
-bool LiesDirectlyInFolder(const std::string& folder, const std::string& path);
+[[nodiscard]] bool LiesDirectlyInFolder(const std::string& folder, const std::string& path);
 
 // The bytes of the volume that holds the folder that this program may use
 // (asked for the folder itself, so that a folder on another file system than

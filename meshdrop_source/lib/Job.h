@@ -40,8 +40,8 @@ public:
 
     // Adds one file; the folder must already exist. 512, 513 (no URL),
     // 514 (no folder) or 517 (job not idle, or the file is already in the job).
-    int AddFile(const char* url, const char* folder, const char* fileName, int64_t size, uint32_t fileOption,
-                uint32_t internalOption);
+    [[nodiscard]] int AddFile(const char* url, const char* folder, const char* fileName, int64_t size,
+                              uint32_t fileOption, uint32_t internalOption);
 
     // ---- Reports of the downloaders (each raises its client event) ----
     void ReportSizes(uint32_t fileCount, uint64_t totalSize);
@@ -55,10 +55,10 @@ public:
     // ---- Copies for the client's accessors; each returns 512 ----
     int GetSizeInfo(JobSizeInfo* info);
     int GetProgress(JobProgressInfo* info) const;
-    int PopFileDone(FileDoneInfo* info);
+    [[nodiscard]] int PopFileDone(FileDoneInfo* info);
     int GetFinishInfo(JobFinishInfo* info);
     int GetNoticeTextSize(int* size) const;
-    int PopNotice(NoticeInfo* info);
+    [[nodiscard]] int PopNotice(NoticeInfo* info);
 
     // ---- State ----
     int GetState() const { return m_nState; }

@@ -26,7 +26,7 @@ public:
 
     // ---- The downloader's own operations, in this order ----
     // Its start of a job; returns a library status code.
-    virtual int BeginJob(CJob* job) = 0;
+    [[nodiscard]] virtual int BeginJob(CJob* job) = 0;
     // Its clean-up when a job is stopped.
     virtual void EndJob(CJob* job) = 0;
     // Called for each job on every progress tick.
@@ -41,12 +41,12 @@ public:
     // ---- Called by the job manager ----
     // 515 when the job runs here already; otherwise the job runs (state 1)
     // and BeginJob answers.
-    int StartJob(CJob* job);
+    [[nodiscard]] int StartJob(CJob* job);
     // 516 when the job does not run here; otherwise it goes back to idle,
     // EndJob cleans up, 512.
-    int StopJob(CJob* job);
+    [[nodiscard]] int StopJob(CJob* job);
     // 516 when the job does not run here; otherwise TakeResumeAnswer, 512.
-    int AnswerResume(CJob* job, int resume, int applyToAll);
+    [[nodiscard]] int AnswerResume(CJob* job, int resume, int applyToAll);
     bool HoldsJob(const CJob* job) const;
     // Before the downloader is destroyed from inside one of its own reports:
     // stops its progress timer and forgets its jobs (which keep their state,
@@ -76,7 +76,7 @@ protected:
 private:
     static void OnProgressTimer(void* context);
     void OnProgressTick();
-    bool RemoveJob(const CJob* job);
+    [[nodiscard]] bool RemoveJob(const CJob* job);
     void StartProgressTimer();
     void StopProgressTimerWhenIdle();
 

@@ -12,6 +12,7 @@
 #include "PlatFormDownloader.h"
 #include "ServiceLog.h"
 #include "cp/CNpn.h"
+#include "cp/cpAssert.h"
 #include "cp/cpCMutex.h"
 
 CJobManager::CJobManager(const ovSmartPtr& lock) : m_lock(lock)
@@ -61,6 +62,7 @@ CJobDownloader* CJobManager::GetCurrentDownloader() const
 
 CJob* CJobManager::FindJob(MeshdropJobHandle handle) const
 {
+    MESHDROP_ASSERT_LOCKED(GetMutex());
     if (handle == 0)
         return nullptr;
     for (const auto& job : m_jobs) {
@@ -224,7 +226,9 @@ int CJobManager::DeleteJob(MeshdropJobHandle handle)
     m_jobs.erase(it);
     for (CJobDownloader* downloader : {m_pEngineDownloader.get(), m_pDirectDownloader.get()}) {
         if (downloader != nullptr && downloader->HoldsJob(job.get())) {
-            downloader->StopJob(job.get());
+            // The job is being deleted: whatever the downloader answers, it
+            // no longer holds the job.
+            (void)downloader->StopJob(job.get());
             break;
         }
     }
@@ -346,15 +350,16 @@ void CJobManager::OnEngineUnavailable()
     for (const auto& job : m_jobs) {
         // A job that already runs on the direct downloader answers 515 and stays.
         if (job->GetState() == JOB_STATE_RUNNING)
-            m_pDirectDownloader->StartJob(job.get());
+            (void)m_pDirectDownloader->StartJob(job.get());
     }
 }
 
 void CJobManager::OnJobHandOver(CJob* job)
 {
     CReportGuard guard(GetMutex());
+    // A job the direct downloader already runs answers 515 and stays as it is.
     if (m_pDirectDownloader && job != nullptr && FindJob(job->GetHandle()) == job)
-        m_pDirectDownloader->StartJob(job);
+        (void)m_pDirectDownloader->StartJob(job);
 }
 
 void CJobManager::OnPathAccessFailed(int kind)

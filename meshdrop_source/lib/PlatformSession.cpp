@@ -107,7 +107,7 @@ bool CPlatformSession::OpenLocalFile()
     if (directory.empty() || (directory.back() != '\\' && directory.back() != '/'))
         directory.push_back('\\');
     // Failures here show up as a failed creation of the file just below.
-    CreateFolderPrefixes(directory);
+    (void)CreateFolderPrefixes(directory);
 
     const std::string path = directory + m_pCurrentFile->fileName;
     SetLastError(0);

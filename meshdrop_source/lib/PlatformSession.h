@@ -82,10 +82,10 @@ public:
 private:
     void SplitUrl(const std::string& url);
     void BeginFile(bool resetAttempts);
-    bool OpenLocalFile();
+    [[nodiscard]] bool OpenLocalFile();
     void CloseLocalFile();
     // Writes one piece of the body; false when the write failed.
-    bool WriteBody(const std::uint8_t* data, std::uint32_t length);
+    [[nodiscard]] bool WriteBody(const std::uint8_t* data, std::uint32_t length);
     void FinishFile();
     // The current attempt cannot give a complete file: its connection is
     // closed, and the closed report that follows decides what comes next.

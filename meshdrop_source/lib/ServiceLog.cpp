@@ -96,7 +96,8 @@ void WriteDiagnosticLog(const char* /*message*/) {}
 void ResetServiceLog()
 {
     const std::string path = GetServiceLogPath();
-    CreateFolderPrefixes(path);
+    // A folder that cannot be made shows up as a log that cannot be created.
+    (void)CreateFolderPrefixes(path);
     DeleteFileA(path.c_str());
     HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, CREATE_ALWAYS,
                               FILE_ATTRIBUTE_NORMAL, nullptr);

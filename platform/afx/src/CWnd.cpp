@@ -4,10 +4,13 @@
 #include <QCursor>
 #include <QScreen>
 
+#include <cstdio>
+#include <cstdlib>
 #include <unordered_map>
 
 #include "AfxInternal.h"
 #include "WindowWidget.h"
+#include "afx/AfxAssert.h"
 #include "afx/MessageBox.h"
 
 namespace {
@@ -46,6 +49,15 @@ LRESULT CALLBACK AfxWndProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lPara
 }
 
 } // namespace
+
+#if defined(MESHDROP_CHECKED)
+void AfxAssertFailed(const char* condition, const char* file, int line)
+{
+    std::fprintf(stderr, "%s:%d: ASSERT failed: %s\n", file, line, condition);
+    std::fflush(stderr);
+    std::abort();
+}
+#endif
 
 void AfxRegisterWindowClass()
 {
@@ -194,6 +206,9 @@ void CWnd::PreSubclassWindow() {}
 
 LRESULT CWnd::WindowProc(UINT message, WPARAM wParam, LPARAM lParam)
 {
+    // A window's messages are handled on the thread that owns it (the GUI
+    // thread): the library's events arrive as posted messages, never as calls.
+    ASSERT(m_hWnd == nullptr || GetWindowThreadProcessId(m_hWnd, nullptr) == GetCurrentThreadId());
     MSG msg{};
     msg.hwnd = m_hWnd;
     msg.message = message;

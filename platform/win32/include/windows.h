@@ -1045,3 +1045,52 @@ void _endthreadex(unsigned retval);
 #define WNDCLASS WIN32_AW(WNDCLASS)
 #define WNDCLASSEX WIN32_AW(WNDCLASSEX)
 #define CREATESTRUCT WIN32_AW(CREATESTRUCT)
+
+// ---------------------------------------------------------------------------
+// Version resources (winver.h) and the user's language (winnls.h).
+// The version block is the VS_VERSIONINFO resource of a Windows executable
+// (PE), or the same bytes in the ".vs_version_info" section of an ELF
+// program. Every read is bounds-checked: a truncated or malformed resource
+// answers "no version" (0 or FALSE with ERROR_RESOURCE_DATA_NOT_FOUND).
+#define ERROR_RESOURCE_DATA_NOT_FOUND 1812L
+#define ERROR_RESOURCE_TYPE_NOT_FOUND 1813L
+#define VS_FFI_SIGNATURE 0xFEEF04BDL
+#define VS_FFI_STRUCVERSION 0x00010000L
+#define VOS_NT_WINDOWS32 0x00040004L
+#define VFT_APP 0x00000001L
+
+typedef struct tagVS_FIXEDFILEINFO {
+  DWORD dwSignature;
+  DWORD dwStrucVersion;
+  DWORD dwFileVersionMS;
+  DWORD dwFileVersionLS;
+  DWORD dwProductVersionMS;
+  DWORD dwProductVersionLS;
+  DWORD dwFileFlagsMask;
+  DWORD dwFileFlags;
+  DWORD dwFileOS;
+  DWORD dwFileType;
+  DWORD dwFileSubtype;
+  DWORD dwFileDateMS;
+  DWORD dwFileDateLS;
+} VS_FIXEDFILEINFO;
+
+// The size of the buffer GetFileVersionInfoA needs (the block plus room for
+// its strings in the system code page); 0 when the file has no version block.
+DWORD WINAPI GetFileVersionInfoSizeA(LPCSTR lptstrFilename, LPDWORD lpdwHandle);
+// Fills a buffer of at least GetFileVersionInfoSizeA bytes (a smaller one
+// fails with ERROR_INSUFFICIENT_BUFFER).
+BOOL WINAPI GetFileVersionInfoA(LPCSTR lptstrFilename, DWORD dwHandle, DWORD dwLen, LPVOID lpData);
+// Queries a buffer filled by GetFileVersionInfoA: "\" gives VS_FIXEDFILEINFO,
+// "\VarFileInfo\Translation" the translation array (size in bytes),
+// "\StringFileInfo\<lang><codepage>\<name>" the string in the system code
+// page (size in characters with the terminator). Keys match in any case.
+BOOL WINAPI VerQueryValueA(LPCVOID pBlock, LPCSTR lpSubBlock, LPVOID* lplpBuffer, PUINT puLen);
+
+typedef WORD LANGID;
+#define MAKELANGID(p, s) ((((WORD)(s)) << 10) | (WORD)(p))
+#define PRIMARYLANGID(lgid) ((WORD)(lgid)&0x3ff)
+#define SUBLANGID(lgid) ((WORD)(lgid) >> 10)
+// The Windows language of the user's locale (LC_ALL, LC_MESSAGES, LANG);
+// 0x0409 (English, United States) when it names none this layer knows.
+LANGID WINAPI GetUserDefaultLangID(void);

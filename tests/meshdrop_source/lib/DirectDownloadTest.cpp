@@ -361,10 +361,12 @@ TEST_F(DirectDownloadTest, HostileNamesAreRefusedAtAddFileAndNothingLandsOutside
                                    "a%00b", "%2e%2e",      std::string(300, 'n'), ""};
     for (const std::string& name : hostile) {
         // As the last segment of a list line, and as the client's own name.
-        if (name != "/etc/x")
+        if (name != "/etc/x") {
             EXPECT_EQ(add(server.url("/") + name, nullptr), MESHDROPLIB_ERROR_URL) << name;
-        if (!name.empty())
+        }
+        if (!name.empty()) {
             EXPECT_EQ(add(server.url("/ok.bin"), name.c_str()), MESHDROPLIB_ERROR_URL) << name;
+        }
     }
     EXPECT_EQ(add(server.url("/ok.bin") + "|" + server.url("/..\\..\\evil.exe"), nullptr), MESHDROPLIB_ERROR_URL);
     for (const char* line : {"/etc/x", "Z:\\x", "C:x"})

@@ -35,6 +35,7 @@ CNpn::CNpn(cpCMutex* lock, LogWriter log) : m_lock(lock)
         return;
     }
     m_collector = std::make_unique<ovCGarbageCollector>();
+    m_collector->SetLibraryLock(lock);
     m_startResult = m_collector->Init();
     ovCGarbageCollector::SetGarbageCollector(m_collector.get());
     m_mimeTypes = std::make_unique<nwCHttpMimeTypeMap>();

@@ -19,11 +19,15 @@ OVRESULT cpCMutex::SetTag(std::uint32_t value)
 OVRESULT cpCMutex::Lock()
 {
     EnterCriticalSection(&m_section);
+    if (m_depth++ == 0)
+        m_owner.store(GetCurrentThreadId(), std::memory_order_relaxed);
     return OVR_PLATFORM_OK;
 }
 
 OVRESULT cpCMutex::Unlock()
 {
+    if (--m_depth == 0)
+        m_owner.store(0, std::memory_order_relaxed);
     LeaveCriticalSection(&m_section);
     return OVR_PLATFORM_OK;
 }

@@ -3,6 +3,7 @@
 
 #include <windows.h>
 
+#include <atomic>
 #include <cstdint>
 
 #include "ov/ovIUnknown.h"
@@ -19,9 +20,16 @@ public:
     virtual OVRESULT Lock();
     virtual OVRESULT Unlock();
 
+    // True when the calling thread holds the lock (for checked rules).
+    bool IsHeldByCurrentThread() const { return m_owner.load(std::memory_order_relaxed) == GetCurrentThreadId(); }
+
 private:
     CRITICAL_SECTION m_section;
     std::uint32_t m_tag = 0;
+    // The holder and its depth: written only by the holder, inside the lock;
+    // any thread may read the holder to compare it with itself.
+    std::atomic<DWORD> m_owner{0};
+    int m_depth = 0;
 };
 
 // Holds a cpCMutex for the lifetime of a scope.

@@ -3,6 +3,7 @@
 #include <atomic>
 #include <cstring>
 
+#include "cp/cpAssert.h"
 #include "cp/cpCHostCache.h"
 #include "cp/cpCMutex.h"
 #include "cp/cpCQoS.h"
@@ -16,6 +17,14 @@ namespace {
 std::atomic<std::uint64_t> g_nextGeneration{1};
 
 std::atomic<int> g_liveContexts{0};
+
+// The library lock every operation of a context runs under, or null when no
+// bandwidth manager runs (contexts made alone by tests).
+[[maybe_unused]] cpCMutex* LibraryLock()
+{
+    cpCQoS* qos = cpCQoS::GetInstance();
+    return qos ? qos->GetLock() : nullptr;
+}
 
 } // namespace
 
@@ -66,6 +75,7 @@ OVRESULT cpCQoSContext::QueryInterface(std::uint32_t interfaceId, void** out)
 
 OVRESULT cpCQoSContext::Open(int actionKind, std::uint32_t mask, cpSocketRecord* record)
 {
+    MESHDROP_ASSERT_LOCKED(LibraryLock());
     if (m_state != QOS_STATE_NEW) {
         return OVR_PLATFORM_FAIL;
     }
@@ -90,6 +100,7 @@ OVRESULT cpCQoSContext::Open(int actionKind, std::uint32_t mask, cpSocketRecord*
 
 OVRESULT cpCQoSContext::SetQuota(int direction, const std::uint32_t* bytesPerSecond)
 {
+    MESHDROP_ASSERT_LOCKED(LibraryLock());
     if (!m_action || !bytesPerSecond) {
         return OVR_PLATFORM_FAIL;
     }
@@ -99,6 +110,7 @@ OVRESULT cpCQoSContext::SetQuota(int direction, const std::uint32_t* bytesPerSec
 
 OVRESULT cpCQoSContext::ShareQuota(int direction, std::shared_ptr<cpCQoSQuota> quota)
 {
+    MESHDROP_ASSERT_LOCKED(LibraryLock());
     return m_action && m_action->ShareQuota(direction, std::move(quota)) ? OVR_PLATFORM_OK : OVR_PLATFORM_FAIL;
 }
 
@@ -163,6 +175,7 @@ OVRESULT cpCQoSContext::GetState(int* state)
 
 OVRESULT cpCQoSContext::Connect(const cpEndpoint& endpoint)
 {
+    MESHDROP_ASSERT_LOCKED(LibraryLock());
     if (m_state != QOS_STATE_OPEN || !m_io.record) {
         return OVR_PLATFORM_FAIL;
     }
@@ -311,6 +324,7 @@ OVRESULT cpCQoSContext::GetRemoteEndpoint(cpEndpoint* endpoint)
 
 OVRESULT cpCQoSContext::Close()
 {
+    MESHDROP_ASSERT_LOCKED(LibraryLock());
     if (m_state == QOS_STATE_NEW || m_state == QOS_STATE_CLOSING || m_state == QOS_STATE_CLOSED) {
         return OVR_PLATFORM_OK;
     }
@@ -380,6 +394,7 @@ OVRESULT cpCQoSContext::GetSendBuffer(const std::uint8_t** data, std::uint32_t* 
 
 OVRESULT cpCQoSContext::Enqueue(const void* data, std::uint32_t length)
 {
+    MESHDROP_ASSERT_LOCKED(LibraryLock());
     if (m_state == QOS_STATE_FAILED || m_state == QOS_STATE_CLOSING || m_state == QOS_STATE_CLOSED) {
         return OVR_PLATFORM_OK;
     }

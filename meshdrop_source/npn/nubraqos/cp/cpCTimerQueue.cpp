@@ -3,6 +3,7 @@
 #include <atomic>
 #include <vector>
 
+#include "cp/cpAssert.h"
 #include "cp/cpCMutex.h"
 #include "cp/cpCTimer.h"
 
@@ -56,6 +57,7 @@ OVRESULT cpCTimerQueue::Start()
     }
     ++g_liveQueues;
     g_queue = this;
+    m_ownerThread = GetCurrentThreadId();
     return OVR_PLATFORM_OK;
 }
 
@@ -113,6 +115,7 @@ void cpCTimerQueue::Remove(cpCTimer* timer)
 
 void cpCTimerQueue::Tick()
 {
+    MESHDROP_ASSERT_THREAD(m_ownerThread);
     ++m_ticks;
     if (m_entries.GetCount() == 0) {
         return;

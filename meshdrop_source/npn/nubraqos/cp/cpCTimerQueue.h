@@ -53,4 +53,7 @@ private:
     cpTime m_previous;
     bool m_hasPrevious = false;
     std::uint32_t m_ticks = 0;
+    // The thread whose message loop delivers the platform timer: the only
+    // one that ticks the queue.
+    DWORD m_ownerThread = 0;
 };

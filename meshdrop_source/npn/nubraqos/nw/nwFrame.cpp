@@ -1,6 +1,9 @@
 #include "nw/nwFrame.h"
 
+#include <algorithm>
+#include <charconv>
 #include <cstdlib>
+#include <cstring>
 
 namespace {
 
@@ -75,4 +78,34 @@ void nwFreeFrameMessage(std::uint8_t* payload)
     if (payload) {
         std::free(payload - nwFrameHeader::kSize);
     }
+}
+
+std::uint16_t nwPortFromEnvironment(const char* variable, std::uint16_t fallback)
+{
+    const char* configured = std::getenv(variable);
+    if (configured && *configured) {
+        unsigned value = 0;
+        const char* end = configured + std::strlen(configured);
+        const auto [last, error] = std::from_chars(configured, end, value);
+        if (error == std::errc() && last == end && value >= 1 && value <= 65535) {
+            return static_cast<std::uint16_t>(value);
+        }
+    }
+    return fallback;
+}
+
+void nwPutTextField(char* field, std::size_t size, std::string_view text)
+{
+    if (size == 0) {
+        return;
+    }
+    text = text.substr(0, std::min({text.size(), size - 1, text.find('\0')}));
+    std::memcpy(field, text.data(), text.size());
+    std::memset(field + text.size(), 0, size - text.size());
+}
+
+std::string_view nwTextFieldText(const char* field, std::size_t size)
+{
+    const void* end = std::memchr(field, 0, size);
+    return std::string_view(field, end ? static_cast<std::size_t>(static_cast<const char*>(end) - field) : size);
 }

@@ -4,7 +4,9 @@
 // plus payload is a multiple of 8 bytes. The header's length counts the
 // padded payload.
 
+#include <cstddef>
 #include <cstdint>
+#include <string_view>
 
 struct nwFrameHeader {
     std::uint16_t messageClass = 0;
@@ -42,3 +44,13 @@ std::uint8_t* nwWriteFrameHeader(std::uint8_t* payload, std::uint32_t length, st
                                  std::uint16_t messageType);
 // Frees a block from nwAllocFrameMessage; null is ignored.
 void nwFreeFrameMessage(std::uint8_t* payload);
+
+// Helpers of the framed protocols' wires (engine and agent).
+// The port in environment variable `variable` when it holds a number from 1
+// to 65535, else `fallback` (tests move a protocol's port this way).
+std::uint16_t nwPortFromEnvironment(const char* variable, std::uint16_t fallback);
+// Writes `text` into a zero-terminated field of `size` bytes: cut to
+// size - 1 bytes (and at a zero inside the text), zero-padded.
+void nwPutTextField(char* field, std::size_t size, std::string_view text);
+// The text of such a field: up to its first zero, at most `size` bytes.
+std::string_view nwTextFieldText(const char* field, std::size_t size);

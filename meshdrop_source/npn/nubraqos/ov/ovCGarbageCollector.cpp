@@ -3,6 +3,8 @@
 #include <memory>
 #include <utility>
 
+#include "cp/cpAssert.h"
+#include "cp/cpCMutex.h"
 #include "cp/cpCTimer.h"
 #include "cp/cpClock.h"
 #include "ov/ovClassIds.h"
@@ -49,6 +51,7 @@ OVRESULT ovCGarbageCollector::Shutdown()
 
 void ovCGarbageCollector::Add(ovSmartPtr object)
 {
+    MESHDROP_ASSERT_LOCKED(m_pLock);
     if (!object) {
         return;
     }
@@ -60,6 +63,7 @@ void ovCGarbageCollector::Add(ovSmartPtr object)
 
 void ovCGarbageCollector::Collect()
 {
+    MESHDROP_ASSERT_LOCKED(m_pLock);
     const std::uint32_t now = cpNow().seconds;
     while (auto* head = static_cast<Entry*>(m_entries.GetHead())) {
         if (now <= head->releaseTime) {

@@ -9,6 +9,8 @@
 #include "ov/ovCPtrList.h"
 #include "ov/ovSmartPtr.h"
 
+class cpCMutex;
+
 class ovCGarbageCollector {
 public:
     ovCGarbageCollector() = default;
@@ -29,6 +31,9 @@ public:
     // Releases the entries that are due; the timer calls it every 3000 ms.
     void Collect();
 
+    // The lock that Add and Collect run under (checked in checked builds).
+    void SetLibraryLock(cpCMutex* lock) { m_pLock = lock; }
+
     // The process-wide collector: the one the network runtime installed, or
     // one made (and initialised) on first use.
     static ovCGarbageCollector* GetGarbageCollector();
@@ -47,4 +52,5 @@ private:
 
     ovSmartPtr m_timer;
     ovCPtrList m_entries;
+    cpCMutex* m_pLock = nullptr;
 };

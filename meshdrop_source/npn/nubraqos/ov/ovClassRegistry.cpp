@@ -12,6 +12,7 @@
 #include "cp/cpCSocket.h"
 #include "cp/cpCTimer.h"
 #include "nw/nwCAgentLayer.h"
+#include "nw/nwCCDNLocalClientLayer.h"
 #include "nw/nwCHTTPDownloader.h"
 #include "nw/nwCHttpClientExLayer.h"
 #include "nw/nwCSecureSocketClientLayer.h"
@@ -47,6 +48,7 @@ constexpr ovClassEntry kLibraryClasses[] = {
     {OVCLS_HTTP_CLIENT_LAYER, &nwCHttpClientExLayer::CreateLayer<nwCHttpClientExLayer>},
     {OVCLS_TLS_LAYER, &nwCSecureSocketClientLayer::CreateLayer<nwCSecureSocketClientLayer>},
     {OVCLS_AGENT_LAYER, &nwCAgentLayer::CreateLayer<nwCAgentLayer>},
+    {OVCLS_LOCAL_ENGINE_LAYER, &nwCCDNLocalClientLayer::CreateLayer<nwCCDNLocalClientLayer>},
 };
 
 } // namespace

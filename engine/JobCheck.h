@@ -1,0 +1,45 @@
+#pragma once
+// The checks a submitted job passes before the engine accepts it: every
+// file must have a folder the engine can map and create, a plain name inside
+// it, and addresses it can fetch; no two files of the job may share a path.
+// A job that fails gets notification 11 and nothing else.
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "CommandParser.h"
+#include "FileTask.h"
+
+namespace engine {
+
+inline constexpr std::size_t kMaxFilesPerJob = 10000;
+inline constexpr std::size_t kMaxUrlLength = 8192;
+inline constexpr std::size_t kMaxMirrors = 16;
+// Bytes of file records a job sent file by file may take in all.
+inline constexpr std::size_t kMaxJobBytes = 64 * 1024 * 1024;
+
+struct SubmittedJob {
+    std::uint32_t jobNumber = 0;
+    std::string serviceId;
+    std::vector<SubmittedFile> files;
+};
+
+struct JobRefusal {
+    std::string text;
+    nwCDNTail tail{};
+};
+
+// A file's identity on disk for telling jobs apart: folder device and inode
+// with the name.
+std::string FileKey(const FileSpec& spec);
+
+// Fills `specs` (folders opened) or answers why the job is refused.
+std::optional<JobRefusal> CheckJob(const SubmittedJob& job, std::vector<FileSpec>* specs);
+
+// The addresses of an entry: cut at every "|", spaces trimmed. Empty when
+// one of them is not an http:// or https:// address.
+std::vector<std::string> SplitMirrors(const std::string& entry);
+
+} // namespace engine

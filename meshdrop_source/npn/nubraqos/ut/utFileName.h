@@ -1,0 +1,18 @@
+#pragma once
+// The rule every name a download is written under must pass, in the library
+// and in the engine alike: one plain path component of the download folder.
+// A name that could step out of the folder (a separator, "..", a drive
+// letter) is refused before anything is created, however the platform below
+// would read it.
+
+#include <cstddef>
+#include <string_view>
+
+// The longest name a file system takes, in bytes.
+inline constexpr std::size_t kMaxFileNameBytes = 255;
+
+// Whether `name` is one plain path component: not empty, not "." or "..", no
+// "\", "/", ":", control character or NUL, at most 255 bytes. The name with
+// its percent escapes decoded must pass too, so that no later decoding of
+// the URL can turn it into a path ("%2e%2e", "a%00b", "a%5cb").
+bool IsPlainFileName(std::string_view name);

@@ -1,0 +1,4 @@
+// Forwarding header: the declarations are in windows.h.
+#pragma once
+
+#include "windows.h"
