@@ -592,22 +592,33 @@ void cpCQoSContext::OnSocketEvent(int kind)
 
 void cpCQoSContext::OnReadable()
 {
-    if (!m_io.record || !m_action ||
-        (m_state != QOS_STATE_CONNECTED && m_state != QOS_STATE_SENDING && m_state != QOS_STATE_IDLE)) {
-        return;
-    }
-    m_idleCounter = 0;
-    m_state = QOS_STATE_RECEIVING;
-    const std::uint32_t got = m_action->Receive();
-    ScheduleBudgetWake();
-    if (got > 0 && (m_mask & QOS_COUNT_RECEIVED)) {
-        m_receiveRate.Add(got);
-    }
-    if (m_state == QOS_STATE_RECEIVING) {
-        m_state = QOS_STATE_IDLE;
-    }
-    if (got > 0) {
-        DeliverReceived();
+    // Layers may close (and release) the context while they take a piece.
+    ovSmartPtr self(this);
+    std::uint32_t total = 0;
+    while (total <= cpCQoSContextAction::kReadStop) {
+        if (!m_io.record || !m_action ||
+            (m_state != QOS_STATE_CONNECTED && m_state != QOS_STATE_SENDING && m_state != QOS_STATE_IDLE)) {
+            return;
+        }
+        m_idleCounter = 0;
+        m_state = QOS_STATE_RECEIVING;
+        const std::uint32_t got = m_action->Receive();
+        ScheduleBudgetWake();
+        if (got > 0 && (m_mask & QOS_COUNT_RECEIVED)) {
+            m_receiveRate.Add(got);
+        }
+        if (m_state == QOS_STATE_RECEIVING) {
+            m_state = QOS_STATE_IDLE;
+        }
+        if (got > 0) {
+            DeliverReceived();
+        }
+        // Less than a whole piece: the socket is empty, the budget spent or
+        // the buffer at its stop.
+        if (got < cpCQoSContextAction::kReadPiece) {
+            return;
+        }
+        total += got;
     }
 }
 

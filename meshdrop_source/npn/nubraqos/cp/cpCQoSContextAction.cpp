@@ -32,7 +32,7 @@ void cpCQoSContextAction::RearmSocket()
 std::uint32_t cpCQoSHighContextAction::Receive()
 {
     std::uint32_t total = 0;
-    while (m_io.receive.Held() <= kReadStop) {
+    while (m_io.receive.Held() <= kReadStop && total < kReadPiece) {
         const std::uint32_t wanted = kReceiveChunk * kChunksPerCall;
         const std::uint32_t got = ReadChunks(wanted);
         total += got;

@@ -47,11 +47,14 @@ public:
     static constexpr std::uint32_t kSendChunk = 4096;
     static constexpr std::uint32_t kReceiveChunk = 1024;
     static constexpr std::uint32_t kChunksPerCall = 64;
-    // Receive stops once more than this many bytes are buffered (read in
-    // this call, for the budgeted actions), leaving the rest to the next
-    // notification: the layers see the bytes in pieces of about a megabyte,
-    // the buffer stays small, and the library lock is not held for the whole
-    // of a full socket buffer.
+    // Receive stops once it has read a piece of this many bytes: the context
+    // hands each piece to the layers while it is still in the processor's
+    // cache (they copy it on, to a file or a parser), then reads the next.
+    static constexpr std::uint32_t kReadPiece = 128 * 1024;
+    // A notification reads pieces until more than this many bytes came in
+    // (or, unlimited, are buffered), leaving the rest to the next one: the
+    // buffer stays small and the library lock is not held for the whole of
+    // a full socket buffer.
     static constexpr std::uint32_t kReadStop = 1048575;
 
 protected:

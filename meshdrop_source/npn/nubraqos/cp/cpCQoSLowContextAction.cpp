@@ -9,9 +9,9 @@
 std::uint32_t cpCQoSLowContextAction::Receive()
 {
     std::uint32_t total = 0;
-    // About a megabyte per notification; what a layer leaves unconsumed
-    // still grows the buffer notification after notification up to its bound.
-    while (total <= kReadStop) {
+    // What a layer leaves unconsumed still grows the buffer notification
+    // after notification up to its bound.
+    while (total < kReadPiece) {
         const std::uint32_t grant = TakeReceiveBudget(kReceiveChunk * kChunksPerCall);
         if (grant == 0) {
             m_receiveBlocked = true;
