@@ -28,6 +28,7 @@ public:
     void SetListener(IDownloadSessionEventListener* listener, void* cookie);
     // A null record detaches it.
     void SetFile(IProgressFile* file) { m_pFile = file; }
+    IProgressFile* GetFile() const { return m_pFile; }
     // Begins fetching the record's next address; nothing without one.
     void Start();
     // Ends the open request, if any.

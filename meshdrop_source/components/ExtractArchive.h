@@ -4,14 +4,13 @@
 
 #include <cstdint>
 
+#include "StoreCode.h"
+
 enum ArchiveType {
     kArchiveTypeNone = 0,
     kArchiveType7z = 1,
     kArchiveTypeZip = 2,
 };
-
-constexpr int kStoreCodeStored = 0;
-constexpr int kStoreCodeExtractFailed = 5;
 
 // 0 when the archive was extracted into the folder; 5 when the action failed
 // or the type has no action.

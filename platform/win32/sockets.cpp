@@ -54,6 +54,13 @@ bool IsConnectFailure(int err) {
 
 socklen_t Length(int len) { return len < 0 ? 0 : static_cast<socklen_t>(len); }
 
+bool IsUnreachableForTesting(const struct sockaddr* name, int namelen) {
+  const unsigned short port = UnreachablePortForTesting();
+  if (port == 0 || name == nullptr || name->sa_family != AF_INET || namelen < static_cast<int>(sizeof(sockaddr_in)))
+    return false;
+  return ntohs(reinterpret_cast<const sockaddr_in*>(name)->sin_port) == port;
+}
+
 thread_local struct HostStorage {
   std::vector<char> name;
   std::vector<in_addr> addresses;
@@ -187,7 +194,9 @@ int ioctlsocket(SOCKET s, long cmd, u_long* argp) {
 int connect(SOCKET s, const struct sockaddr* name, int namelen) {
   if (!ValidSocket(s)) return FailSocketCall(ENOTSOCK);
   int fd = Fd(s);
-  if (::connect(fd, name, Length(namelen)) == 0) {
+  if (IsUnreachableForTesting(name, namelen)) {
+    errno = EHOSTUNREACH;
+  } else if (::connect(fd, name, Length(namelen)) == 0) {
     WithSocket(s, [](SocketState& st) {
       // A selected socket still learns of its connection through FD_CONNECT.
       st.phase = st.mask != 0 ? SocketPhase::Connecting : SocketPhase::Connected;

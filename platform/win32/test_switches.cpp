@@ -9,12 +9,14 @@ namespace {
 std::atomic<bool> g_diskFull{false};
 std::atomic<int> g_internet{-1};
 std::atomic<bool> g_elevationDeclined{false};
+std::atomic<unsigned short> g_unreachablePort{0};
 }  // namespace
 
 namespace w32 {
 bool DiskFullForTesting() { return g_diskFull.load(); }
 int InternetConnectedForTesting() { return g_internet.load(); }
 bool ElevationDeclinedForTesting() { return g_elevationDeclined.load(); }
+unsigned short UnreachablePortForTesting() { return g_unreachablePort.load(); }
 }  // namespace w32
 
 void W32SetDiskFullForTesting(BOOL diskFull) { g_diskFull = diskFull != FALSE; }
@@ -22,6 +24,8 @@ void W32SetDiskFullForTesting(BOOL diskFull) { g_diskFull = diskFull != FALSE; }
 void W32SetInternetConnectedForTesting(int state) { g_internet = state < 0 ? -1 : (state ? 1 : 0); }
 
 void W32SetElevationDeclinedForTesting(BOOL declined) { g_elevationDeclined = declined != FALSE; }
+
+void W32SetHostUnreachableForTesting(unsigned short port) { g_unreachablePort = port; }
 
 void W32GetLiveCountsForTesting(W32LiveCounts* counts) {
   if (counts == nullptr) return;

@@ -1,7 +1,14 @@
-// publisher_server: generates a sample package and serves it on 127.0.0.1.
+// publisher_server: generates a sample package and the engine update and
+// serves them on 127.0.0.1.
 //
 //   publisher_server [--port N] [--mirror-port N] [--sizes 6M,4M,2M] [--rate BYTES]
 //                    [--root DIR] [--host NAME] [--log]
+//                    [--update-version V] [--update-archive zip|7z] [--update-files 1|2]
+//                    [--update-fault none|wrong-hash|broken-archive|no-list]
+//
+// The update list offers the built engine's version unless --update-version
+// names another; --update-files 2 lists the engine's notes beside the
+// program, so that the archive of all files is taken.
 //
 // Prints one line "publisher_server ready port=P mirror_port=M root=DIR" once
 // both ports accept connections, then serves until SIGINT or SIGTERM.
@@ -14,6 +21,7 @@
 #include <filesystem>
 #include <string>
 
+#include "EngineUpdate.h"
 #include "HttpFileServer.h"
 #include "SamplePackage.h"
 
@@ -24,7 +32,9 @@ namespace {
 void usage()
 {
     fprintf(stderr, "usage: publisher_server [--port N] [--mirror-port N] [--sizes 6M,4M,2M] [--rate BYTES]\n"
-                    "                        [--root DIR] [--host NAME] [--log]\n");
+                    "                        [--root DIR] [--host NAME] [--log]\n"
+                    "                        [--update-version V] [--update-archive zip|7z] [--update-files 1|2]\n"
+                    "                        [--update-fault none|wrong-hash|broken-archive|no-list]\n");
 }
 
 bool parsePort(const char* text, uint16_t& out)
@@ -45,6 +55,7 @@ int main(int argc, char** argv)
     std::string sizes = "6M,4M,2M", root, host = "127.0.0.1";
     uint64_t rate = 0;
     bool log = false;
+    UpdateOptions update;
     for (int i = 1; i < argc; ++i) {
         std::string a = argv[i];
         const char* v = i + 1 < argc ? argv[i + 1] : nullptr;
@@ -66,6 +77,16 @@ int main(int argc, char** argv)
             root = v;
         } else if (a == "--host") {
             host = v;
+        } else if (a == "--update-version") {
+            update.version = v;
+        } else if (a == "--update-archive") {
+            update.archiveType = v;
+            ok = update.archiveType == "zip" || update.archiveType == "7z";
+        } else if (a == "--update-files") {
+            update.listNotes = std::string(v) == "2";
+            ok = update.listNotes || std::string(v) == "1";
+        } else if (a == "--update-fault") {
+            ok = parseUpdateFault(v, update.fault);
         } else {
             ok = false;
         }
@@ -123,6 +144,13 @@ int main(int argc, char** argv)
         fprintf(stderr, "publisher_server: %s\n", error.c_str());
         return 1;
     }
+    update.root = root;
+    update.host = host;
+    update.port = package.port;
+    // Without the update files of a build (a copy of the program elsewhere),
+    // the package is still served; the update list is then missing (404).
+    if (!generateEngineUpdate(update, error))
+        fprintf(stderr, "publisher_server: no engine update: %s\n", error.c_str());
     printf("publisher_server ready port=%u mirror_port=%u root=%s\n", package.port, package.mirrorPort, root.c_str());
     fflush(stdout);
     int sig = 0;

@@ -81,6 +81,10 @@ void W32SetInternetConnectedForTesting(int state);
 // While set, ShellExecuteEx with "runas" fails with ERROR_CANCELLED (1223),
 // as when the user declines the elevation prompt.
 void W32SetElevationDeclinedForTesting(BOOL declined);
+// While set to a port number (not 0), every connect to that port on any
+// address fails with WSAEHOSTUNREACH (10065), as when no route leads to the
+// host; 0 clears it.
+void W32SetHostUnreachableForTesting(unsigned short port);
 // What the tables hold now: open kernel handles, windows and sockets. The
 // tests compare these before and after each test to find what was left open.
 struct W32LiveCounts {

@@ -154,6 +154,18 @@ TEST_F(Sockets, RefusedConnectReportsItsErrorThroughTheConnectNotice) {
   EXPECT_EQ(Count(s, FD_CLOSE), 0);
 }
 
+TEST_F(Sockets, APortSwitchedUnreachableReportsWSAEHOSTUNREACH) {
+  SOCKET s;
+  sockaddr_in a = ClosedPort(&s);
+  W32SetHostUnreachableForTesting(ntohs(a.sin_port));
+  ASSERT_EQ(WSAAsyncSelect(s, hwnd_, kSocketMessage, FD_CONNECT | FD_READ | FD_WRITE | FD_CLOSE), 0);
+  EXPECT_EQ(connect(s, reinterpret_cast<sockaddr*>(&a), sizeof(a)), SOCKET_ERROR);
+  W32SetHostUnreachableForTesting(0);
+  EXPECT_EQ(WSAGetLastError(), WSAEWOULDBLOCK);
+  ASSERT_TRUE(PumpUntil([&] { return Find(s, FD_CONNECT) != nullptr; }));
+  EXPECT_EQ(Find(s, FD_CONNECT)->error, WSAEHOSTUNREACH);
+}
+
 TEST_F(Sockets, BlockingConnectToAClosedPortFailsWith10061) {
   SOCKET s;
   sockaddr_in a = ClosedPort(&s);

@@ -14,6 +14,7 @@
 #include <cstdio>
 
 #include "BlockingHttpGet.h"
+#include "EngineUpdate.h"
 #include "HttpFileServer.h"
 #include "SamplePackage.h"
 #include "TempDir.h"
@@ -25,10 +26,10 @@ namespace {
 // Runs the program with ephemeral ports and reads its ready line.
 class PublisherProcess {
 public:
-    explicit PublisherProcess(const std::string& root)
+    explicit PublisherProcess(const std::string& root, const std::string& options = "")
     {
         std::string cmd = std::string(PUBLISHER_SERVER_PROGRAM) + " --port 0 --mirror-port 0 --sizes 300K,1K --root " +
-                          root + " & echo $!";
+                          root + " " + options + " & echo $!";
         out_ = popen(cmd.c_str(), "r");
         char line[512];
         if (out_ && fgets(line, sizeof line, out_))
@@ -88,6 +89,29 @@ TEST(PublisherServer, ServesTheGeneratedPackageOnBothPorts)
     struct stat st {};
     ASSERT_EQ(stat((root.path() + pkg + "setup.exe").c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & S_IXUSR, 0u);
+}
+
+TEST(PublisherServer, OffersTheEngineUpdateAsItsOptionsSay)
+{
+    testsupport::TempDir root;
+    {
+        PublisherProcess server(root.path(), "--update-version 3.6.0.0 --update-files 2 --update-archive 7z");
+        ASSERT_NE(server.port, 0);
+        const std::string base = "http://127.0.0.1:" + std::to_string(server.port) + kUpdateFolder;
+        const std::string list = testsupport::responseBody(testsupport::blockingHttpGet(server.port, kUpdateListPath));
+        EXPECT_NE(list.find("<QLSDownloadV32.exe ver=\"3.6.0.0\" url=\"" + base + "QLSDownloadV32.7z\" hash=\"" + base +
+                            "QLSDownloadV32.7z.hash\"/>"),
+                  std::string::npos)
+            << list;
+        EXPECT_NE(list.find("<QLSDownloadV32.txt ver=\"3.6.0.0\""), std::string::npos) << list;
+        EXPECT_NE(list.find("<all url=\"" + base + "qlsdownload_all.7z\""), std::string::npos) << list;
+        const std::string archive = testsupport::responseBody(
+            testsupport::blockingHttpGet(server.port, std::string(kUpdateFolder) + "QLSDownloadV32.7z"));
+        EXPECT_EQ(archive.substr(0, 2), "7z");
+    }
+    PublisherProcess server(root.path(), "--update-fault no-list");
+    ASSERT_NE(server.port, 0);
+    EXPECT_EQ(testsupport::blockingHttpGet(server.port, kUpdateListPath).rfind("HTTP/1.1 404", 0), 0u);
 }
 
 TEST(PublisherServer, InstallerRecordsThatItRan)
