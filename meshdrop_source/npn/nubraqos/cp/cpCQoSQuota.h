@@ -4,12 +4,13 @@
 // each other, so that their bytes count against one budget.
 //
 // The budget is a sliding second: a take is granted what the quota leaves
-// after the bytes taken in the last 1000 milliseconds, so no one-second
-// window ever holds more than the quota, and a new quota (or a new
-// connection on a shared one) starts at once rather than at the bandwidth
-// manager's next tick. Bytes are counted per millisecond of the wall clock
-// (cpNow): granted bytes come back to the budget one second after the
-// millisecond in which they were taken.
+// after the bytes taken in the last second, so no one-second window ever
+// holds more than the quota, and a new quota (or a new connection on a
+// shared one) starts at once rather than at the bandwidth manager's next
+// tick. Bytes are counted per millisecond of the wall clock (cpNow), and
+// come back to the budget 1001 ms after the start of the millisecond in
+// which they were taken: more than a second after the take itself, wherever
+// in that millisecond it fell.
 
 #include <array>
 #include <cstdint>
@@ -34,7 +35,7 @@ public:
     std::uint64_t TakeCounted();
 
 private:
-    static constexpr std::int64_t kWindowMs = 1000;
+    static constexpr std::int64_t kWindowMs = 1001;
 
     // Forgets the milliseconds that have left the window ending at `nowMs`.
     void Advance(std::int64_t nowMs);
@@ -44,7 +45,7 @@ private:
     }
 
     std::uint32_t m_perSecond;
-    std::array<std::uint32_t, kWindowMs> m_bytes{}; // bytes taken in each of the last 1000 ms
+    std::array<std::uint32_t, kWindowMs> m_bytes{}; // bytes taken in each of the last kWindowMs ms
     std::int64_t m_newestMs = 0;                    // the millisecond of the latest take
     std::uint64_t m_inWindow = 0;                   // their sum
     std::uint64_t m_counted = 0;

@@ -23,16 +23,17 @@ TEST(cpCQoSQuota, GrantsWhatTheLastSecondLeft)
     // A new quota starts at once with the whole of it.
     EXPECT_EQ(quota.Take(4000, at(0)), 4000u);
     EXPECT_EQ(quota.Take(8000, at(500)), 6000u);
-    EXPECT_EQ(quota.Take(1, at(999)), 0u);
-    EXPECT_EQ(quota.MsUntilBudget(at(999)), 1u);
-    // The bytes of each millisecond come back one second later, no sooner.
-    EXPECT_EQ(quota.Take(10000, at(1000)), 4000u);
-    EXPECT_EQ(quota.Take(10000, at(1499)), 0u);
-    EXPECT_EQ(quota.MsUntilBudget(at(1499)), 1u);
-    EXPECT_EQ(quota.Take(10000, at(1500)), 6000u);
+    EXPECT_EQ(quota.Take(1, at(1000)), 0u);
+    EXPECT_EQ(quota.MsUntilBudget(at(1000)), 1u);
+    // The bytes of each millisecond come back 1001 ms after its start: more
+    // than a second after any take within it, no sooner.
+    EXPECT_EQ(quota.Take(10000, at(1001)), 4000u);
+    EXPECT_EQ(quota.Take(10000, at(1500)), 0u);
+    EXPECT_EQ(quota.MsUntilBudget(at(1500)), 1u);
+    EXPECT_EQ(quota.Take(10000, at(1501)), 6000u);
     // What was granted and not used goes back at once.
     quota.Return(2500);
-    EXPECT_EQ(quota.Take(10000, at(1500)), 2500u);
+    EXPECT_EQ(quota.Take(10000, at(1501)), 2500u);
     EXPECT_EQ(quota.TakeCounted(), 20000u);
     EXPECT_EQ(quota.TakeCounted(), 0u);
     // After a whole second unused, or a clock set back, all of it again.

@@ -228,12 +228,12 @@ TEST_F(ContextTest, OwnReceiveQuotaStartsAtOnceAndLimitsEverySecond)
             worker.WaitUntil([&] { return layer->received.size() >= second * 393216 && action->IsReceiveBlocked(); }));
         Drain();
         worker.Run([&] { EXPECT_EQ(layer->received.size(), second * 393216); });
-        // A millisecond short of the second, the wake of the connection
+        // A millisecond short of the window, the wake of the connection
         // (the window's timer, fired here at once) finds nothing back yet;
         // the manager's tick neither.
         const auto wake = [&] { QoS()->OnBudgetWake(Context()->GetRecord()->slot); };
         worker.Run([&] {
-            clock.Advance(999);
+            clock.Advance(1000);
             QoS()->Tick();
             wake();
         });
@@ -277,7 +277,7 @@ TEST_F(ContextTest, ConnectionsOnOneSharedQuotaMoveItsBytesTogether)
     Drain();
     worker.Run([&] { EXPECT_EQ(layer->received.size() + secondLayer->received.size(), 300000u); });
     worker.Run([&] {
-        clock.Advance(1010);
+        clock.Advance(1011);
         QoS()->Tick();
     });
     ASSERT_TRUE(worker.WaitUntil([&] { return layer->received.size() + secondLayer->received.size() == 512 * 1024; }));
