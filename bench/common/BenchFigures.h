@@ -17,6 +17,9 @@ struct Figures {
     double seconds = 0;
     double cpuSeconds = 0;
     long peakKiB = 0;
+    // The most bytes done within any one second of the transfer (0 when
+    // not sampled).
+    std::uint64_t largestWindow = 0;
 };
 
 inline double CpuSeconds(const rusage& usage)

@@ -37,7 +37,10 @@ bool StartRequest(ovIQoSContext* context, nwIHttpClientExEventListener* listener
         return false;
     if (options.receiveActionKind != 0) {
         context->SetAction(options.receiveActionKind);
-        context->SetQuota(QOS_DIRECTION_RECEIVE, &options.receiveQuota);
+        if (options.sharedReceiveQuota != nullptr && *options.sharedReceiveQuota)
+            context->ShareQuota(QOS_DIRECTION_RECEIVE, *options.sharedReceiveQuota);
+        else
+            context->SetQuota(QOS_DIRECTION_RECEIVE, &options.receiveQuota);
     }
     ovIHttpClientExLayer* layer = ovAsHttpClientExLayer(context->GetTopLayer());
     if (layer == nullptr)

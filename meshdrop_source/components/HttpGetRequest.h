@@ -5,12 +5,14 @@
 // request hands it to the deferred-release collector.
 
 #include <cstdint>
+#include <memory>
 #include <string>
 
 #include "nw/ovIHttpClientExLayer.h"
 #include "ov/ovSmartPtr.h"
 
 class cpCQoS;
+class cpCQoSQuota;
 
 // Holds the library lock of the running network runtime for a scope (nothing
 // when no runtime runs).
@@ -32,8 +34,9 @@ struct HttpGetOptions {
     std::uint32_t connectTimeoutSeconds = 0; // 0 keeps the context's default
     std::uint32_t idleTimeoutSeconds = 0;    // 0 keeps the context's default
     int receiveActionKind = 0;               // when not 0: switched to once the layer is on...
-    std::uint32_t receiveQuota = 0;          // ...with this receive quota in bytes per second
-    const char* range = nullptr;             // the "Range" header's value, or none
+    std::uint32_t receiveQuota = 0;          // ...with this receive quota in bytes per second,
+    const std::shared_ptr<cpCQoSQuota>* sharedReceiveQuota = nullptr; // ...or this one, shared with other requests
+    const char* range = nullptr;                                      // the "Range" header's value, or none
 };
 
 // Creates a context in `context` (releasing the one held before), opens it

@@ -10,6 +10,7 @@
 #include "MeshdropLib.h"
 #include "MirrorUrls.h"
 #include "ServiceLog.h"
+#include "cp/cpCQoSQuota.h"
 #include "cp/ovIQoSContext.h"
 
 namespace {
@@ -87,7 +88,10 @@ void CPlatformSession::BeginFile(bool resetAttempts)
     options.connectTimeoutSeconds = kTimeoutSeconds;
     options.idleTimeoutSeconds = kTimeoutSeconds;
     options.receiveActionKind = QOS_ACTION_OWN_RECEIVE_ONLY;
-    options.receiveQuota = bandwidth;
+    if (!m_receiveQuota)
+        m_receiveQuota = std::make_shared<cpCQoSQuota>(bandwidth);
+    m_receiveQuota->SetPerSecond(bandwidth);
+    options.sharedReceiveQuota = &m_receiveQuota;
     options.range = m_range.c_str();
     const bool started = OpenHttpGet(m_connection, this, m_currentUrl, options);
     ++m_nAttempts;

@@ -18,6 +18,7 @@
 #include "ov/ovSmartPtr.h"
 
 class IPlatFormSessionEventListener;
+class cpCQoSQuota;
 struct PlatformJobRecord;
 
 // The session's copy of one file of the job.
@@ -114,4 +115,8 @@ private:
     IPlatFormSessionEventListener* m_pListener = nullptr;
     PlatformJobRecord* m_pContext = nullptr;
     std::string m_range;
+    // The job's receive quota, shared by its connections one after another:
+    // a new file's connection starts at once with what is left of the
+    // current second, never with a second budget of its own.
+    std::shared_ptr<cpCQoSQuota> m_receiveQuota;
 };

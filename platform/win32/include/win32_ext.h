@@ -62,6 +62,16 @@ BOOL W32SetActivePopup(HWND hWndOwner, HWND hWndPopup, BOOL open);
 std::string W32RuntimeDir();
 
 // ---------------------------------------------------------------------------
+// Sockets.
+// Up to `count` receives of at most `chunk` bytes each, one after another
+// as recv would make them, in one call to the kernel: the data lands packed
+// at `buf` (room for count x chunk bytes). Answers the bytes received, 0 when
+// the peer has closed, or SOCKET_ERROR (WSAEWOULDBLOCK when nothing waits);
+// re-enables FD_READ as recv does. The chunk size still decides how much each
+// receive takes; only the crossings into the kernel are shared.
+int W32RecvChunks(UINT_PTR s, char* buf, int chunk, int count);  // s: a SOCKET
+
+// ---------------------------------------------------------------------------
 // Test switches: process-wide and thread-safe.
 // While set, every WriteFile fails with ERROR_DISK_FULL (112) and
 // GetDiskFreeSpaceEx reports 0 free bytes.

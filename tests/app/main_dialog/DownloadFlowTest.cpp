@@ -13,14 +13,16 @@ using namespace maindialogtest;
 
 namespace {
 
-// Paced, so that a download takes a few of the library's one-second ticks.
+// Paced, so that a download takes several of the library's one-second ticks
+// (about eight): long enough for a network loss and its return to be told
+// while the job still runs. The rate shows in the graph (a few Mbit/s).
 constexpr uint64_t kRate = 256 * 1024;
 
 class DownloadFlow : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        m_publisher = &TestPublisher::Start({384 * 1024, 256 * 1024, 128 * 1024}, kRate);
+        m_publisher = &TestPublisher::Start({896 * 1024, 640 * 1024, 384 * 1024}, kRate);
         UseFileListUrl(m_publisher->FileListUrl());
     }
 

@@ -192,6 +192,15 @@ void cpCQoS::OnContextEvent(int slot, std::uint64_t generation)
     context->OnContextEvent();
 }
 
+void cpCQoS::OnBudgetWake(int slot)
+{
+    cpCMutexLock lock(GetLock());
+    if (cpCQoSContext* context = GetContextAt(slot)) {
+        ovSmartPtr hold(context);
+        context->OnBudgetWake();
+    }
+}
+
 std::uint32_t cpCQoS::Budget::Take(std::uint32_t bytes)
 {
     const std::uint32_t grant = std::min(bytes, budget - std::min(taken, budget));

@@ -60,6 +60,8 @@ public:
     // `generation` names the context that posted the event; an event of a
     // context that is gone (the slot reused since) is dropped.
     void OnContextEvent(int slot, std::uint64_t generation);
+    // The slot's budget wake fired (cpSocketStartBudgetWake).
+    void OnBudgetWake(int slot);
     // Whether a notice about `socket` still concerns the context in `slot`.
     bool SlotUsesSocket(int slot, SOCKET socket) const;
 

@@ -108,6 +108,12 @@ OVRESULT cpCQoSContext::SetQuota(int direction, const std::uint32_t* bytesPerSec
     return OVR_PLATFORM_OK;
 }
 
+OVRESULT cpCQoSContext::ShareQuota(int direction, std::shared_ptr<cpCQoSQuota> quota)
+{
+    MESHDROP_ASSERT_LOCKED(LibraryLock());
+    return m_action && m_action->ShareQuota(direction, std::move(quota)) ? OVR_PLATFORM_OK : OVR_PLATFORM_FAIL;
+}
+
 OVRESULT cpCQoSContext::SetAction(int kind)
 {
     if (m_action && m_action->GetKind() == kind) {
@@ -218,6 +224,26 @@ void cpCQoSContext::OnConnectTimer(void* context)
     self->PostEvent(QOS_CONNECT_FAILED);
 }
 
+void cpCQoSContext::ScheduleBudgetWake()
+{
+    std::uint32_t ms = 0;
+    if (m_action && m_io.record && m_action->MsUntilBudget(&ms)) {
+        cpSocketStartBudgetWake(m_io.record, ms);
+    }
+}
+
+void cpCQoSContext::OnBudgetWake()
+{
+    if (!m_action) {
+        return;
+    }
+    const bool receiveBlocked = m_action->TakeReceiveBlocked();
+    const bool sendBlocked = m_action->TakeSendBlocked();
+    if (receiveBlocked || sendBlocked) {
+        Rearm();
+    }
+}
+
 OVRESULT cpCQoSContext::WriteFromLayer(nwIQoSNetStack* layer, const nwBuffer& buffer)
 {
     const int index = IndexOf(layer);
@@ -305,6 +331,7 @@ OVRESULT cpCQoSContext::Close()
     // Unregistering drops the manager's reference: stay alive to the end.
     ovSmartPtr self(this);
     StopConnectTimer();
+    cpSocketStopBudgetWake(m_io.record);
     m_state = QOS_STATE_CLOSING;
     if (cpCQoS* qos = cpCQoS::GetInstance()) {
         qos->Unregister(this, &m_io.record);
@@ -565,21 +592,33 @@ void cpCQoSContext::OnSocketEvent(int kind)
 
 void cpCQoSContext::OnReadable()
 {
-    if (!m_io.record || !m_action ||
-        (m_state != QOS_STATE_CONNECTED && m_state != QOS_STATE_SENDING && m_state != QOS_STATE_IDLE)) {
-        return;
-    }
-    m_idleCounter = 0;
-    m_state = QOS_STATE_RECEIVING;
-    const std::uint32_t got = m_action->Receive();
-    if (got > 0 && (m_mask & QOS_COUNT_RECEIVED)) {
-        m_receiveRate.Add(got);
-    }
-    if (m_state == QOS_STATE_RECEIVING) {
-        m_state = QOS_STATE_IDLE;
-    }
-    if (got > 0) {
-        DeliverReceived();
+    // Layers may close (and release) the context while they take a piece.
+    ovSmartPtr self(this);
+    std::uint32_t total = 0;
+    while (total <= cpCQoSContextAction::kReadStop) {
+        if (!m_io.record || !m_action ||
+            (m_state != QOS_STATE_CONNECTED && m_state != QOS_STATE_SENDING && m_state != QOS_STATE_IDLE)) {
+            return;
+        }
+        m_idleCounter = 0;
+        m_state = QOS_STATE_RECEIVING;
+        const std::uint32_t got = m_action->Receive();
+        ScheduleBudgetWake();
+        if (got > 0 && (m_mask & QOS_COUNT_RECEIVED)) {
+            m_receiveRate.Add(got);
+        }
+        if (m_state == QOS_STATE_RECEIVING) {
+            m_state = QOS_STATE_IDLE;
+        }
+        if (got > 0) {
+            DeliverReceived();
+        }
+        // Less than a whole piece: the socket is empty, the budget spent or
+        // the buffer at its stop.
+        if (got < cpCQoSContextAction::kReadPiece) {
+            return;
+        }
+        total += got;
     }
 }
 
@@ -667,6 +706,7 @@ bool cpCQoSContext::SendQueued()
     while (m_io.current) {
         std::uint32_t sent = 0;
         ok = m_action->Send(&sent);
+        ScheduleBudgetWake();
         if (sent > 0 && (m_mask & QOS_COUNT_SENT)) {
             m_sendRate.Add(sent);
         }

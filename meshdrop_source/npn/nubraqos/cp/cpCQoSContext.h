@@ -32,6 +32,7 @@ public:
 
     OVRESULT Open(int actionKind, std::uint32_t mask, cpSocketRecord* record) override;
     OVRESULT SetQuota(int direction, const std::uint32_t* bytesPerSecond) override;
+    OVRESULT ShareQuota(int direction, std::shared_ptr<cpCQoSQuota> quota) override;
     OVRESULT SetAction(int kind) override;
     OVRESULT SetEventMask(std::uint32_t mask) override;
     OVRESULT AddEventMask(std::uint32_t bits) override;
@@ -69,6 +70,8 @@ public:
     void OnContextEvent();
     // One second passed: counts idle seconds and refills the action's budget.
     void OnTick(cpQoSStats* stats);
+    // The budget wake fired: a direction stopped on an own quota resumes.
+    void OnBudgetWake();
 
     cpSocketRecord* GetRecord() const { return m_io.record; }
     // The number given to this context when it was opened; posted events
@@ -118,6 +121,10 @@ private:
     void StartConnectTimer();
     void StopConnectTimer();
     static void OnConnectTimer(void* context);
+    // A direction stopped on an own quota resumes the moment budget comes
+    // back (see cpCQoSQuota), not only at the manager's tick: a wake later
+    // than that loses the time between from every second of a transfer.
+    void ScheduleBudgetWake();
     void FreeSendQueue();
 
     cpQoSContextIo m_io;

@@ -4,14 +4,20 @@
 
 #include "cp/cpCQoSLowContextAction.h"
 
-std::uint32_t cpCQoSContextAction::ReadChunk(std::uint32_t size)
+std::uint32_t cpCQoSContextAction::ReadChunks(std::uint32_t size)
 {
-    const std::uint32_t room = m_io.receive.Reserve(size);
+    const std::uint32_t room = m_io.receive.Reserve(std::min(size, kReceiveChunk * kChunksPerCall));
     if (room == 0) {
         return 0;
     }
     std::uint32_t got = 0;
-    if (OV_FAILED(cpSocketReceive(m_io.record, m_io.receive.FreeSpace(), room, &got))) {
+    // Whole chunks together; a part chunk (the end of a budget, the end of
+    // the buffer's room) alone.
+    const std::uint32_t chunks = room / kReceiveChunk;
+    const OVRESULT result =
+        chunks > 0 ? cpSocketReceiveChunks(m_io.record, m_io.receive.FreeSpace(), kReceiveChunk, chunks, &got)
+                   : cpSocketReceive(m_io.record, m_io.receive.FreeSpace(), room, &got);
+    if (OV_FAILED(result)) {
         return 0;
     }
     m_io.receive.Commit(got);
@@ -26,12 +32,14 @@ void cpCQoSContextAction::RearmSocket()
 std::uint32_t cpCQoSHighContextAction::Receive()
 {
     std::uint32_t total = 0;
-    while (m_io.receive.Held() <= kReadStop) {
-        const std::uint32_t got = ReadChunk(kReceiveChunk);
-        if (got == 0) {
+    while (m_io.receive.Held() <= kReadStop && total < kReadPiece) {
+        const std::uint32_t wanted = kReceiveChunk * kChunksPerCall;
+        const std::uint32_t got = ReadChunks(wanted);
+        total += got;
+        // A short read emptied the socket: nothing more waits now.
+        if (got < wanted) {
             break;
         }
-        total += got;
     }
     return total;
 }

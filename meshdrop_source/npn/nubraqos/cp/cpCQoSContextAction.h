@@ -16,6 +16,8 @@
 
 #include "cp/cpQoSContextIo.h"
 
+class cpCQoSQuota;
+
 class cpCQoSContextAction {
 public:
     explicit cpCQoSContextAction(cpQoSContextIo& io) : m_io(io) {}
@@ -33,16 +35,34 @@ public:
     virtual bool TakeReceiveBlocked() = 0;
     // direction 0 = receive, 1 = send; bytes per second.
     virtual void SetQuota(int direction, std::uint32_t bytesPerSecond) = 0;
-    // Adds this second's counted bytes to `stats` and starts a new second.
+    // Puts the direction on a quota shared with other connections; false
+    // for an action without own quotas.
+    virtual bool ShareQuota(int /*direction*/, std::shared_ptr<cpCQoSQuota> /*quota*/) { return false; }
+    // Whether a direction stopped for want of an own quota's budget, which
+    // comes back in `ms` (rather than at the manager's next tick).
+    virtual bool MsUntilBudget(std::uint32_t* /*ms*/) const { return false; }
+    // Adds the bytes counted since the last call to `stats`.
     virtual void Collect(cpQoSStats* stats) = 0;
 
     static constexpr std::uint32_t kSendChunk = 4096;
     static constexpr std::uint32_t kReceiveChunk = 1024;
+    static constexpr std::uint32_t kChunksPerCall = 64;
+    // Receive stops once it has read a piece of this many bytes: the context
+    // hands each piece to the layers while it is still in the processor's
+    // cache (they copy it on, to a file or a parser), then reads the next.
+    static constexpr std::uint32_t kReadPiece = 128 * 1024;
+    // A notification reads pieces until more than this many bytes came in
+    // (or, unlimited, are buffered), leaving the rest to the next one: the
+    // buffer stays small and the library lock is not held for the whole of
+    // a full socket buffer.
+    static constexpr std::uint32_t kReadStop = 1048575;
 
 protected:
-    // Reads one chunk of at most `size` bytes into the receive buffer; 0 when
-    // nothing was read (no data, an error, the buffer at its bound).
-    std::uint32_t ReadChunk(std::uint32_t size);
+    // Reads up to `size` bytes into the receive buffer in receives of at
+    // most kReceiveChunk bytes each, up to kChunksPerCall of them per call to
+    // the platform; 0 when nothing was read (no data, an error, the buffer at
+    // its bound).
+    std::uint32_t ReadChunks(std::uint32_t size);
     void RearmSocket();
 
     cpQoSContextIo& m_io;
@@ -53,16 +73,12 @@ public:
     using cpCQoSContextAction::cpCQoSContextAction;
 
     int GetKind() const override { return 1; }
-    // Stops early once more than kReadStop bytes are buffered, leaving the
-    // rest to the next notification.
     std::uint32_t Receive() override;
     bool Send(std::uint32_t* sent) override;
     bool TakeSendBlocked() override { return false; }
     bool TakeReceiveBlocked() override { return false; }
     void SetQuota(int, std::uint32_t) override {}
     void Collect(cpQoSStats*) override {}
-
-    static constexpr std::uint32_t kReadStop = 1048575;
 };
 
 // An action of the given kind on `io`, or null for an unknown kind.

@@ -1,6 +1,7 @@
 #include "cp/cpCQoSLowContextAction.h"
 
 #include <algorithm>
+#include <climits>
 #include <utility>
 
 #include "cp/cpCQoS.h"
@@ -8,20 +9,23 @@
 std::uint32_t cpCQoSLowContextAction::Receive()
 {
     std::uint32_t total = 0;
-    for (;;) {
-        const std::uint32_t grant = TakeReceiveBudget(kReceiveChunk);
+    // What a layer leaves unconsumed still grows the buffer notification
+    // after notification up to its bound.
+    while (total < kReadPiece) {
+        const std::uint32_t grant = TakeReceiveBudget(kReceiveChunk * kChunksPerCall);
         if (grant == 0) {
             m_receiveBlocked = true;
             break;
         }
-        const std::uint32_t got = ReadChunk(grant);
+        const std::uint32_t got = ReadChunks(grant);
         if (got < grant) {
             ReturnReceiveBudget(grant - got);
         }
-        if (got == 0) {
+        total += got;
+        // A short read emptied the socket (or found it closed).
+        if (got < grant) {
             break;
         }
-        total += got;
     }
     return total;
 }
@@ -110,34 +114,45 @@ void cpCQoSLowServerContextAction::ReturnSendBudget(std::uint32_t bytes)
     }
 }
 
-std::uint32_t cpCQoSOwnContextAction::Quota::Take(std::uint32_t bytes)
-{
-    const std::uint32_t grant = std::min(bytes, left);
-    left -= grant;
-    used += grant;
-    return grant;
-}
-
-void cpCQoSOwnContextAction::Quota::Return(std::uint32_t bytes)
-{
-    const std::uint32_t back = std::min(bytes, used);
-    used -= back;
-    left += back;
-}
-
 void cpCQoSOwnContextAction::SetQuota(int direction, std::uint32_t bytesPerSecond)
 {
-    (direction == 0 ? m_receive : m_send).perSecond = bytesPerSecond;
+    (direction == 0 ? m_receive : m_send)->SetPerSecond(bytesPerSecond);
+}
+
+bool cpCQoSOwnContextAction::ShareQuota(int direction, std::shared_ptr<cpCQoSQuota> quota)
+{
+    if (!quota) {
+        return false;
+    }
+    (direction == 0 ? m_receive : m_send) = std::move(quota);
+    return true;
+}
+
+bool cpCQoSOwnContextAction::MsUntilBudget(std::uint32_t* ms) const
+{
+    if (!m_receiveBlocked && !m_sendBlocked) {
+        return false;
+    }
+    const cpTime now = cpNow();
+    std::uint32_t wait = UINT32_MAX;
+    if (m_receiveBlocked) {
+        wait = std::min(wait, m_receive->MsUntilBudget(now));
+    }
+    if (m_sendBlocked) {
+        wait = std::min(wait, m_send->MsUntilBudget(now));
+    }
+    if (ms) {
+        *ms = wait;
+    }
+    return true;
 }
 
 void cpCQoSOwnContextAction::Collect(cpQoSStats* stats)
 {
+    const std::uint64_t received = m_receive->TakeCounted();
+    const std::uint64_t sent = m_send->TakeCounted();
     if (stats) {
-        stats->received += m_receive.used;
-        stats->sent += m_send.used;
-    }
-    for (Quota* quota : {&m_receive, &m_send}) {
-        quota->used = 0;
-        quota->left = quota->perSecond;
+        stats->received += received;
+        stats->sent += sent;
     }
 }

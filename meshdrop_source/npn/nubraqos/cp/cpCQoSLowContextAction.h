@@ -4,8 +4,10 @@
 // blocked until the bandwidth manager's next one-second tick re-arms it.
 
 #include <cstdint>
+#include <memory>
 
 #include "cp/cpCQoSContextAction.h"
+#include "cp/cpCQoSQuota.h"
 
 class cpCQoSLowContextAction : public cpCQoSContextAction {
 public:
@@ -61,32 +63,26 @@ public:
     void ReturnReceiveBudget(std::uint32_t) override {}
 };
 
-// Kinds 5 to 7: a quota per second of the connection's own. SetQuota only
-// sets the quota; the budget is filled from it by Collect at the next tick.
+// Kinds 5 to 7: a quota per second of the connection's own, or one it
+// shares with other connections (see cpCQoSQuota for how the budget of each
+// second is made).
 class cpCQoSOwnContextAction : public cpCQoSLowContextAction {
 public:
     using cpCQoSLowContextAction::cpCQoSLowContextAction;
 
     int GetKind() const override { return 5; }
     void SetQuota(int direction, std::uint32_t bytesPerSecond) override;
+    bool ShareQuota(int direction, std::shared_ptr<cpCQoSQuota> quota) override;
+    bool MsUntilBudget(std::uint32_t* ms) const override;
     void Collect(cpQoSStats* stats) override;
-    std::uint32_t TakeReceiveBudget(std::uint32_t bytes) override { return m_receive.Take(bytes); }
-    std::uint32_t TakeSendBudget(std::uint32_t bytes) override { return m_send.Take(bytes); }
-    void ReturnReceiveBudget(std::uint32_t bytes) override { m_receive.Return(bytes); }
-    void ReturnSendBudget(std::uint32_t bytes) override { m_send.Return(bytes); }
+    std::uint32_t TakeReceiveBudget(std::uint32_t bytes) override { return m_receive->Take(bytes); }
+    std::uint32_t TakeSendBudget(std::uint32_t bytes) override { return m_send->Take(bytes); }
+    void ReturnReceiveBudget(std::uint32_t bytes) override { m_receive->Return(bytes); }
+    void ReturnSendBudget(std::uint32_t bytes) override { m_send->Return(bytes); }
 
 protected:
-    struct Quota {
-        std::uint32_t perSecond = 0;
-        std::uint32_t left = 0;
-        std::uint32_t used = 0;
-
-        std::uint32_t Take(std::uint32_t bytes);
-        void Return(std::uint32_t bytes);
-    };
-
-    Quota m_receive;
-    Quota m_send;
+    std::shared_ptr<cpCQoSQuota> m_receive = std::make_shared<cpCQoSQuota>();
+    std::shared_ptr<cpCQoSQuota> m_send = std::make_shared<cpCQoSQuota>();
 };
 
 class cpCQoSOwnReceiveOnlyContextAction : public cpCQoSOwnContextAction {

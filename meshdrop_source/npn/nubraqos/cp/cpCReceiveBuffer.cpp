@@ -31,7 +31,10 @@ void cpCReceiveBuffer::Consume(std::uint32_t bytes)
         return;
     }
     if (bytes >= m_held) {
-        Release();
+        m_held = 0;
+        if (m_capacity > kRetainedSize) {
+            Release();
+        }
         return;
     }
     std::memmove(m_data, m_data + bytes, m_held - bytes);

@@ -91,13 +91,22 @@ void cpCSocketWindow::Destroy()
 LRESULT CALLBACK cpCSocketWindow::WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
 {
     const bool socketNotice = message >= CP_WM_SOCKET_NOTIFY && message < CP_WM_SOCKET_NOTIFY + CP_SOCKET_SLOTS;
-    if (message != CP_WM_CONTEXT_EVENT && !socketNotice) {
+    const bool budgetWake =
+        message == WM_TIMER && wParam >= CP_BUDGET_TIMER_ID && wParam < CP_BUDGET_TIMER_ID + CP_SOCKET_SLOTS;
+    if (message != CP_WM_CONTEXT_EVENT && !socketNotice && !budgetWake) {
         return DefWindowProcA(window, message, wParam, lParam);
+    }
+    if (budgetWake) {
+        KillTimer(window, wParam); // one wake per start
     }
     cpCMutexLock lock(g_lock.load());
     cpCQoS* manager = g_manager;
     if (g_liveWindows == 0 || !manager) {
         return socketNotice ? DefWindowProcA(window, message, wParam, lParam) : 0;
+    }
+    if (budgetWake) {
+        manager->OnBudgetWake(static_cast<int>(wParam - CP_BUDGET_TIMER_ID));
+        return 0;
     }
     if (message == CP_WM_CONTEXT_EVENT) {
         manager->OnContextEvent(static_cast<int>(wParam), static_cast<std::uint64_t>(lParam));

@@ -21,7 +21,9 @@ struct cpSendBlock {
 // Bytes received and not yet consumed by the layers. Starts at 1024 bytes and
 // doubles as needed, never beyond kMaxSize: a peer cannot make it grow
 // without end (the context closes a connection whose buffer is full and whose
-// layers take nothing).
+// layers take nothing). Emptied, it keeps its block up to kRetainedSize, so
+// that a transfer reads into the same warm memory notification after
+// notification instead of growing a fresh block each time.
 class cpCReceiveBuffer {
 public:
     cpCReceiveBuffer() = default;
@@ -32,6 +34,7 @@ public:
     static constexpr std::uint32_t kInitialSize = 1024;
     // Room for the largest framed message plus what follows it in one read.
     static constexpr std::uint32_t kMaxSize = 16u * 1024u * 1024u + 64u * 1024u;
+    static constexpr std::uint32_t kRetainedSize = 2u * 1024u * 1024u;
 
     std::uint8_t* Data() const { return m_data; }
     std::uint32_t Held() const { return m_held; }
@@ -44,8 +47,8 @@ public:
     // The start of the free space after Reserve, and the bytes written there.
     std::uint8_t* FreeSpace() const { return m_data + m_held; }
     void Commit(std::uint32_t bytes) { m_held += bytes; }
-    // Drops `bytes` from the front; all of them frees the block; none does
-    // nothing (the layers took nothing yet: the bytes wait for more).
+    // Drops `bytes` from the front; none does nothing (the layers took
+    // nothing yet: the bytes wait for more).
     void Consume(std::uint32_t bytes);
     void Release();
 

@@ -1,7 +1,9 @@
 #include "cp/cpSocketRecord.h"
 
 #include <cstring>
+
 #include <memory>
+#include <win32_ext.h>
 
 namespace {
 
@@ -208,6 +210,26 @@ OVRESULT cpSocketReceive(cpSocketRecord* record, void* buffer, std::uint32_t siz
     return OVR_PLATFORM_OK;
 }
 
+OVRESULT cpSocketReceiveChunks(cpSocketRecord* record, void* buffer, std::uint32_t chunk, std::uint32_t count,
+                               std::uint32_t* received)
+{
+    if (!record) {
+        return OVR_BAD_SOCKET;
+    }
+    if (!record->HasSocket()) {
+        return OVR_SOCK_NOTSOCK;
+    }
+    const int n =
+        W32RecvChunks(record->socket, static_cast<char*>(buffer), static_cast<int>(chunk), static_cast<int>(count));
+    if (n <= 0) {
+        return n == 0 ? OVR_PLATFORM_FAIL : cpLastSocketError();
+    }
+    if (received) {
+        *received = static_cast<std::uint32_t>(n);
+    }
+    return OVR_PLATFORM_OK;
+}
+
 OVRESULT cpSocketSendTo(cpSocketRecord* record, const void* bytes, std::uint32_t length, const cpEndpoint& endpoint,
                         std::uint32_t* sent)
 {
@@ -326,6 +348,24 @@ OVRESULT cpSocketPostContextEvent(cpSocketRecord* record, std::uint64_t generati
         return OVR_PLATFORM_FAIL;
     }
     return OVR_PLATFORM_OK;
+}
+
+OVRESULT cpSocketStartBudgetWake(cpSocketRecord* record, std::uint32_t ms)
+{
+    if (!record || !record->window || record->slot < 0) {
+        return OVR_BAD_SOCKET;
+    }
+    if (!SetTimer(record->window->window, CP_BUDGET_TIMER_ID + static_cast<UINT_PTR>(record->slot), ms, nullptr)) {
+        return OVR_PLATFORM_FAIL;
+    }
+    return OVR_PLATFORM_OK;
+}
+
+void cpSocketStopBudgetWake(cpSocketRecord* record)
+{
+    if (record && record->window && record->slot >= 0) {
+        KillTimer(record->window->window, CP_BUDGET_TIMER_ID + static_cast<UINT_PTR>(record->slot));
+    }
 }
 
 OVRESULT cpResolveAll(const char* name, std::uint32_t* addresses, int capacity, int* count)

@@ -14,6 +14,8 @@ inline constexpr UINT CP_WM_SOCKET_WINDOW_STOP = 0x408;
 inline constexpr UINT CP_WM_CONTEXT_EVENT = 0x409;
 inline constexpr UINT CP_WM_SOCKET_NOTIFY = 0x40A; // + slot 0..63
 inline constexpr int CP_SOCKET_SLOTS = 64;
+// Timers of the hidden socket window (WM_TIMER): a slot's budget wake.
+inline constexpr UINT_PTR CP_BUDGET_TIMER_ID = 0x40A; // + slot 0..63
 
 // The address callers pass: IPv4 address in network byte order, port in host order.
 struct cpEndpoint {
@@ -57,6 +59,11 @@ OVRESULT cpSocketSend(cpSocketRecord* record, const void* bytes, std::uint32_t l
 // Succeeds only when more than 0 bytes arrived; an orderly close and errors
 // go through the error mapping.
 OVRESULT cpSocketReceive(cpSocketRecord* record, void* buffer, std::uint32_t size, std::uint32_t* received);
+// Up to `count` receives of at most `chunk` bytes each in one call to the
+// platform, packed at `buffer`; *received is their total. Fails as
+// cpSocketReceive does (the peer's close included) when nothing was read.
+OVRESULT cpSocketReceiveChunks(cpSocketRecord* record, void* buffer, std::uint32_t chunk, std::uint32_t count,
+                               std::uint32_t* received);
 OVRESULT cpSocketSendTo(cpSocketRecord* record, const void* bytes, std::uint32_t length, const cpEndpoint& endpoint,
                         std::uint32_t* sent);
 OVRESULT cpSocketReceiveFrom(cpSocketRecord* record, void* buffer, std::uint32_t size, cpEndpoint* from,
@@ -75,6 +82,12 @@ OVRESULT cpSocketUnregister(cpSocketRecord* record, int* slot);
 // Posts CP_WM_CONTEXT_EVENT for the record's slot, with the posting
 // context's generation number as the second parameter.
 OVRESULT cpSocketPostContextEvent(cpSocketRecord* record, std::uint64_t generation);
+// Starts (or restarts) the slot's budget wake: a WM_TIMER of the hidden
+// window after `ms` milliseconds (10 at least), on the window's thread, at
+// millisecond resolution rather than the timer queue's 100 ms tick. The
+// window procedure stops it when it fires; the stop function earlier.
+OVRESULT cpSocketStartBudgetWake(cpSocketRecord* record, std::uint32_t ms);
+void cpSocketStopBudgetWake(cpSocketRecord* record);
 
 // Host look-up (IPv4): the first address, or all of them in the platform's order.
 OVRESULT cpResolveFirst(const char* name, std::uint32_t* address);

@@ -4,11 +4,14 @@
 // Unless stated otherwise the operations answer OVR_PLATFORM_OK.
 
 #include <cstdint>
+#include <memory>
 
 #include "cp/cpSocketRecord.h"
 #include "nw/nwCStreamDispatcher.h"
 #include "nw/nwIQoSNetStack.h"
 #include "ov/ovIUnknown.h"
+
+class cpCQoSQuota;
 
 // Action kinds.
 enum : int {
@@ -83,4 +86,9 @@ public:
     virtual OVRESULT SetHostName(const char* name) = 0;
     virtual OVRESULT MarkAddressWorking() = 0;
     virtual OVRESULT MarkAddressFailed() = 0;
+    // Puts a direction of the action's own quota on `quota`, shared with
+    // other contexts (the connections of one download that follow each
+    // other), so that they move no more than its bytes per second together.
+    // OVR_PLATFORM_FAIL without an action that has own quotas.
+    virtual OVRESULT ShareQuota(int direction, std::shared_ptr<cpCQoSQuota> quota) = 0;
 };

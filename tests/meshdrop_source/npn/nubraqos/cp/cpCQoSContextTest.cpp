@@ -21,6 +21,7 @@
 #include "cp/cpCQoS.h"
 #include "cp/cpCQoSContext.h"
 #include "cp/cpCQoSLowContextAction.h"
+#include "cp/cpCQoSQuota.h"
 #include "cp/cpCSocketWindow.h"
 #include "cp/cpCTimerQueue.h"
 #include "ov/ovClassIds.h"
@@ -209,7 +210,7 @@ TEST_F(ContextTest, IdleEventAtTheSixtyFirstTickUnlessBytesArrived)
     worker.Run([&] { EXPECT_EQ(layer->idleTimeouts, 1); });
 }
 
-TEST_F(ContextTest, OwnReceiveQuotaLimitsBytesPerSecond)
+TEST_F(ContextTest, OwnReceiveQuotaStartsAtOnceAndLimitsEverySecond)
 {
     OpenWithLayer(6, 0x05);
     worker.Run([&] {
@@ -221,21 +222,71 @@ TEST_F(ContextTest, OwnReceiveQuotaLimitsBytesPerSecond)
     const std::string payload = Pattern(1024 * 1024);
     std::thread sender([&] { peer.SendAll(payload); });
 
-    // Nothing moves before the first tick after the quota was set.
-    ASSERT_TRUE(worker.WaitUntil([&] { return action->IsReceiveBlocked(); }));
-    worker.Run([&] { EXPECT_EQ(layer->received.size(), 0u); });
-
+    // The first second's budget moves at once, without a tick.
     for (std::size_t second = 1; second <= 2; ++second) {
-        worker.Run([&] { QoS()->Tick(); });
         ASSERT_TRUE(
             worker.WaitUntil([&] { return layer->received.size() >= second * 393216 && action->IsReceiveBlocked(); }));
         Drain();
         worker.Run([&] { EXPECT_EQ(layer->received.size(), second * 393216); });
+        // A millisecond short of the window, the wake of the connection
+        // (the window's timer, fired here at once) finds nothing back yet;
+        // the manager's tick neither.
+        const auto wake = [&] { QoS()->OnBudgetWake(Context()->GetRecord()->slot); };
+        worker.Run([&] {
+            clock.Advance(1000);
+            QoS()->Tick();
+            wake();
+        });
+        Drain();
+        worker.Run([&] { EXPECT_EQ(layer->received.size(), second * 393216); });
+        worker.Run([&] {
+            clock.Advance(1);
+            wake();
+        });
     }
-    worker.Run([&] { QoS()->Tick(); });
     ASSERT_TRUE(worker.WaitUntil([&] { return layer->received.size() == payload.size(); }));
     sender.join();
     worker.Run([&] { EXPECT_TRUE(layer->received == payload); });
+}
+
+TEST_F(ContextTest, ConnectionsOnOneSharedQuotaMoveItsBytesTogether)
+{
+    auto quota = std::make_shared<cpCQoSQuota>(300000);
+    LoopbackPeer secondPeer;
+    ovSmartPtr second;
+    RecordingLayer* secondLayer = nullptr;
+    OpenWithLayer(6, 0x05);
+    worker.Run([&] {
+        EXPECT_EQ(Context()->ShareQuota(QOS_DIRECTION_RECEIVE, quota), OVR_PLATFORM_OK);
+        ASSERT_TRUE(second.CreateInstance(OVCLS_QOS_CONTEXT));
+        auto* other = static_cast<cpCQoSContext*>(second.Get<ovIQoSContext>());
+        ASSERT_EQ(other->Open(1, 0x05, nullptr), OVR_PLATFORM_OK);
+        EXPECT_EQ(other->ShareQuota(QOS_DIRECTION_RECEIVE, quota), OVR_PLATFORM_FAIL); // no own quotas
+        other->SetAction(6);
+        EXPECT_EQ(other->ShareQuota(QOS_DIRECTION_RECEIVE, quota), OVR_PLATFORM_OK);
+        other->AddLayer(RecordingLayer::kClassId, false);
+        secondLayer = AsRecording(other->GetTopLayer());
+        other->Connect({LoopbackPeer::LoopbackAddress(), secondPeer.Port()});
+    });
+    ConnectToPeer();
+    ASSERT_TRUE(secondPeer.Accept());
+    const std::string payload = Pattern(256 * 1024);
+    std::thread sender([&] { peer.SendAll(payload); });
+    std::thread secondSender([&] { secondPeer.SendAll(payload); });
+    ASSERT_TRUE(worker.WaitUntil([&] { return layer->received.size() + secondLayer->received.size() >= 300000; }));
+    Drain();
+    worker.Run([&] { EXPECT_EQ(layer->received.size() + secondLayer->received.size(), 300000u); });
+    worker.Run([&] {
+        clock.Advance(1011);
+        QoS()->Tick();
+    });
+    ASSERT_TRUE(worker.WaitUntil([&] { return layer->received.size() + secondLayer->received.size() == 512 * 1024; }));
+    sender.join();
+    secondSender.join();
+    worker.Run([&] {
+        static_cast<cpCQoSContext*>(second.Get<ovIQoSContext>())->Close();
+        second.Reset();
+    });
 }
 
 TEST_F(ContextTest, SixtyFifthConnectionFailsCleanly)
@@ -444,7 +495,11 @@ TEST_F(ContextTest, UnlimitedReadingStopsAtOneMebibyteWhenNothingIsConsumed)
     std::thread sender([&] { peer.SendAll(chunk); });
     ASSERT_TRUE(worker.WaitUntil([&] { return Context()->GetReceivedHeld() > cpCQoSHighContextAction::kReadStop; }));
     Drain();
-    worker.Run([&] { EXPECT_LE(Context()->GetReceivedHeld(), cpCQoSHighContextAction::kReadStop + 1024); });
+    worker.Run([&] {
+        EXPECT_LE(Context()->GetReceivedHeld(),
+                  cpCQoSContextAction::kReadStop +
+                      cpCQoSContextAction::kReceiveChunk * cpCQoSContextAction::kChunksPerCall);
+    });
     peer.ShutdownConnection(); // wakes the blocked sender; the peer closes later
     sender.join();
 }
