@@ -1,7 +1,7 @@
 // The engine downloader inside the running library: jobs go through the entry
-// points to a real engine program started by the test (or to a fake engine
-// where the real one never behaves so), and the launcher's reports are given
-// by the test. The whole path with the real launcher is EnginePathTest.
+// points to a fake engine, for what the real one never does on its own, and
+// the launcher's reports are given by the test. The whole path with the real
+// launcher and engine is EnginePathTest.
 
 #include <gtest/gtest.h>
 
@@ -16,7 +16,6 @@
 #include "DeferredDestruction.h"
 #include "EngineDownloader.h"
 #include "EngineLauncher.h"
-#include "EngineTestSupport.h"
 #include "EntryPointFlow.h"
 #include "FakeEngine.h"
 #include "JobManager.h"
@@ -114,18 +113,6 @@ protected:
         return job;
     }
 
-    std::vector<std::string> FileDoneTexts(MeshdropJobHandle job)
-    {
-        std::vector<std::string> texts;
-        for (;;) {
-            FileDoneInfo done{};
-            EXPECT_EQ(MeshdropLib_PopFileDone(job, &done), MESHDROPLIB_OK);
-            if (done.sequence == 0)
-                return texts;
-            texts.emplace_back(done.text);
-        }
-    }
-
     size_t LogCount(const std::string& message)
     {
         const auto messages = LibraryLog::Messages(m_log);
@@ -141,47 +128,6 @@ protected:
     std::condition_variable m_launched;
     int m_launches = 0;
 };
-
-TEST_F(EngineDownloaderTest, JobStartedBeforeTheEngineIsReadyGoesThroughTheEngine)
-{
-    const std::string first = testsupport::patternBytes(3 << 20, 1);
-    const std::string second = testsupport::patternBytes(100000, 2);
-    enginetest::RangeServer server1(first, 1 << 20);
-    enginetest::RangeServer server2(second);
-    enginetest::EngineProcess engine(TestDriveC::Root());
-    ASSERT_TRUE(engine.Start());
-    InstallEngineDownloader(engine.Port());
-
-    // A mirror entry is reported whole, as the list gave it.
-    const std::string entry = server1.Url("/a.bin") + "|" + server1.Url("/mirror/a.bin");
-    const MeshdropJobHandle job = CreateJob({{entry, ""}, {server2.Url("/b.bin"), ""}});
-    ASSERT_EQ(MeshdropLib_StartJob(job, 1), MESHDROPLIB_OK);
-    Launcher([](CEngineDownloader& e) { e.OnLauncherReady(); });
-
-    ASSERT_TRUE(PumpUntilOutcome(m_window, MESHDROPLIB_EVENT_JOB_FINISHED, MESHDROPLIB_EVENT_JOB_NOTICE));
-    EXPECT_EQ(m_window.Count(MESHDROPLIB_EVENT_ENGINE_READY), 1u);
-    EXPECT_EQ(m_window.Count(MESHDROPLIB_EVENT_JOB_SIZE), 1u);
-    EXPECT_GE(m_window.Count(MESHDROPLIB_EVENT_JOB_PROGRESS), 2u);
-    EXPECT_EQ(m_window.Count(MESHDROPLIB_EVENT_FILE_DONE), 2u);
-    auto texts = FileDoneTexts(job);
-    std::vector<std::string> expected{entry + ",C:\\dl\\a.bin", server2.Url("/b.bin") + ",C:\\dl\\b.bin"};
-    std::sort(texts.begin(), texts.end());
-    std::sort(expected.begin(), expected.end());
-    EXPECT_EQ(texts, expected);
-    JobFinishInfo finish{};
-    ASSERT_EQ(MeshdropLib_GetJobFinishInfo(job, &finish), MESHDROPLIB_OK);
-    EXPECT_EQ(finish.filesCompleted, 2u);
-    EXPECT_EQ(finish.result, 0u);
-    JobSizeInfo sizes{};
-    ASSERT_EQ(MeshdropLib_GetJobSizeInfo(job, &sizes), MESHDROPLIB_OK);
-    EXPECT_EQ(sizes.fileCount, 2u);
-    EXPECT_EQ(testsupport::readFile(DriveCFile("dl/a.bin")), first);
-    EXPECT_EQ(testsupport::readFile(DriveCFile("dl/b.bin")), second);
-    // The service identifier came first, the job with the player's consent.
-    const std::string log = engine.Log();
-    EXPECT_NE(log.find("service \"svc_engine\""), std::string::npos) << log;
-    EXPECT_NE(log.find("accepted: 2 files, full speed"), std::string::npos) << log;
-}
 
 TEST_F(EngineDownloaderTest, LargeJobGoesFileByFileAndProgressStaysWithinTheJob)
 {

@@ -134,7 +134,10 @@ TEST_F(EnginePathTest, FreshFolderGetsTheEngineWhichDownloadsTheJob)
     const std::string second = testsupport::patternBytes(100000, 2);
     // Without consent the engine holds the job to 393216 bytes per second: a
     // few of the library's one-second ticks.
-    const std::vector<std::string> urls = {ServeFile("a.pak", first), ServeFile("b.pak", second)};
+    // A mirror entry, as the file list gives it, is reported whole.
+    fs::create_directories(m_filesRoot.path() + "/mirror");
+    const std::string entry = ServeFile("a.pak", first) + "|" + ServeFile("mirror/a.pak", first);
+    const std::vector<std::string> urls = {entry, ServeFile("b.pak", second)};
     Initialize();
     const MeshdropJobHandle job = StartJob(urls, 0);
 
@@ -155,7 +158,11 @@ TEST_F(EnginePathTest, FreshFolderGetsTheEngineWhichDownloadsTheJob)
     events.erase(std::unique(events.begin(), events.end()), events.end());
     EXPECT_EQ(events.front(), static_cast<UINT>(MESHDROPLIB_EVENT_JOB_SIZE));
     EXPECT_EQ(events.back(), static_cast<UINT>(MESHDROPLIB_EVENT_JOB_FINISHED));
-    EXPECT_EQ(m_window.Count(MESHDROPLIB_EVENT_FILE_DONE), 2u);
+    std::vector<std::string> done;
+    for (FileDoneInfo info{}; MeshdropLib_PopFileDone(job, &info) == MESHDROPLIB_OK && info.sequence != 0; info = {})
+        done.emplace_back(info.text);
+    std::sort(done.begin(), done.end());
+    EXPECT_EQ(done, (std::vector<std::string>{entry + "," + kFolder + "a.pak", urls[1] + "," + kFolder + "b.pak"}));
     EXPECT_TRUE(testsupport::readFile(LocalFile("a.pak")) == first);
     EXPECT_TRUE(testsupport::readFile(LocalFile("b.pak")) == second);
     EXPECT_EQ(LogCount("[MeshdropLib] Patch Success"), 1u);
