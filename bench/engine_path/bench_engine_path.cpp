@@ -13,18 +13,17 @@
 #include <unistd.h>
 
 #include <chrono>
-#include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <mutex>
 #include <string>
 #include <vector>
 
 #include <win32_ext.h>
 
 #include "BenchFigures.h"
+#include "BenchSupport.h"
 #include "EngineUpdate.h"
 #include "EntryPointFlow.h"
 #include "HttpFileServer.h"
@@ -35,38 +34,8 @@
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
-class Events {
-public:
-    static void MESHDROPLIB_CALLBACK Callback(UINT code, LPARAM, void*)
-    {
-        Events& self = Instance();
-        std::lock_guard<std::mutex> guard(self.m_mutex);
-        ++self.m_counts[code & 0x3F];
-        self.m_changed.notify_all();
-    }
-    static Events& Instance()
-    {
-        static Events events;
-        return events;
-    }
-    bool WaitFor(UINT code, int count, std::chrono::seconds limit)
-    {
-        std::unique_lock<std::mutex> lock(m_mutex);
-        return m_changed.wait_for(lock, limit, [&] { return m_counts[code & 0x3F] >= count; });
-    }
-    void Clear()
-    {
-        std::lock_guard<std::mutex> guard(m_mutex);
-        m_counts.assign(64, 0);
-    }
-
-private:
-    std::mutex m_mutex;
-    std::condition_variable m_changed;
-    std::vector<int> m_counts = std::vector<int>(64, 0);
-};
+using bench::Clock;
+using bench::Events;
 
 // CPU seconds of a process so far (utime + stime of /proc/<pid>/stat).
 double ProcessCpuSeconds(pid_t pid)
@@ -147,7 +116,7 @@ double Rate(const bench::Figures& f, uint64_t size)
     return f.ok ? static_cast<double>(size) / (1024.0 * 1024.0) / f.seconds : 0;
 }
 
-void Print(const char* what, const bench::Figures& f, uint64_t size)
+void PrintRate(const char* what, const bench::Figures& f, uint64_t size)
 {
     if (f.ok)
         std::printf("%-44s %8.1f MiB/s\n", what, Rate(f, size));
@@ -227,13 +196,13 @@ int main()
                      size, target);
     const bench::Figures curl = ToolDownload({"curl", "-s", "-f", "-o", target, url}, size, target);
 
-    Print("library through the engine, with consent", engine, size);
+    PrintRate("library through the engine, with consent", engine, size);
     if (engine.ok)
         std::printf("%-44s %8.2f CPU s/GiB\n", "  the engine's own CPU",
                     engine.cpuSeconds / (static_cast<double>(size) / (1ull << 30)));
-    Print("library, direct path, with consent", direct, size);
-    Print("aria2c -x8 -s8", aria, size);
-    Print("curl, unlimited", curl, size);
+    PrintRate("library, direct path, with consent", direct, size);
+    PrintRate("aria2c -x8 -s8", aria, size);
+    PrintRate("curl, unlimited", curl, size);
     if (engine.ok && direct.ok)
         std::printf("engine path / direct path: %.1fx (goal: at least 3x)\n", Rate(engine, size) / Rate(direct, size));
     return engine.ok && direct.ok ? 0 : 1;
