@@ -69,14 +69,19 @@ protected:
     void InstallEngineDownloader(uint16_t port)
     {
         setenv("MESHDROP_ENGINE_PORT", std::to_string(port).c_str(), 1);
-        auto engine = std::make_unique<CEngineDownloader>(m_manager, m_manager->GetLock(), [this](auto*) {
-            std::lock_guard<std::mutex> guard(m_mutex);
-            ++m_launches;
-            m_launched.notify_all();
-            return std::unique_ptr<CEngineLauncher>();
-        });
-        m_engine = engine.get();
-        m_manager->SetEngineDownloader(std::move(engine));
+        {
+            // Under the library lock, as the job manager makes it at
+            // initialisation: the worker is already running.
+            cpCMutexLock lock(m_manager->GetMutex());
+            auto engine = std::make_unique<CEngineDownloader>(m_manager, m_manager->GetLock(), [this](auto*) {
+                std::lock_guard<std::mutex> guard(m_mutex);
+                ++m_launches;
+                m_launched.notify_all();
+                return std::unique_ptr<CEngineLauncher>();
+            });
+            m_engine = engine.get();
+            m_manager->SetEngineDownloader(std::move(engine));
+        }
         ASSERT_EQ(MeshdropLib_SetEngineServiceId("svc_engine"), MESHDROPLIB_OK);
     }
 
