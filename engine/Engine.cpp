@@ -371,24 +371,24 @@ void Engine::SubmitJob(ControlConnection& connection, SubmittedJob submitted, Cl
             return;
         }
     }
-    std::vector<FileSpec> specs;
-    if (std::optional<JobRefusal> refusal = CheckJob(submitted, &specs)) {
+    std::vector<FileOrder> orders;
+    if (std::optional<JobRefusal> refusal = CheckJob(submitted, &orders)) {
         Refuse(connection, submitted.jobNumber, *refusal);
         return;
     }
     std::vector<std::string> keys;
-    for (const FileSpec& spec : specs) {
-        std::string key = FileKey(spec);
+    for (const FileOrder& order : orders) {
+        std::string key = FileKey(order);
         if (m_busyFiles.contains(key)) {
             Refuse(connection, submitted.jobNumber,
-                   {"another job writes " + spec.localPath, {CDN_CODE_FILE_BUSY, spec.index, 0}});
+                   {"another job writes " + order.localPath, {CDN_CODE_FILE_BUSY, order.index, 0}});
             return;
         }
         keys.push_back(std::move(key));
     }
     settings.engineJobId = m_nextEngineJobId++;
     m_jobs.push_back(
-        std::make_unique<Job>(JobServices{m_multi, m_flusher, m_network}, &connection, settings, std::move(specs)));
+        std::make_unique<Job>(JobServices{m_multi, m_flusher, m_network}, &connection, settings, std::move(orders)));
     m_busyFiles.insert(keys.begin(), keys.end());
     m_jobFiles.emplace_back(m_jobs.back().get(), std::move(keys));
     m_jobs.back()->Begin(now);

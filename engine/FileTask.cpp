@@ -10,22 +10,22 @@
 
 namespace engine {
 
-FileTask::FileTask(FileSpec spec) : m_spec(std::move(spec))
+FileTask::FileTask(FileOrder order) : m_order(std::move(order))
 {
-    for (const std::string& url : m_spec.mirrors) {
+    for (const std::string& url : m_order.mirrors) {
         Mirror mirror;
         mirror.url = url;
         mirrors.push_back(std::move(mirror));
     }
-    size = m_spec.declaredSize;
+    size = m_order.declaredSize;
 }
 
 FileTask::~FileTask() = default;
 
 std::optional<SavedState> FileTask::FindPartial() const
 {
-    const int dir = m_spec.folder->Get();
-    const int fd = ::openat(dir, m_spec.stateName.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+    const int dir = m_order.folder->Get();
+    const int fd = ::openat(dir, m_order.stateName.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
     if (fd < 0) {
         return std::nullopt;
     }
@@ -45,8 +45,8 @@ std::optional<SavedState> FileTask::FindPartial() const
     text.resize(held);
     std::optional<SavedState> state = ParseState(text);
     struct stat part {};
-    if (!state || state->size < 0 || (m_spec.declaredSize >= 0 && state->size != m_spec.declaredSize) ||
-        ::fstatat(dir, m_spec.partName.c_str(), &part, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(part.st_mode) ||
+    if (!state || state->size < 0 || (m_order.declaredSize >= 0 && state->size != m_order.declaredSize) ||
+        ::fstatat(dir, m_order.partName.c_str(), &part, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(part.st_mode) ||
         part.st_size < state->size) {
         return std::nullopt;
     }
@@ -55,9 +55,9 @@ std::optional<SavedState> FileTask::FindPartial() const
 
 void FileTask::DiscardPartial() const
 {
-    const int dir = m_spec.folder->Get();
-    ::unlinkat(dir, m_spec.partName.c_str(), 0);
-    ::unlinkat(dir, m_spec.stateName.c_str(), 0);
+    const int dir = m_order.folder->Get();
+    ::unlinkat(dir, m_order.partName.c_str(), 0);
+    ::unlinkat(dir, m_order.stateName.c_str(), 0);
 }
 
 void FileTask::Resume(const SavedState& saved)
@@ -75,7 +75,7 @@ bool FileTask::OpenPart(int* error)
         return true;
     }
     const int flags = O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC | (resumed ? 0 : O_TRUNC);
-    const int fd = ::openat(m_spec.folder->Get(), m_spec.partName.c_str(), flags, 0644);
+    const int fd = ::openat(m_order.folder->Get(), m_order.partName.c_str(), flags, 0644);
     if (fd < 0) {
         *error = errno;
         return false;
@@ -136,7 +136,7 @@ void FileTask::Restart()
 {
     done.Clear();
     validator.clear();
-    size = m_spec.declaredSize;
+    size = m_order.declaredSize;
     resumed = false;
     m_reserved = 0;
     if (m_part) {
@@ -150,9 +150,9 @@ FlushTask FileTask::Task(FlushTask::Kind kind, std::uint64_t token) const
     FlushTask task;
     task.kind = kind;
     task.token = token;
-    task.folder = m_spec.folder;
-    task.partName = m_spec.partName;
-    task.stateName = m_spec.stateName;
+    task.folder = m_order.folder;
+    task.partName = m_order.partName;
+    task.stateName = m_order.stateName;
     return task;
 }
 
@@ -160,7 +160,7 @@ FlushTask FileTask::SaveTask(std::uint64_t token) const
 {
     FlushTask task = Task(FlushTask::SaveState, token);
     task.data = m_part;
-    task.stateTemp = m_spec.stateTemp;
+    task.stateTemp = m_order.stateTemp;
     task.stateText = FormatState({size, validator, done});
     return task;
 }
@@ -175,7 +175,7 @@ FlushTask FileTask::FinishTask(std::uint64_t token)
 {
     FlushTask task = Task(FlushTask::Finish, token);
     task.data = std::move(m_part);
-    task.finalName = m_spec.name;
+    task.finalName = m_order.name;
     return task;
 }
 

@@ -29,7 +29,7 @@ using Clock = std::chrono::steady_clock;
 inline constexpr std::int64_t kOpenEnd = INT64_MAX;
 
 // What the engine checked of a file when the job arrived.
-struct FileSpec {
+struct FileOrder {
     std::uint32_t index = 0;
     std::string localPath;   // the job's folder and name as the client sent them
     std::string urlEntry;    // the file's addresses as sent, "|" between mirrors
@@ -86,10 +86,10 @@ class FileTask {
 public:
     enum class State { Waiting, Active, Finishing, Done };
 
-    explicit FileTask(FileSpec spec);
+    explicit FileTask(FileOrder order);
     ~FileTask();
 
-    const FileSpec& Spec() const { return m_spec; }
+    const FileOrder& Order() const { return m_order; }
     bool SizeKnown() const { return size >= 0; }
 
     // The partial download an earlier run left, when it can be continued:
@@ -141,7 +141,7 @@ public:
 private:
     FlushTask Task(FlushTask::Kind kind, std::uint64_t token) const;
 
-    FileSpec m_spec;
+    FileOrder m_order;
     SharedFd m_part;
     std::int64_t m_reserved = 0;
 };

@@ -83,12 +83,12 @@ bool IsDiskFull(int error)
 
 } // namespace
 
-Job::Job(JobServices services, ControlConnection* client, JobSettings settings, std::vector<FileSpec> files)
+Job::Job(JobServices services, ControlConnection* client, JobSettings settings, std::vector<FileOrder> files)
     : m_services(services), m_client(client), m_settings(std::move(settings)),
       m_budget(m_settings.fullSpeed ? 0 : kLimitedRate), m_maxConnections(m_settings.fullSpeed ? kMaxConnections : 1)
 {
-    for (FileSpec& spec : files) {
-        m_files.push_back(std::make_unique<FileTask>(std::move(spec)));
+    for (FileOrder& order : files) {
+        m_files.push_back(std::make_unique<FileTask>(std::move(order)));
     }
 }
 
@@ -124,7 +124,7 @@ void Job::Begin(Clock::time_point now)
 {
     std::uint64_t total = 0;
     for (const auto& file : m_files) {
-        total += static_cast<std::uint64_t>(std::max<std::int64_t>(file->Spec().declaredSize, 0));
+        total += static_cast<std::uint64_t>(std::max<std::int64_t>(file->Order().declaredSize, 0));
     }
     const nwCDNJobAccepted accepted{JobNumber(), EngineJobId(), static_cast<std::uint32_t>(m_files.size()), total};
     std::vector<std::uint8_t> frame;
@@ -150,7 +150,7 @@ void Job::AskNext(Clock::time_point now)
             nwCDNAppendFrame(frame, CDN_NOTE_ASK_RESUME, &ask, sizeof ask);
             Send(frame);
             Log("job %u/%u: partial file %s, asking", JobNumber(), EngineJobId(),
-                m_files[m_partials[m_asked]]->Spec().localPath.c_str());
+                m_files[m_partials[m_asked]]->Order().localPath.c_str());
             return;
         }
         OnResumeAnswer(m_resumeAll, true, now);
@@ -167,11 +167,12 @@ void Job::OnResumeAnswer(bool resume, bool applyToAll, Clock::time_point now)
     std::optional<SavedState> saved = file.FindPartial();
     if (resume && saved) {
         file.Resume(*saved);
-        Log("job %u/%u: resuming %s with %lld of %lld bytes", JobNumber(), EngineJobId(), file.Spec().localPath.c_str(),
-            static_cast<long long>(saved->done.Total()), static_cast<long long>(saved->size));
+        Log("job %u/%u: resuming %s with %lld of %lld bytes", JobNumber(), EngineJobId(),
+            file.Order().localPath.c_str(), static_cast<long long>(saved->done.Total()),
+            static_cast<long long>(saved->size));
     } else {
         file.DiscardPartial();
-        Log("job %u/%u: starting %s over", JobNumber(), EngineJobId(), file.Spec().localPath.c_str());
+        Log("job %u/%u: starting %s over", JobNumber(), EngineJobId(), file.Order().localPath.c_str());
     }
     if (applyToAll) {
         m_answerForAll = true;
@@ -450,7 +451,7 @@ bool Job::OnResponse(Transfer& transfer, const ResponseHead& head)
             return false;
         }
         total = head.contentLength;
-        if (total >= 0 && file.Spec().declaredSize >= 0 && total != file.Spec().declaredSize) {
+        if (total >= 0 && file.Order().declaredSize >= 0 && total != file.Order().declaredSize) {
             segment.failure = Segment::Failure::SizeMismatch;
             segment.serverSize = total;
             return false;
@@ -472,7 +473,7 @@ bool Job::OnResponse(Transfer& transfer, const ResponseHead& head)
         segment.failure = Segment::Failure::Transient;
         return false;
     }
-    if (file.Spec().declaredSize >= 0 && total != file.Spec().declaredSize) {
+    if (file.Order().declaredSize >= 0 && total != file.Order().declaredSize) {
         segment.failure = Segment::Failure::SizeMismatch;
         segment.serverSize = total;
         return false;
@@ -613,7 +614,7 @@ void Job::HandleFailure(Segment& segment, Clock::time_point now)
     case Segment::Failure::Changed:
         Log("job %u/%u: %s changed on the server, starting it over", JobNumber(), EngineJobId(), url.c_str());
         if (++file.restarts > kMaxRestarts) {
-            Fail("the file keeps changing on the server: " + url, {CDN_CODE_NONE, file.Spec().index, 0});
+            Fail("the file keeps changing on the server: " + url, {CDN_CODE_NONE, file.Order().index, 0});
             return;
         }
         DropSegments(file);
@@ -681,16 +682,16 @@ void Job::HandleFailure(Segment& segment, Clock::time_point now)
         const Mirror& last = file.mirrors[segment.mirror];
         if (segment.failure == Segment::Failure::SizeMismatch) {
             Fail("the server's size " + std::to_string(segment.serverSize) + " differs from the job's for " + last.url,
-                 {CDN_CODE_SIZE_MISMATCH, file.Spec().index, static_cast<std::uint64_t>(segment.serverSize)});
+                 {CDN_CODE_SIZE_MISMATCH, file.Order().index, static_cast<std::uint64_t>(segment.serverSize)});
         } else if (last.certificateRefused) {
-            Fail("the server's certificate was refused for " + last.url, {CDN_CODE_CERTIFICATE, file.Spec().index, 0});
+            Fail("the server's certificate was refused for " + last.url, {CDN_CODE_CERTIFICATE, file.Order().index, 0});
         } else {
             Fail("HTTP " + std::to_string(last.lastStatus) + " for " + last.url,
-                 {CDN_CODE_HTTP_STATUS, file.Spec().index, static_cast<std::uint64_t>(last.lastStatus)});
+                 {CDN_CODE_HTTP_STATUS, file.Order().index, static_cast<std::uint64_t>(last.lastStatus)});
         }
         return;
     }
-    Log("job %u/%u: every mirror of %s failed, giving up", JobNumber(), EngineJobId(), file.Spec().localPath.c_str());
+    Log("job %u/%u: every mirror of %s failed, giving up", JobNumber(), EngineJobId(), file.Order().localPath.c_str());
     End(CDN_RESULT_GAVE_UP);
 }
 
@@ -706,7 +707,7 @@ void Job::FinishIfComplete(FileTask& file)
         return;
     }
     file.state = FileTask::State::Finishing;
-    m_services.flusher.Submit(file.FinishTask(Token(EngineJobId(), file.Spec().index)));
+    m_services.flusher.Submit(file.FinishTask(Token(EngineJobId(), file.Order().index)));
 }
 
 void Job::OnFlushResult(const FlushResult& result)
@@ -719,7 +720,7 @@ void Job::OnFlushResult(const FlushResult& result)
     if (result.kind == FlushTask::SaveState) {
         file.saveInFlight = false;
         if (result.error) {
-            Log("job %u/%u: state of %s not saved: %s", JobNumber(), EngineJobId(), file.Spec().localPath.c_str(),
+            Log("job %u/%u: state of %s not saved: %s", JobNumber(), EngineJobId(), file.Order().localPath.c_str(),
                 std::strerror(result.error));
         }
         return;
@@ -735,9 +736,9 @@ void Job::OnFlushResult(const FlushResult& result)
     ++m_filesCompleted;
     std::vector<std::uint8_t> frame;
     nwCDNAppendFileDone(
-        frame, {JobNumber(), EngineJobId(), file.Spec().index, file.Spec().localPath, file.Spec().urlEntry, {}});
+        frame, {JobNumber(), EngineJobId(), file.Order().index, file.Order().localPath, file.Order().urlEntry, {}});
     Send(frame);
-    Log("job %u/%u: %s complete (%lld bytes)", JobNumber(), EngineJobId(), file.Spec().localPath.c_str(),
+    Log("job %u/%u: %s complete (%lld bytes)", JobNumber(), EngineJobId(), file.Order().localPath.c_str(),
         static_cast<long long>(file.size));
     if (m_filesCompleted == m_files.size()) {
         End(CDN_RESULT_OK);
@@ -755,7 +756,7 @@ void Job::SaveStates(bool all)
         }
         file->stateDirty = false;
         file->saveInFlight = true;
-        m_services.flusher.Submit(file->SaveTask(Token(EngineJobId(), file->Spec().index)));
+        m_services.flusher.Submit(file->SaveTask(Token(EngineJobId(), file->Order().index)));
     }
 }
 
@@ -769,7 +770,7 @@ void Job::End(std::uint32_t result)
         // Nothing worth resuming: no part file is left behind.
         if (file->HasPart() && file->state != FileTask::State::Finishing && file->state != FileTask::State::Done &&
             file->done.Total() == 0) {
-            m_services.flusher.Submit(file->DiscardTask(Token(EngineJobId(), file->Spec().index)));
+            m_services.flusher.Submit(file->DiscardTask(Token(EngineJobId(), file->Order().index)));
         }
     }
     SaveStates(true);
@@ -807,8 +808,8 @@ void Job::FailLocal(const FileTask& file, int error)
         EnterDiskFull();
         return;
     }
-    Fail("cannot write " + file.Spec().localPath + ": " + std::strerror(error),
-         {CDN_CODE_SYSTEM_ERROR, file.Spec().index, static_cast<std::uint64_t>(error)});
+    Fail("cannot write " + file.Order().localPath + ": " + std::strerror(error),
+         {CDN_CODE_SYSTEM_ERROR, file.Order().index, static_cast<std::uint64_t>(error)});
 }
 
 void Job::EnterDiskFull()
@@ -892,7 +893,7 @@ void Job::OnTick(Clock::time_point now)
             if (segment->transfer && !segment->transfer->paused &&
                 std::chrono::duration<double>(now - segment->lastByte).count() >= kStallSeconds) {
                 Log("job %u/%u: transfer of %s at %lld stalled", JobNumber(), EngineJobId(),
-                    file->Spec().localPath.c_str(), static_cast<long long>(segment->pos));
+                    file->Order().localPath.c_str(), static_cast<long long>(segment->pos));
                 StopTransfer(*segment);
                 segment->failure = Segment::Failure::Transient;
                 HandleFailure(*segment, now);
@@ -993,17 +994,17 @@ void Job::SendProgress(Clock::time_point now)
             continue;
         }
         if (current) {
-            block.currentFile = file->Spec().index;
+            block.currentFile = file->Order().index;
         }
         nwCDNProgressEntry entry{};
-        entry.item.fileIndex = file->Spec().index;
+        entry.item.fileIndex = file->Order().index;
         entry.item.size = static_cast<std::uint64_t>(std::max<std::int64_t>(file->size, 0));
         entry.item.done = static_cast<std::uint64_t>(file->DoneBytes());
         entry.item.speed = file->speed;
         entry.item.connections = static_cast<std::uint16_t>(file->segments.size());
         entry.item.state = file->segments.empty() ? CDN_FILE_PENDING : CDN_FILE_ACTIVE;
         entry.item.flags = file->SizeKnown() ? CDN_ITEM_SIZE_KNOWN : 0;
-        entry.name = file->Spec().displayName;
+        entry.name = file->Order().displayName;
         entries.push_back(entry);
         if (entries.size() == kMaxProgressItems) {
             break;

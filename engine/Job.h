@@ -45,7 +45,7 @@ class Job : public TransferSink {
 public:
     enum class State { Asking, Running, DiskFull, Ended };
 
-    Job(JobServices services, ControlConnection* client, JobSettings settings, std::vector<FileSpec> files);
+    Job(JobServices services, ControlConnection* client, JobSettings settings, std::vector<FileOrder> files);
     ~Job();
     Job(const Job&) = delete;
     Job& operator=(const Job&) = delete;

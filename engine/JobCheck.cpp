@@ -66,11 +66,11 @@ JobRefusal Refusal(std::string text, std::uint32_t code, std::uint32_t index, st
 
 } // namespace
 
-std::string FileKey(const FileSpec& spec)
+std::string FileKey(const FileOrder& order)
 {
     struct stat folder {};
-    ::fstat(spec.folder->Get(), &folder);
-    return std::to_string(folder.st_dev) + ":" + std::to_string(folder.st_ino) + "/" + spec.name;
+    ::fstat(order.folder->Get(), &folder);
+    return std::to_string(folder.st_dev) + ":" + std::to_string(folder.st_ino) + "/" + order.name;
 }
 
 std::vector<std::string> SplitMirrors(const std::string& entry)
@@ -91,7 +91,7 @@ std::vector<std::string> SplitMirrors(const std::string& entry)
     }
 }
 
-std::optional<JobRefusal> CheckJob(const SubmittedJob& job, std::vector<FileSpec>* specs)
+std::optional<JobRefusal> CheckJob(const SubmittedJob& job, std::vector<FileOrder>* orders)
 {
     if (job.files.empty() || job.files.size() > kMaxFilesPerJob) {
         return Refusal("a job holds 1 to " + std::to_string(kMaxFilesPerJob) + " files, not " +
@@ -100,32 +100,32 @@ std::optional<JobRefusal> CheckJob(const SubmittedJob& job, std::vector<FileSpec
     }
     std::map<std::string, SharedFd> folders;
     std::set<std::string> keys;
-    specs->clear();
+    orders->clear();
     for (std::uint32_t index = 0; index < job.files.size(); ++index) {
         const SubmittedFile& file = job.files[index];
-        FileSpec spec;
-        spec.index = index;
-        spec.urlEntry = file.url;
-        spec.declaredSize = file.fields.size >= 0 ? file.fields.size : -1;
-        spec.mirrors = file.url.size() <= kMaxUrlLength ? SplitMirrors(file.url) : std::vector<std::string>();
-        if (spec.mirrors.empty() || spec.mirrors.size() > kMaxMirrors) {
+        FileOrder order;
+        order.index = index;
+        order.urlEntry = file.url;
+        order.declaredSize = file.fields.size >= 0 ? file.fields.size : -1;
+        order.mirrors = file.url.size() <= kMaxUrlLength ? SplitMirrors(file.url) : std::vector<std::string>();
+        if (order.mirrors.empty() || order.mirrors.size() > kMaxMirrors) {
             return Refusal("file " + std::to_string(index) + " has no usable address", CDN_CODE_BAD_JOB, index);
         }
         std::string folder(nwCDNFieldText(file.fields.folder, sizeof file.fields.folder));
         std::string name(nwCDNFieldText(file.fields.fileName, sizeof file.fields.fileName));
         if (name.empty()) {
-            name = NameFromUrl(spec.mirrors.front());
+            name = NameFromUrl(order.mirrors.front());
         }
-        spec.displayName = name;
-        spec.name = ToUtf8(name);
+        order.displayName = name;
+        order.name = ToUtf8(name);
         // The name as the client sent it and as it is written must both pass.
-        if (!IsPlainFileName(name) || !IsPlainFileName(spec.name) || HasEngineSuffix(spec.name)) {
+        if (!IsPlainFileName(name) || !IsPlainFileName(order.name) || HasEngineSuffix(order.name)) {
             return Refusal("file name not allowed: \"" + name + "\"", CDN_CODE_BAD_FILE_NAME, index);
         }
         if (folder.empty()) {
             return Refusal("file " + std::to_string(index) + " has no folder", CDN_CODE_BAD_FOLDER, index);
         }
-        spec.localPath = folder + (folder.back() == '\\' ? "" : "\\") + name;
+        order.localPath = folder + (folder.back() == '\\' ? "" : "\\") + name;
         const std::string posixFolder = W32PathToPosix(folder);
         if (posixFolder.empty()) {
             return Refusal("folder cannot be used: " + folder, CDN_CODE_BAD_FOLDER, index);
@@ -141,14 +141,14 @@ std::optional<JobRefusal> CheckJob(const SubmittedJob& job, std::vector<FileSpec
             }
             open = std::make_shared<Descriptor>(fd);
         }
-        spec.folder = open;
-        spec.partName = PartFileName(spec.name);
-        spec.stateName = StateFileName(spec.name);
-        spec.stateTemp = StateTempName(spec.name);
-        if (!keys.insert(FileKey(spec)).second) {
-            return Refusal("the job names " + spec.localPath + " twice", CDN_CODE_BAD_JOB, index);
+        order.folder = open;
+        order.partName = PartFileName(order.name);
+        order.stateName = StateFileName(order.name);
+        order.stateTemp = StateTempName(order.name);
+        if (!keys.insert(FileKey(order)).second) {
+            return Refusal("the job names " + order.localPath + " twice", CDN_CODE_BAD_JOB, index);
         }
-        specs->push_back(std::move(spec));
+        orders->push_back(std::move(order));
     }
     return std::nullopt;
 }

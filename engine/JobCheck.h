@@ -33,10 +33,10 @@ struct JobRefusal {
 
 // A file's identity on disk for telling jobs apart: folder device and inode
 // with the name.
-std::string FileKey(const FileSpec& spec);
+std::string FileKey(const FileOrder& order);
 
-// Fills `specs` (folders opened) or answers why the job is refused.
-std::optional<JobRefusal> CheckJob(const SubmittedJob& job, std::vector<FileSpec>* specs);
+// Fills `orders` (folders opened) or answers why the job is refused.
+std::optional<JobRefusal> CheckJob(const SubmittedJob& job, std::vector<FileOrder>* orders);
 
 // The addresses of an entry: cut at every "|", spaces trimmed. Empty when
 // one of them is not an http:// or https:// address.
