@@ -5,6 +5,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <vector>
 
 #include "paths.h"
 #include "text.h"
@@ -13,7 +14,12 @@ namespace {
 
 std::wstring UserName() {
   if (const char* user = std::getenv("USER"); user && *user) return w32::Utf8ToWide(user);
-  if (passwd* pw = getpwuid(getuid())) return w32::Utf8ToWide(pw->pw_name);
+  // getpwuid_r: the library's worker and the caller's thread may both ask.
+  passwd entry{};
+  passwd* found = nullptr;
+  std::vector<char> buffer(16384);
+  if (getpwuid_r(getuid(), &entry, buffer.data(), buffer.size(), &found) == 0 && found && found->pw_name)
+    return w32::Utf8ToWide(found->pw_name);
   return L"user";
 }
 
