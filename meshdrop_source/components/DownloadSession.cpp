@@ -128,8 +128,10 @@ void CDownloadSession::OnClosed(uint32_t /*cookie*/)
     m_nBusy = 0;
     ReleaseClosedHttpGet(m_context);
     m_incoming.reset();
-    // After a length was announced the owner decides (it keeps the record).
-    if (m_length == 0 && m_pListener != nullptr)
+    // A close always ends the body early (a complete body detaches first), so
+    // it is an error also after the length was announced: the owner releases
+    // the record and tries it again, instead of waiting for it for ever.
+    if (m_pListener != nullptr)
         m_pListener->OnSessionError(m_cookie, SessionError::Closed);
 }
 

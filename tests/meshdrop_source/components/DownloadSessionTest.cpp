@@ -244,15 +244,16 @@ TEST_F(DownloadSessionTest, ConnectionFailuresAreErrors3And6And7)
     EXPECT_EQ(listener.Seen().back(), "error 6");
     EXPECT_EQ(Busy(), 0);
 
-    // Closed after the length: the owner decides, nothing is reported.
+    // Closed after the length, with the body short: error 6 as well.
     Start({server.url("/b.bin")});
-    ASSERT_TRUE(worker.WaitUntil([&] { return session->IsBusy() == 0; }));
-    EXPECT_EQ(listener.Count("error"), 1u);
-    EXPECT_EQ(listener.Seen().back(), "progress 3");
+    ASSERT_TRUE(listener.WaitFor("error", 2));
+    EXPECT_EQ(listener.Seen().back(), "error 6");
+    EXPECT_EQ(listener.Count("completed"), 0u);
+    EXPECT_EQ(Busy(), 0);
 
     // An address that cannot be connected, and one the layer cannot use.
     Start({"http://127.0.0.1:1/c.bin"});
-    ASSERT_TRUE(listener.WaitFor("error", 2));
+    ASSERT_TRUE(listener.WaitFor("error", 3));
     EXPECT_EQ(listener.Seen().back(), "error 3");
     Start({"ftp://127.0.0.1/d.bin"});
     EXPECT_EQ(listener.Seen().back(), "error 3");

@@ -12,6 +12,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdlib>
@@ -27,11 +28,13 @@
 #include "../lib/InstalledEngine.h"
 #include "../lib/LibraryLog.h"
 #include "../lib/TestDriveC.h"
+#include "BlockingHttpGet.h"
 #include "Downloader.h"
 #include "EngineUpdate.h"
 #include "HttpFileServer.h"
 #include "IGetPath.h"
 #include "NpnWorker.h"
+#include "ScriptedHttpServer.h"
 #include "TempDir.h"
 
 using Events = std::vector<std::string>;
@@ -378,6 +381,28 @@ TEST_F(EngineUpdateTest, AnUnreachableServerIsTriedOnceASecondUntilItAnswers)
     EXPECT_EQ(CountLog("[MeshdropLib] Download Completed (URL: " + ArchiveUrl("QLSDownloadV32.zip", m_archivePort) +
                        ")(Code: 0)"),
               1u);
+}
+
+TEST_F(EngineUpdateTest, AnArchiveCutShortIsFetchedAgain)
+{
+    // The archives come through a relay that cuts its first answer for the
+    // archive half-way, after the length was announced.
+    std::atomic<int> archiveAnswers{0};
+    testsupport::ScriptedHttpServer relay([&](testsupport::HttpConnection& c, int) {
+        const auto request = c.readRequest();
+        if (!request)
+            return;
+        const std::string whole = testsupport::blockingHttpGet(m_listPort, request->target);
+        const bool cut = request->target.ends_with(".zip") && archiveAnswers++ == 0;
+        c.send(cut ? whole.substr(0, whole.size() / 2) : whole);
+    });
+    Serve({.port = relay.port()});
+    RunUpdate();
+    EXPECT_EQ(m_listener.Seen().back(), "finished 1 1 3.5.0.2");
+    EXPECT_TRUE(testsupport::readFile(m_program) == BuiltEngine());
+    EXPECT_EQ(
+        CountLog("[MeshdropLib] Session Error (URL: " + ArchiveUrl("QLSDownloadV32.zip", relay.port()) + ")(Code: 6)"),
+        1u);
 }
 
 } // namespace
