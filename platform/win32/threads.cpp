@@ -4,6 +4,10 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 
+#include <condition_variable>
+#include <deque>
+#include <thread>
+
 #include "error_mapping.h"
 #include "handle_table.h"
 #include "message_queue.h"
@@ -40,6 +44,59 @@ void Finish(ThreadObject& thread, DWORD code) {
   NotifyWaiters();
 }
 
+// A thread's handle is signalled only once the thread is gone: its
+// thread-local destructors and the C library's own clean-up have run. A
+// process that ends right after waiting on the handle then never races a
+// thread still tearing itself down (the exit's clean-up freed memory the
+// thread's clean-up freed again). One long-lived thread joins each thread
+// that has returned and then signals its handle.
+class Reaper {
+ public:
+  Reaper() {
+    std::thread([this] { Run(); }).detach();
+  }
+
+  // Called by the returning thread itself, as its last step.
+  void Hand(std::shared_ptr<ThreadObject> thread, DWORD code) {
+    std::lock_guard<std::mutex> lock(lock_);
+    ended_.push_back({pthread_self(), std::move(thread), code});
+    changed_.notify_one();
+  }
+
+ private:
+  struct Ended {
+    pthread_t id;
+    std::shared_ptr<ThreadObject> thread;
+    DWORD code;
+  };
+
+  [[noreturn]] void Run() {
+    for (;;) {
+      Ended next;
+      {
+        std::unique_lock<std::mutex> lock(lock_);
+        changed_.wait(lock, [this] { return !ended_.empty(); });
+        next = std::move(ended_.front());
+        ended_.pop_front();
+      }
+      pthread_join(next.id, nullptr);
+      Finish(*next.thread, next.code);
+    }
+  }
+
+  std::mutex lock_;
+  std::condition_variable changed_;
+  std::deque<Ended> ended_;
+};
+
+Reaper& TheReaper() {
+  static Reaper* reaper = new Reaper;  // outlives every static destructor, as its thread does
+  return *reaper;
+}
+
+// The thread's last step: its handle goes to the reaper.
+void HandToReaper(DWORD code) { TheReaper().Hand(std::move(t_self), code); }
+
 void* ThreadMain(void* arg) {
   std::unique_ptr<StartBlock> block(static_cast<StartBlock*>(arg));
   t_self = block->thread;
@@ -50,14 +107,13 @@ void* ThreadMain(void* arg) {
     NotifyWaiters();
     while (t_self->suspended && !t_self->finished) WaitForChange(lock);
     if (t_self->finished) {  // terminated before it ran
-      t_self.reset();
+      HandToReaper(t_self->exitCode);
       return nullptr;
     }
   }
   DWORD code = block->routine(block->parameter);
   ReleaseThreadQueue();
-  Finish(*t_self, code);
-  t_self.reset();
+  HandToReaper(code);
   return nullptr;
 }
 
@@ -68,7 +124,7 @@ HANDLE StartThread(SIZE_T stackSize, LPTHREAD_START_ROUTINE routine, LPVOID para
 
   pthread_attr_t attr;
   pthread_attr_init(&attr);
-  pthread_attr_setdetachstate(&attr, PTHREAD_CREATE_DETACHED);  // the handle, not a join, tells the end
+  TheReaper();  // running before any thread can end
   if (stackSize != 0) pthread_attr_setstacksize(&attr, stackSize < 65536 ? 65536 : stackSize);
   pthread_t id;
   int rc = pthread_create(&id, &attr, ThreadMain, block.get());
@@ -129,8 +185,8 @@ uintptr_t _beginthreadex(void*, unsigned stack_size, unsigned(__stdcall* start_a
 
 void _endthreadex(unsigned retval) {
   ReleaseThreadQueue();
-  if (t_self) Finish(*t_self, retval);
-  t_self.reset();
+  // A thread this layer did not start has no handle and is not joined.
+  if (t_self) HandToReaper(retval);
   pthread_exit(nullptr);
 }
 

@@ -22,6 +22,29 @@ TEST(Kernel, ThreadHandleSignalsAtEndWithItsExitCode) {
   EXPECT_TRUE(CloseHandle(h));
   EXPECT_FALSE(CloseHandle(h));
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
+
+  // Only once the thread is gone: its thread-local destructors come first.
+  static HANDLE cleanUp[2];  // entered, may leave
+  for (HANDLE& e : cleanUp) e = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  h = CreateThread(
+      nullptr, 0,
+      [](LPVOID) -> DWORD {
+        struct Guard {
+          ~Guard() {
+            SetEvent(cleanUp[0]);
+            WaitForSingleObject(cleanUp[1], 10000);
+          }
+        };
+        thread_local Guard guard;
+        (void)&guard;
+        return 7;
+      },
+      nullptr, 0, nullptr);
+  ASSERT_EQ(WaitForSingleObject(cleanUp[0], 10000), WAIT_OBJECT_0);
+  EXPECT_EQ(WaitForSingleObject(h, 0), static_cast<DWORD>(WAIT_TIMEOUT));
+  SetEvent(cleanUp[1]);
+  EXPECT_EQ(WaitForSingleObject(h, 10000), WAIT_OBJECT_0);
+  for (HANDLE handle : {h, cleanUp[0], cleanUp[1]}) CloseHandle(handle);
 }
 
 TEST(Kernel, SuspendedThreadRunsOnlyAfterResume) {
