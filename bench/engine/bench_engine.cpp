@@ -12,11 +12,6 @@
 // BENCH_SHORT=1: 64 MiB, 100 small files, a 3-second window; otherwise
 // 1 GiB, 500 files of 64 KiB and 10 seconds.
 
-#include <fcntl.h>
-#include <sys/resource.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -32,7 +27,6 @@
 namespace {
 
 using Clock = std::chrono::steady_clock;
-using bench::CpuSeconds;
 using bench::Figures;
 
 // CPU seconds a running process used so far.
@@ -91,36 +85,12 @@ void EmptyFolder(const std::string& folder)
     std::filesystem::create_directories(folder, ignored);
 }
 
-// Runs a command to its end; its wall time, CPU and peak memory.
+// Runs a tool in an empty folder; ok when it leaves the expected bytes there.
 Figures RunTool(const std::vector<std::string>& command, const std::string& folder, std::uint64_t expected)
 {
     EmptyFolder(folder);
-    Figures figures;
-    const auto start = Clock::now();
-    const pid_t pid = fork();
-    if (pid == 0) {
-        std::vector<char*> argv;
-        for (const std::string& argument : command) {
-            argv.push_back(const_cast<char*>(argument.c_str()));
-        }
-        argv.push_back(nullptr);
-        const int null = ::open("/dev/null", O_WRONLY);
-        ::dup2(null, 1);
-        ::dup2(null, 2);
-        if (::chdir(folder.c_str()) == 0) {
-            execvp(argv[0], argv.data());
-        }
-        _exit(127);
-    }
-    int status = 0;
-    rusage usage{};
-    if (pid < 0 || wait4(pid, &status, 0, &usage) != pid) {
-        return figures;
-    }
-    figures.seconds = std::chrono::duration<double>(Clock::now() - start).count();
-    figures.cpuSeconds = CpuSeconds(usage);
-    figures.peakKiB = usage.ru_maxrss;
-    figures.ok = WIFEXITED(status) && WEXITSTATUS(status) == 0 && FolderBytes(folder) == expected;
+    Figures figures = bench::RunProgram(command, folder);
+    figures.ok = figures.ok && FolderBytes(folder) == expected;
     return figures;
 }
 
@@ -202,17 +172,6 @@ private:
     int m_job = 0;
 };
 
-void Print(const char* what, const Figures& f, std::uint64_t bytes)
-{
-    if (!f.ok) {
-        std::printf("  %-38s failed\n", what);
-        return;
-    }
-    const double mib = static_cast<double>(bytes) / (1024.0 * 1024.0);
-    std::printf("  %-38s %8.2f s %9.1f MiB/s %7.2f CPU s/GiB %8.1f MiB peak\n", what, f.seconds, mib / f.seconds,
-                f.cpuSeconds / (mib / 1024.0), static_cast<double>(f.peakKiB) / 1024.0);
-}
-
 } // namespace
 
 int main()
@@ -261,7 +220,7 @@ int main()
     }
     bool ok = true;
     const auto row = [&](const char* what, const Figures& f, std::uint64_t bytes) {
-        Print(what, f, bytes);
+        bench::Print(what, f, bytes);
         ok = ok && f.ok;
     };
     for (const bool limited : {false, true}) {

@@ -9,7 +9,6 @@
 // BENCH_SHORT=1: a 64 MiB file; otherwise 1 GiB.
 
 #include <signal.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -90,23 +89,9 @@ bench::Figures LibraryDownload(const std::string& url, uint64_t size, const std:
 
 bench::Figures ToolDownload(std::vector<std::string> arguments, uint64_t size, const std::string& target)
 {
-    std::vector<char*> argv;
-    for (std::string& argument : arguments)
-        argv.push_back(argument.data());
-    argv.push_back(nullptr);
-    bench::Figures figures;
-    const auto start = Clock::now();
-    const pid_t pid = fork();
-    if (pid == 0) {
-        execvp(argv[0], argv.data());
-        _exit(127);
-    }
-    int status = 0;
-    if (pid < 0 || waitpid(pid, &status, 0) != pid)
-        return figures;
-    figures.seconds = std::chrono::duration<double>(Clock::now() - start).count();
+    bench::Figures figures = bench::RunProgram(std::move(arguments));
     std::error_code ec;
-    figures.ok = WIFEXITED(status) && WEXITSTATUS(status) == 0 && std::filesystem::file_size(target, ec) == size;
+    figures.ok = figures.ok && std::filesystem::file_size(target, ec) == size;
     std::filesystem::remove(target, ec);
     return figures;
 }

@@ -1,8 +1,5 @@
 #include "BenchSupport.h"
 
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
@@ -176,42 +173,10 @@ Figures CurlDownload(const std::vector<std::string>& urls, const char* limit, st
         arguments.insert(arguments.end(), {"--cacert", authority});
     for (std::size_t i = 0; i < urls.size() && i < targets.size(); ++i)
         arguments.insert(arguments.end(), {"-o", targets[i], urls[i]});
-    std::vector<char*> argv;
-    for (std::string& argument : arguments)
-        argv.push_back(argument.data());
-    argv.push_back(nullptr);
-
-    Figures figures;
-    const auto start = Clock::now();
-    const pid_t pid = fork();
-    if (pid == 0) {
-        execvp("curl", argv.data());
-        _exit(127);
-    }
-    int status = 0;
-    rusage usage{};
-    if (pid < 0 || wait4(pid, &status, 0, &usage) != pid)
-        return figures;
-    figures.seconds = std::chrono::duration<double>(Clock::now() - start).count();
-    figures.cpuSeconds = CpuSeconds(usage);
-    figures.peakKiB = usage.ru_maxrss;
-    figures.ok = WIFEXITED(status) && WEXITSTATUS(status) == 0 && AllThere(targets, bytes);
+    Figures figures = RunProgram(std::move(arguments));
+    figures.ok = figures.ok && AllThere(targets, bytes);
     RemoveAll(targets);
     return figures;
-}
-
-void Print(const char* what, const Figures& f, std::uint64_t bytes)
-{
-    if (!f.ok) {
-        std::printf("%-36s failed\n", what);
-        return;
-    }
-    const double mib = static_cast<double>(bytes) / (1024.0 * 1024.0);
-    std::printf("%-36s %7.2f s %8.1f MiB/s  %6.2f CPU s/GiB  peak %7.1f MiB", what, f.seconds, mib / f.seconds,
-                f.cpuSeconds / (mib / 1024.0), static_cast<double>(f.peakKiB) / 1024.0);
-    if (f.largestWindow > 0)
-        std::printf("  largest 1 s window %llu bytes", static_cast<unsigned long long>(f.largestWindow));
-    std::printf("\n");
 }
 
 } // namespace bench

@@ -73,7 +73,4 @@ Figures LibraryDownload(const std::vector<std::string>& urls, int mode, std::uin
 Figures CurlDownload(const std::vector<std::string>& urls, const char* limit, std::uint64_t bytes,
                      const std::vector<std::string>& targets, const std::string& authority = {});
 
-// One line: MiB/s, CPU seconds per GiB, peak memory.
-void Print(const char* what, const Figures& figures, std::uint64_t bytes);
-
 } // namespace bench
