@@ -89,7 +89,7 @@ void CPlatformSession::BeginFile(bool resetAttempts)
     options.idleTimeoutSeconds = kTimeoutSeconds;
     options.receiveActionKind = QOS_ACTION_OWN_RECEIVE_ONLY;
     if (!m_receiveQuota)
-        m_receiveQuota = std::make_shared<cpCQoSQuota>(bandwidth);
+        m_receiveQuota = std::make_shared<cpCQoSQuota>();
     m_receiveQuota->SetPerSecond(bandwidth);
     options.sharedReceiveQuota = &m_receiveQuota;
     options.range = m_range.c_str();

@@ -18,12 +18,10 @@ std::uint32_t cpCQoSLowContextAction::Receive()
             break;
         }
         const std::uint32_t got = ReadChunks(grant);
-        if (got < grant) {
-            ReturnReceiveBudget(grant - got);
-        }
         total += got;
         // A short read emptied the socket (or found it closed).
         if (got < grant) {
+            ReturnReceiveBudget(grant - got);
             break;
         }
     }

@@ -1,8 +1,8 @@
 #include "cp/cpSocketRecord.h"
 
 #include <cstring>
-
 #include <memory>
+
 #include <win32_ext.h>
 
 namespace {
@@ -31,6 +31,19 @@ OVRESULT SetLingerReset(SOCKET s)
     option.l_linger = 0;
     if (setsockopt(s, SOL_SOCKET, SO_LINGER, reinterpret_cast<const char*>(&option), sizeof(option)) != 0) {
         return cpLastSocketError();
+    }
+    return OVR_PLATFORM_OK;
+}
+
+// A receive's answer: the bytes, or a failure when none came (0 is the
+// peer's orderly close, reported through the mapping as well).
+OVRESULT ReceiveResult(int n, std::uint32_t* received)
+{
+    if (n <= 0) {
+        return n == 0 ? OVR_PLATFORM_FAIL : cpLastSocketError();
+    }
+    if (received) {
+        *received = static_cast<std::uint32_t>(n);
     }
     return OVR_PLATFORM_OK;
 }
@@ -199,15 +212,7 @@ OVRESULT cpSocketReceive(cpSocketRecord* record, void* buffer, std::uint32_t siz
     if (!record->HasSocket()) {
         return OVR_SOCK_NOTSOCK;
     }
-    const int n = recv(record->socket, static_cast<char*>(buffer), static_cast<int>(size), 0);
-    if (n <= 0) {
-        // 0 is the peer's orderly close: reported through the mapping as well.
-        return n == 0 ? OVR_PLATFORM_FAIL : cpLastSocketError();
-    }
-    if (received) {
-        *received = static_cast<std::uint32_t>(n);
-    }
-    return OVR_PLATFORM_OK;
+    return ReceiveResult(recv(record->socket, static_cast<char*>(buffer), static_cast<int>(size), 0), received);
 }
 
 OVRESULT cpSocketReceiveChunks(cpSocketRecord* record, void* buffer, std::uint32_t chunk, std::uint32_t count,
@@ -219,15 +224,9 @@ OVRESULT cpSocketReceiveChunks(cpSocketRecord* record, void* buffer, std::uint32
     if (!record->HasSocket()) {
         return OVR_SOCK_NOTSOCK;
     }
-    const int n =
-        W32RecvChunks(record->socket, static_cast<char*>(buffer), static_cast<int>(chunk), static_cast<int>(count));
-    if (n <= 0) {
-        return n == 0 ? OVR_PLATFORM_FAIL : cpLastSocketError();
-    }
-    if (received) {
-        *received = static_cast<std::uint32_t>(n);
-    }
-    return OVR_PLATFORM_OK;
+    return ReceiveResult(
+        W32RecvChunks(record->socket, static_cast<char*>(buffer), static_cast<int>(chunk), static_cast<int>(count)),
+        received);
 }
 
 OVRESULT cpSocketSendTo(cpSocketRecord* record, const void* bytes, std::uint32_t length, const cpEndpoint& endpoint,
