@@ -9,11 +9,6 @@
 //
 // BENCH_SHORT=1: 50 clients x 20 reports.
 
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <atomic>
 #include <chrono>
@@ -28,11 +23,11 @@
 #include <vector>
 
 #include "AgentServerProcess.h"
+#include "AgentTestClient.h"
 #include "BenchFigures.h"
 #include "PostgresCluster.h"
 #include "TempDir.h"
 #include "nw/nwAgentWire.h"
-#include "nw/nwFrame.h"
 
 namespace {
 
@@ -60,46 +55,6 @@ double Percentile95(std::vector<double> values)
     return values[std::min(values.size() - 1, values.size() * 95 / 100)];
 }
 
-int Connect(uint16_t port)
-{
-    const int fd = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    address.sin_port = htons(port);
-    if (connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
-        close(fd);
-        return -1;
-    }
-    return fd;
-}
-
-bool SendAll(int fd, const std::string& bytes)
-{
-    for (size_t sent = 0; sent < bytes.size();) {
-        const ssize_t n = send(fd, bytes.data() + sent, bytes.size() - sent, MSG_NOSIGNAL);
-        if (n <= 0)
-            return false;
-        sent += static_cast<size_t>(n);
-    }
-    return true;
-}
-
-bool ReadAnswer(int fd)
-{
-    char answer[nwFrameTotalSize(1)];
-    for (size_t got = 0; got < sizeof answer;) {
-        pollfd p{fd, POLLIN, 0};
-        if (poll(&p, 1, 60000) <= 0)
-            return false;
-        const ssize_t n = recv(fd, answer + got, sizeof answer - got, 0);
-        if (n <= 0)
-            return false;
-        got += static_cast<size_t>(n);
-    }
-    return answer[nwFrameHeader::kSize] == static_cast<char>(AGENT_ANSWER_STORED);
-}
-
 // The clients against `ports` (client i on port i mod n), started together.
 Result RunClients(const std::vector<uint16_t>& ports, const Load& load)
 {
@@ -109,9 +64,9 @@ Result RunClients(const std::vector<uint16_t>& ports, const Load& load)
     std::vector<std::thread> threads;
     for (int c = 0; c < load.clients; ++c) {
         threads.emplace_back([&, c] {
-            const int fd = Connect(ports[static_cast<size_t>(c) % ports.size()]);
+            AgentTestClient client(ports[static_cast<size_t>(c) % ports.size()]);
             go.wait();
-            for (int r = 0; fd >= 0 && r < load.reports; ++r) {
+            for (int r = 0; client.Connected() && r < load.reports; ++r) {
                 std::vector<nwAgentReportRecord> records;
                 for (int f = 0; f < kRecordsPerReport; ++f) {
                     records.push_back(nwMakeAgentRecord("bench",
@@ -120,17 +75,15 @@ Result RunClients(const std::vector<uint16_t>& ports, const Load& load)
                                                         1000000 + static_cast<std::uint64_t>(r)));
                 }
                 const auto start = Clock::now();
-                if (!SendAll(fd, nwAgentReportFrame(records.data(), kRecordsPerReport)) || !ReadAnswer(fd)) {
+                if (client.Report(records) != AGENT_ANSWER_STORED) {
                     ++failed;
                     break;
                 }
                 latencies[static_cast<size_t>(c)].push_back(
                     std::chrono::duration<double, std::milli>(Clock::now() - start).count());
             }
-            if (fd < 0)
+            if (!client.Connected())
                 ++failed;
-            else
-                close(fd);
         });
     }
     const auto start = Clock::now();

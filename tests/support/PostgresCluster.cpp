@@ -1,11 +1,8 @@
 #include "PostgresCluster.h"
 
-#include <arpa/inet.h>
 #include <fcntl.h>
 #include <libpq-fe.h>
-#include <netinet/in.h>
 #include <spawn.h>
-#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -15,6 +12,7 @@
 #include <fstream>
 #include <vector>
 
+#include "LoopbackPort.h"
 #include "TempDir.h"
 
 extern char** environ;
@@ -24,21 +22,6 @@ namespace testsupport {
 namespace {
 
 constexpr uid_t kUnprivileged = 65534;
-
-uint16_t FreeLoopbackPort()
-{
-    const int fd = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    uint16_t port = 0;
-    if (bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
-        getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) == 0)
-        port = ntohs(address.sin_port);
-    close(fd);
-    return port;
-}
 
 std::string g_sharedError;
 
@@ -117,7 +100,7 @@ bool PostgresCluster::start(bool durable)
         settings += " -c fsync=off -c full_page_writes=off";
     // A port picked free may be taken before the server binds it: try again.
     for (int attempt = 0; attempt < 5; ++attempt) {
-        port_ = FreeLoopbackPort();
+        port_ = freeLoopbackPort();
         const std::string options = settings + " -p " + std::to_string(port_);
         if (run("pg_ctl", {"-D", folder_ + "/data", "-l", folder_ + "/server.log", "-w", "-t", "60", "-o", options,
                            "start"}) == 0)
