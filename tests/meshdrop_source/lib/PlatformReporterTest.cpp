@@ -63,7 +63,11 @@ protected:
         unsetenv(AGENT_PORT_VARIABLE);
     }
 
-    static void UsePort(std::uint16_t port) { setenv(AGENT_PORT_VARIABLE, std::to_string(port).c_str(), 1); }
+    // On the worker, where the reporter reads it (retries run there too).
+    void UsePort(std::uint16_t port)
+    {
+        worker.Run([&] { setenv(AGENT_PORT_VARIABLE, std::to_string(port).c_str(), 1); });
+    }
 
     void Report(const std::vector<nwAgentReportRecord>& records)
     {
