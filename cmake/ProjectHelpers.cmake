@@ -31,10 +31,12 @@ function(meshdrop_add_child_directories)
   endforeach()
 endfunction()
 
-# meshdrop_add_test(NAME name SOURCES ... LIBS ... [TIMEOUT seconds] [LABELS ...])
-# Builds one GoogleTest program and registers its tests with CTest.
+# meshdrop_add_test(NAME name SOURCES ... LIBS ... [TIMEOUT seconds] [LABELS ...] [POSTGRES])
+# Builds one GoogleTest program and registers its tests with CTest. With
+# POSTGRES its tests share one PostgreSQL cluster, started before them and
+# stopped after them as a CTest fixture (tests/support/PostgresCluster.h).
 function(meshdrop_add_test)
-  cmake_parse_arguments(T "" "NAME;TIMEOUT" "SOURCES;LIBS;LABELS" ${ARGN})
+  cmake_parse_arguments(T "POSTGRES" "NAME;TIMEOUT" "SOURCES;LIBS;LABELS" ${ARGN})
   if(NOT T_TIMEOUT)
     set(T_TIMEOUT 300)
   endif()
@@ -47,6 +49,16 @@ function(meshdrop_add_test)
   set(props TIMEOUT ${T_TIMEOUT})
   if(T_LABELS)
     list(APPEND props LABELS "${T_LABELS}")
+  endif()
+  if(T_POSTGRES)
+    set(state ${CMAKE_CURRENT_BINARY_DIR}/${T_NAME}.postgres)
+    add_test(NAME ${T_NAME}.postgres_start COMMAND postgres_test_cluster start ${state})
+    add_test(NAME ${T_NAME}.postgres_stop COMMAND postgres_test_cluster stop ${state})
+    set_tests_properties(${T_NAME}.postgres_start PROPERTIES FIXTURES_SETUP ${T_NAME}_postgres TIMEOUT 120
+                         LABELS "${T_LABELS}")
+    set_tests_properties(${T_NAME}.postgres_stop PROPERTIES FIXTURES_CLEANUP ${T_NAME}_postgres TIMEOUT 120
+                         LABELS "${T_LABELS}")
+    list(APPEND props FIXTURES_REQUIRED ${T_NAME}_postgres ENVIRONMENT MESHDROP_TEST_POSTGRES=${state})
   endif()
   gtest_discover_tests(${T_NAME} DISCOVERY_TIMEOUT 60 PROPERTIES ${props})
 endfunction()

@@ -443,6 +443,7 @@ void Engine::ReapJobs(Clock::time_point now)
             continue;
         }
         const Job* job = m_jobs[i].get();
+        m_reporter.Report(MakeJobReport(*job));
         for (auto it = m_jobFiles.begin(); it != m_jobFiles.end(); ++it) {
             if (it->first == job) {
                 for (const std::string& key : it->second) {
@@ -465,6 +466,7 @@ void Engine::StopAll()
         client->Flush();
     }
     m_flusher.WaitIdle();
+    ReapJobs(Clock::now());
     Log("left");
 }
 

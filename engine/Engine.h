@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "AgentReporter.h"
 #include "ControlConnection.h"
 #include "CurlMulti.h"
 #include "Flusher.h"
@@ -73,6 +74,7 @@ private:
     std::uint64_t m_nextClientId = 1;
     Clock::time_point m_lastTick;
     Clock::time_point m_idleSince;
+    AgentReporter m_reporter{DefaultAgentSettings()}; // of the bytes each ended job fetched
 };
 
 } // namespace engine

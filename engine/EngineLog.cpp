@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstring>
 #include <ctime>
+#include <mutex>
 
 namespace engine {
 
@@ -15,6 +16,8 @@ constexpr long kLogLimit = 1024 * 1024;
 
 std::string g_path;
 std::FILE* g_file = nullptr;
+// The loop and the agent reporter's thread both log.
+std::mutex g_mutex;
 
 void Reopen()
 {
@@ -28,12 +31,14 @@ void Reopen()
 
 void OpenLog(const std::string& folder)
 {
+    const std::lock_guard<std::mutex> lock(g_mutex);
     g_path = folder + "/QLSDownloadV32.log";
     Reopen();
 }
 
 void CloseLog()
 {
+    const std::lock_guard<std::mutex> lock(g_mutex);
     if (g_file) {
         std::fclose(g_file);
         g_file = nullptr;
@@ -42,6 +47,7 @@ void CloseLog()
 
 void Log(const char* format, ...)
 {
+    const std::lock_guard<std::mutex> lock(g_mutex);
     if (!g_file) {
         return;
     }

@@ -137,6 +137,7 @@ public:
     bool saveInFlight = false;
     std::uint64_t intervalBytes = 0;
     std::uint32_t speed = 0;
+    std::uint64_t fetched = 0; // bytes this run brought, for the agent report
 
 private:
     FlushTask Task(FlushTask::Kind kind, std::uint64_t token) const;

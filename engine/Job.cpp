@@ -532,6 +532,7 @@ std::size_t Job::OnBody(Transfer& transfer, const char* data, std::size_t size)
         segment.pos += static_cast<std::int64_t>(take);
         segment.intervalBytes += take;
         file.intervalBytes += take;
+        file.fetched += take;
         m_intervalBytes += take;
         m_budget.Take(take);
         const Clock::time_point now = Clock::now();

@@ -77,6 +77,8 @@ public:
     bool IsRunning() const { return m_state == State::Running; }
     std::uint32_t JobNumber() const { return m_settings.jobNumber; }
     std::uint32_t EngineJobId() const { return m_settings.engineJobId; }
+    const std::string& ServiceId() const { return m_settings.serviceId; }
+    const std::vector<std::unique_ptr<FileTask>>& Files() const { return m_files; }
     // The flusher's token of a file of a job.
     static std::uint64_t Token(std::uint32_t engineJobId, std::uint32_t index)
     {

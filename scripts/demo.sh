@@ -132,6 +132,12 @@ if [ -f "$MESHDROP_SETUP_MARKER" ]; then
   echo "demo: the installer ran: $(cat "$MESHDROP_SETUP_MARKER")"
   echo "demo: downloaded into C:\\quorvik\\veilrune\\ ($MESHDROP_DRIVE_C/quorvik/veilrune):"
   ls -l "$MESHDROP_DRIVE_C/quorvik/veilrune"
+  # The report of the job leaves when it ends (from the engine, or from the
+  # library before it finished); it is stored by now or very soon.
+  for _ in $(seq 1 100); do
+    grep -q "agent_server stored" "$work/agent.out" && break
+    sleep 0.1
+  done
   echo "demo: the agent server stored these download reports:"
   "$build/bin/agent_server" --db "$work/agent.db" --summary
 else

@@ -11,6 +11,7 @@ packages=(
   fonts-wqy-microhei locales-all
   libssl-dev openssl
   libsqlite3-dev sqlite3
+  postgresql libpq-dev
   nginx-light curl aria2 libcurl4-openssl-dev
   xvfb xauth
   iproute2 procps valgrind

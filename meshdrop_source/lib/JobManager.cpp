@@ -312,6 +312,24 @@ int CJobManager::ShutdownNetwork()
     return MESHDROPLIB_OK;
 }
 
+void CJobManager::DrainReports(DWORD timeoutMs)
+{
+    auto* direct = dynamic_cast<CPlatFormDownloader*>(m_pDirectDownloader.get());
+    HANDLE drained = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    if (direct == nullptr || drained == nullptr) {
+        if (drained != nullptr)
+            CloseHandle(drained);
+        return;
+    }
+    direct->BeginReportDrain(drained);
+    // The worker delivers meanwhile; the lock is not held here.
+    WaitForSingleObject(drained, timeoutMs);
+    const size_t undelivered = direct->EndReportDrain();
+    CloseHandle(drained);
+    if (undelivered > 0)
+        WriteServiceLogFormat("[MeshdropLib] CPlatformReporter %zu Reports Not Delivered", undelivered);
+}
+
 void CJobManager::SetEngineDownloader(std::unique_ptr<CJobDownloader> downloader)
 {
     CReportGuard guard(GetMutex());

@@ -66,6 +66,11 @@ public:
 
     // At the end of the worker's loop, on the worker thread.
     int ShutdownNetwork();
+    // At finalisation, on the client's thread while the worker still runs:
+    // the direct downloader reports the jobs still downloading, and its
+    // reporter gets up to `timeoutMs` to deliver what it holds; what it could
+    // not deliver is logged.
+    void DrainReports(DWORD timeoutMs);
 
     // Replaces the engine downloader that Initialize created, which then is
     // the current one until the engine fallback (tests install one of

@@ -9,6 +9,8 @@
 namespace {
 
 constexpr DWORD kStartTimeoutMs = 3000;
+// How long finalisation waits for reports to reach the agent server.
+constexpr DWORD kReportDrainTimeoutMs = 2000;
 
 CDownloadLibThread* g_pInstance = nullptr;
 void* g_pUserValue = nullptr;
@@ -54,6 +56,8 @@ int Library_Initialize(HWND clientWindow, MeshdropLibEventCallback callback, voi
 int Library_Finalize()
 {
     WriteServiceLog("[MeshdropLib] Finalize Begin");
+    if (CJobManager* manager = Library_GetJobManager())
+        manager->DrainReports(kReportDrainTimeoutMs);
     delete g_pInstance;
     g_pInstance = nullptr;
     g_pUserValue = nullptr;

@@ -105,6 +105,28 @@ void CPlatFormDownloader::EndJob(CJob* job)
     DropRecord(record);
 }
 
+void CPlatFormDownloader::BeginReportDrain(HANDLE drained)
+{
+    cpCMutexLock guard(GetLock().Get<cpCMutex>());
+    std::vector<const PlatformJobRecord*> downloading;
+    for (const auto& record : m_records) {
+        if (record->session)
+            downloading.push_back(record.get());
+    }
+    for (const PlatformJobRecord* record : downloading) {
+        m_reporter->ReportSession(record->session.get());
+        DropRecord(record);
+    }
+    m_reporter->BeginDrain(drained);
+}
+
+size_t CPlatFormDownloader::EndReportDrain()
+{
+    cpCMutexLock guard(GetLock().Get<cpCMutex>());
+    m_reporter->EndDrain();
+    return m_reporter->GetPendingCount();
+}
+
 void CPlatFormDownloader::CheckJob(CJob* job)
 {
     WatchNetwork(job);

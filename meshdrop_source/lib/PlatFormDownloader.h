@@ -69,6 +69,13 @@ public:
     // The progress block of a record at `now` (seconds since the epoch).
     static JobProgressInfo ComputeProgress(const PlatformJobRecord& record, int64_t now);
 
+    // Finalisation: reports the bytes of every job still downloading (its
+    // session stops) and has the reporter deliver what it holds, signalling
+    // `drained` once done (CPlatformReporter::BeginDrain).
+    void BeginReportDrain(HANDLE drained);
+    // Forgets the event; answers how many reports are still undelivered.
+    size_t EndReportDrain();
+
 private:
     // Takes the record out of the list; the caller destroys it.
     std::unique_ptr<PlatformJobRecord> TakeRecord(const PlatformJobRecord* record);

@@ -1,11 +1,10 @@
 #include "PlatformReporter.h"
 
-#include <algorithm>
-
 #include "HttpGetRequest.h"
 #include "PlatformSession.h"
 #include "ServiceLog.h"
 #include "cp/cpCHostCache.h"
+#include "cp/cpCTimer.h"
 #include "cp/ovIQoSContext.h"
 #include "nw/ovIAgentLayer.h"
 #include "ov/ovCGarbageCollector.h"
@@ -18,6 +17,8 @@
 #endif
 
 namespace {
+
+constexpr std::uint32_t kRetryTimerTag = 0x7000002;
 
 ovIAgentLayer* AgentLayerOf(const ovSmartPtr& connection)
 {
@@ -38,9 +39,12 @@ std::vector<nwAgentReportRecord> MakeFileReport(const CPlatformSession& session)
     return records;
 }
 
+CPlatformReporter::CPlatformReporter(nwAgentReportQueue::Delays delays) : m_queue(delays) {}
+
 CPlatformReporter::~CPlatformReporter()
 {
-    CloseConnection();
+    StopRetryTimer();
+    EndConnection(false);
 }
 
 void CPlatformReporter::ReportSession(const CPlatformSession* session)
@@ -55,22 +59,33 @@ void CPlatformReporter::Report(uint32_t fileCount, const nwAgentReportRecord* re
 {
     if (fileCount == 0 || records == nullptr)
         return;
-    // Reports larger than the server takes leave as several.
-    for (uint32_t first = 0; first < fileCount; first += AGENT_MAX_RECORDS) {
-        const uint32_t count = std::min(AGENT_MAX_RECORDS, fileCount - first);
-        m_queue.emplace_back(records + first, records + first + count);
-    }
-    while (m_queue.size() > kMaxQueuedReports) {
-        WriteServiceLogFormat("[MeshdropLib] CPlatformReporter Queue Full, Report Dropped(%zu)",
-                              m_queue.front().size());
-        m_queue.pop_front();
-    }
-    if (!m_connection)
-        OpenConnection();
-    else if (m_connected)
+    for (const std::size_t dropped : m_queue.Add(records, fileCount))
+        WriteServiceLogFormat("[MeshdropLib] CPlatformReporter Queue Full, Report Dropped(%zu)", dropped);
+    if (m_connected)
         SendQueue();
-    // While the connection is being set up, reports wait their turn in the
-    // queue: sent now, they would leave ahead of the older ones.
+    else if (!m_connection && !m_retryTimer)
+        OpenConnection();
+    // While the connection is being set up, or a retry waits for its delay,
+    // reports wait their turn in the queue.
+}
+
+void CPlatformReporter::BeginDrain(HANDLE drained)
+{
+    m_drained = drained;
+    if (m_queue.IsEmpty()) {
+        SignalDrained();
+        return;
+    }
+    if (!m_connection) {
+        StopRetryTimer();
+        OpenConnection();
+    }
+}
+
+void CPlatformReporter::SignalDrained()
+{
+    if (m_drained != nullptr)
+        SetEvent(m_drained);
 }
 
 void CPlatformReporter::OpenConnection()
@@ -79,23 +94,25 @@ void CPlatformReporter::OpenConnection()
     uint32_t address = 0;
     if (!cpCHostCache::GetInstance().GetAddress(QLS_AGENT_HOST, port, &address)) {
         WriteServiceLogFormat("[MeshdropLib] CPlatformReporter Resolve Failed : %s", QLS_AGENT_HOST);
+        RetryLater();
         return;
     }
     CSessionLock lock;
-    if (!lock.Held() || !m_connection.CreateInstance(OVCLS_QOS_CONTEXT))
-        return;
-    auto* context = m_connection.Get<ovIQoSContext>();
-    const uint32_t connectTimeout = kConnectTimeoutSeconds;
-    const uint32_t idleTimeout = kIdleTimeoutSeconds;
     ovIAgentLayer* layer = nullptr;
-    if (OV_SUCCEEDED(context->Open(QOS_ACTION_HIGH, QOS_CONNECT_FAILED | QOS_IDLE_TIMEOUT, nullptr)) &&
-        OV_SUCCEEDED(context->AddLayer(OVCLS_AGENT_LAYER, false))) {
-        layer = AgentLayerOf(m_connection);
+    if (lock.Held() && m_connection.CreateInstance(OVCLS_QOS_CONTEXT)) {
+        auto* context = m_connection.Get<ovIQoSContext>();
+        if (OV_SUCCEEDED(context->Open(QOS_ACTION_HIGH, QOS_CONNECT_FAILED | QOS_IDLE_TIMEOUT, nullptr)) &&
+            OV_SUCCEEDED(context->AddLayer(OVCLS_AGENT_LAYER, false)))
+            layer = AgentLayerOf(m_connection);
     }
     if (layer == nullptr) {
         ReleaseConnection();
+        RetryLater();
         return;
     }
+    auto* context = m_connection.Get<ovIQoSContext>();
+    const uint32_t connectTimeout = kConnectTimeoutSeconds;
+    const uint32_t idleTimeout = kIdleTimeoutSeconds;
     context->SetOption(QOS_OPTION_CONNECT_TIMEOUT, &connectTimeout);
     context->SetOption(QOS_OPTION_IDLE_TIMEOUT, &idleTimeout);
     layer->SetListener(this, 0);
@@ -109,36 +126,78 @@ void CPlatformReporter::OpenConnection()
 void CPlatformReporter::SendQueue()
 {
     ovIAgentLayer* layer = AgentLayerOf(m_connection);
-    while (layer != nullptr && !m_queue.empty()) {
-        const ReportEntry entry = std::move(m_queue.front());
-        m_queue.pop_front();
-        const nwAgentReportBatch batch{static_cast<uint32_t>(entry.size()), entry.data()};
-        if (OV_SUCCEEDED(layer->SendReport(&batch)))
-            ++m_unanswered;
+    while (layer != nullptr) {
+        const nwAgentReportQueue::Entry* entry = m_queue.TakeNextToSend();
+        if (entry == nullptr)
+            return;
+        const nwAgentReportBatch batch{static_cast<uint32_t>(entry->size()), entry->data()};
+        if (OV_FAILED(layer->SendReport(&batch))) {
+            EndConnection(true);
+            return;
+        }
     }
 }
 
-void CPlatformReporter::CloseConnection()
+void CPlatformReporter::EndConnection(bool failed)
 {
-    if (!m_connection)
-        return;
-    // The close reports OnAgentClosed, which releases the connection.
-    const ovSmartPtr connection = m_connection;
-    CSessionLock lock;
-    connection.Get<ovIQoSContext>()->Close();
-    ReleaseConnection();
+    if (m_connection) {
+        // Detached first: the close reports nothing back here.
+        const ovSmartPtr connection = m_connection;
+        ReleaseConnection();
+        CSessionLock lock;
+        connection.Get<ovIQoSContext>()->Close();
+    }
+    if (failed)
+        RetryLater();
 }
 
 void CPlatformReporter::ReleaseConnection()
 {
     m_connected = false;
-    m_unanswered = 0;
     if (!m_connection)
         return;
     if (ovIAgentLayer* layer = AgentLayerOf(m_connection))
         layer->SetListener(nullptr, 0);
     ovCGarbageCollector::GetGarbageCollector()->Add(m_connection);
     m_connection.Reset();
+}
+
+void CPlatformReporter::RetryLater()
+{
+    const uint32_t delayMs = m_queue.OnConnectionLost();
+    // Finalisation does not wait for a retry.
+    SignalDrained();
+    if (m_queue.IsEmpty())
+        return;
+    WriteServiceLogFormat("[MeshdropLib] CPlatformReporter Retry(%zu, %u)", m_queue.GetPendingCount(), delayMs);
+    StopRetryTimer();
+    ovSmartPtr timer;
+    if (!timer.CreateInstance(OVCLS_TIMER) ||
+        OV_FAILED(
+            timer.Get<cpCTimer>()->Start(delayMs, &CPlatformReporter::OnRetryTimer, this, kRetryTimerTag, nullptr)))
+        return;
+    m_retryTimer = timer;
+}
+
+void CPlatformReporter::StopRetryTimer()
+{
+    if (!m_retryTimer)
+        return;
+    m_retryTimer.Get<cpCTimer>()->Stop();
+    m_retryTimer.Reset();
+}
+
+void CPlatformReporter::OnRetryTimer(void* context)
+{
+    // Timer callbacks run without the lock; the queue holds the timer until
+    // this returns, so it may be released here.
+    auto* self = static_cast<CPlatformReporter*>(context);
+    CSessionLock lock;
+    if (!self->m_retryTimer)
+        return;
+    self->StopRetryTimer();
+    if (!self->m_connection && !self->m_queue.IsEmpty())
+        self->OpenConnection();
 }
 
 void CPlatformReporter::OnAgentConnected(uint32_t /*cookie*/)
@@ -149,24 +208,31 @@ void CPlatformReporter::OnAgentConnected(uint32_t /*cookie*/)
 
 void CPlatformReporter::OnAgentReply(uint32_t /*cookie*/, uint8_t /*answer*/)
 {
-    if (m_unanswered > 0)
-        --m_unanswered;
-    // Closing earlier would cut off reports still on their way out.
-    if (m_queue.empty() && m_unanswered == 0)
-        CloseConnection();
+    // Answers come in the order the reports were sent: this one is for the
+    // oldest report in flight, whatever the server made of it.
+    m_queue.OnAnswer();
+    if (m_queue.IsEmpty()) {
+        EndConnection(false);
+        SignalDrained();
+        return;
+    }
+    SendQueue();
 }
 
 void CPlatformReporter::OnAgentClosed(uint32_t /*cookie*/)
 {
     ReleaseConnection();
+    if (!m_queue.IsEmpty())
+        RetryLater();
 }
 
 void CPlatformReporter::OnAgentConnectFailed(uint32_t /*cookie*/)
 {
-    CloseConnection();
+    EndConnection(true);
 }
 
 void CPlatformReporter::OnAgentIdleTimeout(uint32_t /*cookie*/)
 {
-    CloseConnection();
+    // Silence while answers are owed: the server is stuck or gone.
+    EndConnection(!m_queue.IsEmpty());
 }

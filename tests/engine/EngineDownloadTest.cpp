@@ -1,6 +1,7 @@
 // The engine program against real servers, driven through the client layer
 // from another process as the library drives it: whole jobs byte-exact,
-// mirrors, failures, stalls, and the reports that go with them.
+// mirrors, failures, stalls, and the reports that go with them, to the client
+// and to the agent server.
 
 #include <gtest/gtest.h>
 
@@ -8,9 +9,11 @@
 #include <functional>
 #include <thread>
 
+#include "AgentServerProcess.h"
 #include "EngineTestSupport.h"
 #include "NginxServer.h"
 #include "TlsCases.h"
+#include "nw/nwAgentWire.h"
 
 using enginetest::EngineProcess;
 using enginetest::RangeServer;
@@ -243,4 +246,36 @@ TEST(EngineHttpsTest, FetchesFromAServerWithATrustedCertificateOnly)
         EXPECT_EQ(+l.Last("ended").ended.result, CDN_RESULT_FAILED);
     });
     EXPECT_FALSE(std::filesystem::exists(drive.path() + "/dl/u.bin"));
+}
+
+TEST(EngineAgentReportTest, AnEndedJobIsReportedWithTheBytesEachFileFetchedOnceTheServerIsThere)
+{
+    TempDir drive("meshdrop-engine-drive");
+    TempDir served("meshdrop-engine-served");
+    ASSERT_TRUE(testsupport::writeFile(served.file("a.bin"), patternBytes(300000, 4)));
+    ASSERT_TRUE(testsupport::writeFile(served.file("b.bin"), "bytes"));
+    testsupport::NginxServer nginx(served.path());
+    ASSERT_TRUE(nginx.start()) << nginx.error();
+    // Nothing listens on the agent port while the job runs: its report waits.
+    const uint16_t agentPort = enginetest::FreePort();
+    NpnWorker worker;
+    EngineProcess engine(drive.path(), {{AGENT_PORT_VARIABLE, std::to_string(agentPort)}});
+    ASSERT_TRUE(engine.Start()) << engine.Log();
+    CDNTestConnection connection(worker);
+    ASSERT_TRUE(connection.Open(engine.Port()));
+    ASSERT_TRUE(WaitFor(connection, "connected"));
+    SubmitJob(connection, 3, {{"C:\\dl\\", "a.bin", nginx.url("/a.bin")}, {"C:\\dl\\", "b.bin", nginx.url("/b.bin")}},
+              true);
+    ASSERT_TRUE(WaitFor(connection, "ended")) << engine.Log();
+
+    testsupport::AgentServerProcess server(served.file("agent.db"), agentPort);
+    ASSERT_TRUE(server.start()) << server.error();
+    ASSERT_TRUE(server.waitForLines(testsupport::AgentServerProcess::kStored, 1)) << engine.Log();
+    const std::vector<testsupport::StoredRecord> stored = testsupport::readAgentDatabase(server.database());
+    ASSERT_EQ(stored.size(), 2u);
+    EXPECT_EQ(stored[0].url, nginx.url("/a.bin"));
+    EXPECT_EQ(stored[0].bytes, 300000);
+    EXPECT_EQ(stored[1].url, nginx.url("/b.bin"));
+    EXPECT_EQ(stored[1].bytes, 5);
+    EXPECT_EQ(stored[0].serviceId, "test-service");
 }

@@ -13,22 +13,13 @@
 #include <filesystem>
 #include <thread>
 
+#include "LoopbackPort.h"
+
 namespace enginetest {
 
 std::uint16_t FreePort()
 {
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    std::uint16_t port = 0;
-    if (::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
-        ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) == 0) {
-        port = ntohs(address.sin_port);
-    }
-    ::close(fd);
-    return port;
+    return testsupport::freeLoopbackPort();
 }
 
 EngineProcess::EngineProcess(std::string driveC, std::map<std::string, std::string> environment)

@@ -49,4 +49,7 @@ const int offscreen = setenv("QT_QPA_PLATFORM", "offscreen", 0);
 const int noEngineUpdate =
     setenv("MESHDROP_UPDATE_LIST_URL", "http://127.0.0.1:1/orvane/qlsdownload/update/v3_32/qlsdownload_updater.xml", 0);
 const int noEngine = setenv("MESHDROP_ENGINE_PORT", "1", 0);
+// Nor the agent server of a demo running beside them: reports that a test
+// does not collect are refused at once.
+const int noAgent = setenv("MESHDROP_AGENT_PORT", "1", 0);
 } // namespace

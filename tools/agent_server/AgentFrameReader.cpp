@@ -1,7 +1,6 @@
 #include "AgentFrameReader.h"
 
 #include <cstring>
-#include <limits>
 
 #include "nw/nwAgentWire.h"
 #include "nw/nwFrame.h"
@@ -76,8 +75,8 @@ FrameReader::Status FrameReader::Next(Report* report)
     for (std::uint32_t i = 0; i < count; ++i) {
         nwAgentReportRecord record;
         std::memcpy(&record, payload + 4 + std::size_t{i} * AGENT_RECORD_SIZE, sizeof record);
-        if (record.bytesWritten > static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max())) {
-            return Reject("byte count out of range");
+        if (record.bytesWritten > kMaxRecordBytes) {
+            return Reject("byte count above 2^48");
         }
         parsed.records.push_back({std::string(nwAgentFieldText(record.serviceId, sizeof record.serviceId)),
                                   std::string(nwAgentFieldText(record.url, sizeof record.url)), record.bytesWritten});

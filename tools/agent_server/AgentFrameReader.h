@@ -3,7 +3,7 @@
 // checked as soon as its header is in (class, type, a payload length within
 // the bound and padded as frames are) and again once it is complete (the
 // record count against the payload length, the count against the bound,
-// byte counts the store can keep). The first bad frame rejects the stream
+// byte counts up to kMaxRecordBytes). The first bad frame rejects the stream
 // for good; a connection never holds more than one frame's bytes plus one
 // read.
 
@@ -44,6 +44,9 @@ public:
     bool HasPartialFrame() const { return buffer_.size() > position_; }
 
     static constexpr std::size_t kReadSize = 64 * 1024;
+    // The most bytes one record may count (256 TiB, far above any file):
+    // sums of many records stay far from the stores' 64-bit limits.
+    static constexpr std::uint64_t kMaxRecordBytes = std::uint64_t{1} << 48;
 
 private:
     Status Reject(const char* why);

@@ -1,6 +1,7 @@
 // The reports of downloaded bytes end to end: jobs run through the shared
 // library's entry points against loopback file servers, and their reports
-// reach the real agent server, which keeps them in its database.
+// reach the real agent server, which keeps them in its database (SQLite, or
+// the PostgreSQL cluster the program shares).
 
 #include "TestDriveC.h"
 
@@ -17,6 +18,7 @@
 #include "EntryPointFlow.h"
 #include "MeshdropLib.h"
 #include "NginxServer.h"
+#include "PostgresCluster.h"
 #include "ScriptedHttpServer.h"
 #include "TempDir.h"
 #include "TestClientWindow.h"
@@ -61,11 +63,12 @@ protected:
         unsetenv(AGENT_PORT_VARIABLE_NAME);
     }
 
-    // The agent server on `port` (any free one with 0); the library reports there.
-    bool StartAgentServer(uint16_t port = 0)
+    // The agent server on `port` (any free one with 0), on `database` (an
+    // SQLite file of the test's own by default); the library reports there.
+    bool StartAgentServer(uint16_t port = 0, const std::string& database = {})
     {
         if (!server)
-            server = std::make_unique<AgentServerProcess>(dir.file("agent.db"), port);
+            server = std::make_unique<AgentServerProcess>(database.empty() ? dir.file("agent.db") : database, port);
         if (!server->start())
             return false;
         setenv(AGENT_PORT_VARIABLE_NAME, std::to_string(server->port()).c_str(), 1);
@@ -120,9 +123,20 @@ protected:
     std::unique_ptr<AgentServerProcess> server;
 };
 
-TEST_F(AgentReportTest, AJobOfThreeFilesGivesOneReportWithTheBytesOfEachFile)
+// The same rows in either store.
+class AgentReportStoreTest : public AgentReportTest,
+                             public ::testing::WithParamInterface<const char*> {};
+
+TEST_P(AgentReportStoreTest, AJobOfThreeFilesGivesOneReportWithTheBytesOfEachFile)
 {
-    ASSERT_TRUE(StartAgentServer());
+    std::string database;
+    if (std::string(GetParam()) == "postgresql") {
+        testsupport::PostgresCluster* cluster = testsupport::PostgresCluster::shared();
+        ASSERT_NE(cluster, nullptr) << testsupport::PostgresCluster::sharedError();
+        database = cluster->newDatabase("direct_reports");
+        ASSERT_FALSE(database.empty()) << cluster->error();
+    }
+    ASSERT_TRUE(StartAgentServer(0, database)) << server->error();
     testsupport::TempDir root("meshdrop-agent-files");
     const std::vector<std::pair<std::string, size_t>> files = {{"a.pak", 70000}, {"b.pak", 5}, {"c.pak", 123457}};
     for (const auto& [name, size] : files)
@@ -150,6 +164,8 @@ TEST_F(AgentReportTest, AJobOfThreeFilesGivesOneReportWithTheBytesOfEachFile)
     }
     EXPECT_EQ(server->countLines(AgentServerProcess::kStored), 1u);
 }
+
+INSTANTIATE_TEST_SUITE_P(Stores, AgentReportStoreTest, ::testing::Values("sqlite", "postgresql"));
 
 TEST_F(AgentReportTest, AStoppedJobReportsTheBytesWrittenSoFarAndAJobWithoutBytesNothing)
 {
@@ -201,6 +217,23 @@ TEST_F(AgentReportTest, AReportMadeWhileTheServerIsDownArrivesWithTheNextOne)
     ASSERT_EQ(stored.size(), 2u);
     EXPECT_EQ(stored[0].url, files.url("/early.pak"));
     EXPECT_EQ(stored[1].url, files.url("/later.pak"));
+}
+
+TEST_F(AgentReportTest, AJobFinalisedRightAfterItsEndIsReportedBeforeFinalisingReturns)
+{
+    ASSERT_TRUE(StartAgentServer());
+    testsupport::TempDir root("meshdrop-agent-files");
+    ASSERT_TRUE(testsupport::writeFile(root.file("one.pak"), testsupport::patternBytes(4321, 3)));
+    testsupport::NginxServer nginx(root.path());
+    ASSERT_TRUE(nginx.start()) << nginx.error();
+    const MeshdropJobHandle job = StartJob({nginx.url("/one.pak")}, 4321);
+    ASSERT_TRUE(window.PumpUntil(MESHDROPLIB_EVENT_JOB_FINISHED));
+    (void)job;
+    ASSERT_EQ(MeshdropLib_Finalize(), MESHDROPLIB_OK);
+    // Answered, so committed: no waiting for the server's line.
+    const std::vector<StoredRecord> stored = testsupport::readAgentDatabase(server->database());
+    ASSERT_EQ(stored.size(), 1u);
+    EXPECT_EQ(stored[0].bytes, 4321);
 }
 
 TEST_F(AgentReportTest, FinalisingWithReportsQueuedForAServerThatIsDown)

@@ -1,6 +1,7 @@
 // The platform reporter on the library's worker against a loopback peer in
-// the agent server's place: the order reports leave in, when the connection
-// closes, and what becomes of reports that cannot leave.
+// the agent server's place: the order reports leave in, that a report leaves
+// the queue only with its answer, what becomes of reports that cannot leave,
+// and the drain at finalisation.
 
 #include "TestDriveC.h"
 
@@ -36,6 +37,9 @@ OVRESULT ResolveToLoopback(const char* /*name*/, std::vector<std::uint32_t>* add
     return OVR_PLATFORM_OK;
 }
 
+// Delays short enough that retries do not slow the tests down.
+constexpr nwAgentReportQueue::Delays kQuickRetries{50, 400};
+
 class PlatformReporterTest : public ::testing::Test {
 protected:
     void SetUp() override
@@ -45,7 +49,7 @@ protected:
         g_resolvable = true;
         worker.Run([&] {
             cpCHostCache::GetInstance().SetResolver(&ResolveToLoopback);
-            reporter = std::make_unique<CPlatformReporter>();
+            reporter = std::make_unique<CPlatformReporter>(kQuickRetries);
         });
     }
 
@@ -59,27 +63,43 @@ protected:
         unsetenv(AGENT_PORT_VARIABLE);
     }
 
-    static void UsePort(std::uint16_t port) { setenv(AGENT_PORT_VARIABLE, std::to_string(port).c_str(), 1); }
+    // On the worker, where the reporter reads it (retries run there too).
+    void UsePort(std::uint16_t port)
+    {
+        worker.Run([&] { setenv(AGENT_PORT_VARIABLE, std::to_string(port).c_str(), 1); });
+    }
 
     void Report(const std::vector<nwAgentReportRecord>& records)
     {
         worker.Run([&] { reporter->Report(static_cast<std::uint32_t>(records.size()), records.data()); });
     }
 
-    size_t Queued()
+    size_t Pending()
     {
-        return worker.Call([&] { return reporter->GetQueuedCount(); });
+        return worker.Call([&] { return reporter->GetPendingCount(); });
     }
 
-    bool WaitUntilDisconnected()
+    bool WaitUntilPending(size_t count)
     {
-        return worker.WaitUntil([&] { return !reporter->HasConnection(); });
+        return worker.WaitUntil([&] { return reporter->GetPendingCount() == count; });
     }
 
     size_t LogCount(const std::string& message) const
     {
         const auto lines = LibraryLog::Messages(m_log);
         return static_cast<size_t>(std::count(lines.begin(), lines.end(), message));
+    }
+
+    // Reads `urls.size()` frames of one record each, answering each as it
+    // comes (the reporter keeps a window of unanswered reports).
+    static void ReadAndAnswer(LoopbackPeer& peer, const std::vector<std::string>& urls)
+    {
+        for (const std::string& url : urls) {
+            ReadFrame frame;
+            ASSERT_TRUE(agenttest::ReadOneFrame(peer, &frame)) << url;
+            ASSERT_EQ(frame.Urls(), std::vector<std::string>{url});
+            ASSERT_TRUE(peer.SendAll(agenttest::AnswerFrame(AGENT_ANSWER_STORED)));
+        }
     }
 
     NpnWorker worker;
@@ -93,6 +113,14 @@ std::vector<nwAgentReportRecord> Named(const std::string& prefix, size_t count)
     for (size_t i = 0; i < count; ++i)
         records.push_back(agenttest::Record(prefix + std::to_string(i), i + 1));
     return records;
+}
+
+std::vector<std::string> Urls(const std::string& prefix, size_t first, size_t last)
+{
+    std::vector<std::string> urls;
+    for (size_t i = first; i <= last; ++i)
+        urls.push_back(prefix + std::to_string(i));
+    return urls;
 }
 
 TEST_F(PlatformReporterTest, ReportsLeaveOldestFirstAndOnlyTheLastAnswerClosesTheConnection)
@@ -121,11 +149,35 @@ TEST_F(PlatformReporterTest, ReportsLeaveOldestFirstAndOnlyTheLastAnswerClosesTh
         ASSERT_TRUE(peer.SendAll(agenttest::AnswerFrame(AGENT_ANSWER_STORED)));
     }
     EXPECT_TRUE(peer.WaitForClose());
-    EXPECT_TRUE(WaitUntilDisconnected());
-    EXPECT_EQ(Queued(), 0u);
+    EXPECT_TRUE(worker.WaitUntil([&] { return !reporter->HasConnection(); }));
+    EXPECT_EQ(Pending(), 0u);
 }
 
-TEST_F(PlatformReporterTest, ReportsThatCannotLeaveWaitForTheNextConnectionUpToABound)
+TEST_F(PlatformReporterTest, AReportLeavesOnlyWithItsAnswerAndUnansweredOnesGoAgainOnTheNextConnection)
+{
+    LoopbackPeer peer;
+    UsePort(peer.Port());
+    for (const char* name : {"a", "b", "c"})
+        Report({agenttest::Record(name, 1)});
+    ASSERT_TRUE(peer.Accept());
+    for (const char* name : {"a", "b", "c"}) {
+        ReadFrame frame;
+        ASSERT_TRUE(agenttest::ReadOneFrame(peer, &frame));
+        EXPECT_EQ(frame.Urls(), std::vector<std::string>{name});
+    }
+    // One answer, then the server is gone: b and c were sent, not answered.
+    ASSERT_TRUE(peer.SendAll(agenttest::AnswerFrame(AGENT_ANSWER_STORED)));
+    ASSERT_TRUE(WaitUntilPending(2));
+    peer.CloseConnection();
+
+    ASSERT_TRUE(peer.Accept());
+    ReadAndAnswer(peer, {"b", "c"});
+    EXPECT_TRUE(peer.WaitForClose());
+    EXPECT_EQ(Pending(), 0u);
+    EXPECT_EQ(LogCount("[MeshdropLib] CPlatformReporter Retry(2, 50)"), 1u);
+}
+
+TEST_F(PlatformReporterTest, ReportsThatCannotLeaveAreKeptUpToABoundAndArriveOnceTheServerIsBack)
 {
     // The agent server's name does not resolve: nothing connects, every report
     // waits, and beyond the bound the oldest go.
@@ -133,42 +185,56 @@ TEST_F(PlatformReporterTest, ReportsThatCannotLeaveWaitForTheNextConnectionUpToA
     worker.Run([] { cpCHostCache::GetInstance().Clear(); });
     for (size_t i = 0; i <= CPlatformReporter::kMaxQueuedReports; ++i)
         Report({agenttest::Record("r" + std::to_string(i), 1)});
-    EXPECT_EQ(Queued(), CPlatformReporter::kMaxQueuedReports);
-    EXPECT_FALSE(worker.Call([&] { return reporter->HasConnection(); }));
+    EXPECT_EQ(Pending(), CPlatformReporter::kMaxQueuedReports);
     EXPECT_EQ(LogCount("[MeshdropLib] CPlatformReporter Queue Full, Report Dropped(1)"), 1u);
     EXPECT_GE(LogCount("[MeshdropLib] CPlatformReporter Resolve Failed : 127.0.0.1"), 1u);
 
-    // The server refuses the connection, and a report comes while it is being
-    // tried: the reports stay, none is handed to a connection that never comes up.
+    // The server refuses the connection: the reports stay, retried later.
     g_resolvable = true;
     LoopbackPeer refusing;
     UsePort(refusing.Port());
     refusing.CloseAll();
-    worker.Run([&] {
-        const nwAgentReportRecord r1001 = agenttest::Record("r1001", 1);
-        const nwAgentReportRecord r1002 = agenttest::Record("r1002", 1);
-        reporter->Report(1, &r1001);
-        reporter->Report(1, &r1002);
-    });
-    ASSERT_TRUE(WaitUntilDisconnected());
-    EXPECT_EQ(Queued(), CPlatformReporter::kMaxQueuedReports);
+    ASSERT_TRUE(worker.WaitUntil([&] { return reporter->IsRetryWaiting() && !reporter->HasConnection(); }));
+    EXPECT_EQ(Pending(), CPlatformReporter::kMaxQueuedReports);
 
-    // The next report finds the server: everything kept arrives, oldest first.
+    // The server is back: a retry finds it and everything kept arrives, oldest first.
     LoopbackPeer peer;
     UsePort(peer.Port());
-    Report({agenttest::Record("r1003", 1)});
     ASSERT_TRUE(peer.Accept());
-    for (size_t i = 4; i <= 1003; ++i) {
-        ReadFrame frame;
-        ASSERT_TRUE(agenttest::ReadOneFrame(peer, &frame)) << i;
-        ASSERT_EQ(frame.Urls(), std::vector<std::string>{"r" + std::to_string(i)});
-    }
-    std::string answers;
-    for (size_t i = 0; i < CPlatformReporter::kMaxQueuedReports; ++i)
-        answers += agenttest::AnswerFrame(AGENT_ANSWER_STORED);
-    ASSERT_TRUE(peer.SendAll(answers));
+    ReadAndAnswer(peer, Urls("r", 1, 1000));
     EXPECT_TRUE(peer.WaitForClose());
-    EXPECT_EQ(Queued(), 0u);
+    EXPECT_EQ(Pending(), 0u);
+}
+
+TEST_F(PlatformReporterTest, TheDrainConnectsAtOnceAndEndsWhenAllIsAnsweredOrTheServerCannotBeReached)
+{
+    // Retries a minute apart: only the drain's own attempt can deliver in time.
+    worker.Run([&] { reporter = std::make_unique<CPlatformReporter>(nwAgentReportQueue::Delays{60000, 60000}); });
+    LoopbackPeer refusing;
+    UsePort(refusing.Port());
+    refusing.CloseAll();
+    Report({agenttest::Record("kept", 1)});
+    ASSERT_TRUE(worker.WaitUntil([&] { return reporter->IsRetryWaiting(); }));
+
+    LoopbackPeer peer;
+    UsePort(peer.Port());
+    HANDLE drained = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    worker.Run([&] { reporter->BeginDrain(drained); });
+    ASSERT_TRUE(peer.Accept());
+    ReadAndAnswer(peer, {"kept"});
+    EXPECT_EQ(WaitForSingleObject(drained, 10000), WAIT_OBJECT_0);
+    EXPECT_EQ(Pending(), 0u);
+
+    // A server that cannot be reached ends the drain at once, the report kept.
+    ResetEvent(drained);
+    UsePort(refusing.Port());
+    Report({agenttest::Record("undelivered", 1)});
+    ASSERT_TRUE(worker.WaitUntil([&] { return reporter->IsRetryWaiting(); }));
+    worker.Run([&] { reporter->BeginDrain(drained); });
+    EXPECT_EQ(WaitForSingleObject(drained, 10000), WAIT_OBJECT_0);
+    worker.Run([&] { reporter->EndDrain(); });
+    EXPECT_EQ(Pending(), 1u);
+    CloseHandle(drained);
 }
 
 TEST_F(PlatformReporterTest, DestroyedWhileConnectingWithReportsQueuedItClosesAndFreesThem)
@@ -179,7 +245,7 @@ TEST_F(PlatformReporterTest, DestroyedWhileConnectingWithReportsQueuedItClosesAn
         const std::vector<nwAgentReportRecord> records = Named("kept/", 3);
         reporter->Report(3, records.data());
         reporter->Report(1, records.data());
-        EXPECT_EQ(reporter->GetQueuedCount(), 2u);
+        EXPECT_EQ(reporter->GetPendingCount(), 2u);
         reporter.reset();
     });
     // The connection's late notices find no reporter to call.

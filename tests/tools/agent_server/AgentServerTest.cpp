@@ -1,17 +1,13 @@
 // The agent server as a process of its own, against plain socket clients:
-// frames it must refuse, many clients at once, and a kill in the middle of
-// the load.
+// frames it must refuse, many clients at once on either store, several
+// servers on one PostgreSQL database, sums beyond 64 bits, the connection
+// cap, the health port and IPv6.
 
 #include <gtest/gtest.h>
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
+#include <libpq-fe.h>
 
 #include <map>
-#include <mutex>
 #include <set>
 #include <string>
 #include <thread>
@@ -19,94 +15,15 @@
 
 #include "AgentFrames.h"
 #include "AgentServerProcess.h"
+#include "AgentTestClient.h"
+#include "PostgresCluster.h"
 #include "TempDir.h"
 
 namespace {
 
 using testsupport::AgentServerProcess;
+using testsupport::PostgresCluster;
 using testsupport::StoredRecord;
-
-// A blocking client on 127.0.0.1.
-class AgentClient {
-public:
-    explicit AgentClient(uint16_t port)
-    {
-        m_fd = socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        address.sin_port = htons(port);
-        if (connect(m_fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
-            close(m_fd);
-            m_fd = -1;
-        }
-    }
-    ~AgentClient()
-    {
-        if (m_fd >= 0)
-            close(m_fd);
-    }
-    AgentClient(const AgentClient&) = delete;
-    AgentClient& operator=(const AgentClient&) = delete;
-
-    bool Connected() const { return m_fd >= 0; }
-
-    bool Send(const std::string& bytes)
-    {
-        for (size_t sent = 0; sent < bytes.size();) {
-            const ssize_t n = send(m_fd, bytes.data() + sent, bytes.size() - sent, MSG_NOSIGNAL);
-            if (n <= 0)
-                return false;
-            sent += static_cast<size_t>(n);
-        }
-        return true;
-    }
-
-    void ShutdownWrite() { shutdown(m_fd, SHUT_WR); }
-
-    // The answer byte of the next answer frame; -1 when the server closed or
-    // sent something else.
-    int ReadAnswer()
-    {
-        std::string frame;
-        if (!Read(nwFrameTotalSize(1), &frame))
-            return -1;
-        const auto header = nwFrameHeader::Decode(reinterpret_cast<const uint8_t*>(frame.data()));
-        if (header.messageClass != AGENT_CLASS || header.messageType != AGENT_MSG_ANSWER || header.payloadLength != 2)
-            return -1;
-        return static_cast<uint8_t>(frame[nwFrameHeader::kSize]);
-    }
-
-    // Whether the server closed the connection without sending anything.
-    bool ClosedByServer()
-    {
-        char byte;
-        return Wait() && recv(m_fd, &byte, 1, 0) <= 0;
-    }
-
-private:
-    bool Wait()
-    {
-        pollfd p{m_fd, POLLIN, 0};
-        return poll(&p, 1, 20000) > 0;
-    }
-
-    bool Read(size_t length, std::string* out)
-    {
-        out->resize(length);
-        for (size_t got = 0; got < length;) {
-            if (!Wait())
-                return false;
-            const ssize_t n = recv(m_fd, out->data() + got, length - got, 0);
-            if (n <= 0)
-                return false;
-            got += static_cast<size_t>(n);
-        }
-        return true;
-    }
-
-    int m_fd = -1;
-};
 
 std::string Url(int client, int report, int file)
 {
@@ -123,16 +40,85 @@ std::vector<nwAgentReportRecord> ClientReport(int client, int report)
     return records;
 }
 
+// `clients` clients at once, each sending `reports` reports one after the
+// other to the servers in turn; answers the reports answered per client.
+std::vector<int> RunClients(const std::vector<uint16_t>& ports, int clients, int reports)
+{
+    std::vector<int> answered(static_cast<size_t>(clients), 0);
+    std::vector<std::thread> threads;
+    for (int c = 0; c < clients; ++c) {
+        threads.emplace_back([&, c] {
+            AgentTestClient client(ports[static_cast<size_t>(c) % ports.size()]);
+            for (int r = 0; r < reports; ++r) {
+                if (client.Report(ClientReport(c, r)) == AGENT_ANSWER_STORED)
+                    ++answered[static_cast<size_t>(c)];
+            }
+        });
+    }
+    for (std::thread& t : threads)
+        t.join();
+    return answered;
+}
+
+// Every record of every report of RunClients stored once, with its report.
+void ExpectStoredOnce(const std::string& database, int clients, int reports)
+{
+    std::map<std::string, StoredRecord> byUrl;
+    std::set<int64_t> reportIds;
+    for (const StoredRecord& record : testsupport::readAgentDatabase(database)) {
+        EXPECT_TRUE(byUrl.emplace(record.url, record).second) << record.url << " stored twice";
+        reportIds.insert(record.reportId);
+    }
+    EXPECT_EQ(reportIds.size(), static_cast<size_t>(clients * reports));
+    size_t expected = 0;
+    for (int c = 0; c < clients; ++c) {
+        for (int r = 0; r < reports; ++r) {
+            const std::vector<nwAgentReportRecord> records = ClientReport(c, r);
+            for (const nwAgentReportRecord& record : records) {
+                ++expected;
+                const auto found = byUrl.find(record.url);
+                ASSERT_NE(found, byUrl.end()) << record.url;
+                EXPECT_EQ(found->second.bytes, static_cast<int64_t>(record.bytesWritten));
+                EXPECT_EQ(found->second.serviceId, record.serviceId);
+                EXPECT_EQ(found->second.reportId, byUrl[records[0].url].reportId) << "a report split";
+            }
+        }
+    }
+    EXPECT_EQ(byUrl.size(), expected);
+}
+
+// A database of the shared cluster, or a skip-free failure saying why not.
+std::string PostgresDatabase(const std::string& prefix)
+{
+    PostgresCluster* cluster = PostgresCluster::shared();
+    if (!cluster) {
+        ADD_FAILURE() << "no PostgreSQL cluster: " << PostgresCluster::sharedError();
+        return {};
+    }
+    std::string database = cluster->newDatabase(prefix);
+    EXPECT_FALSE(database.empty()) << cluster->error();
+    return database;
+}
+
+bool ExecuteSql(const std::string& database, const std::string& sql)
+{
+    PGconn* connection = PQconnectdb(database.c_str());
+    PGresult* result = PQexec(connection, sql.c_str());
+    const bool ok = PQresultStatus(result) == PGRES_COMMAND_OK;
+    PQclear(result);
+    PQfinish(connection);
+    return ok;
+}
+
 class AgentServerTest : public ::testing::Test {
 protected:
-    void SetUp() override { ASSERT_TRUE(server.start()) << server.error(); }
-
     testsupport::TempDir dir{"meshdrop-agent-server"};
-    AgentServerProcess server{dir.file("agent.db")};
 };
 
 TEST_F(AgentServerTest, FramesItCannotTakeCloseTheConnectionAndStoreNothing)
 {
+    AgentServerProcess server(dir.file("agent.db"));
+    ASSERT_TRUE(server.start()) << server.error();
     const std::string good = agenttest::ReportFrame({agenttest::Record("http://files/a", 10)});
     std::string overCount = good;
     overCount[nwFrameHeader::kSize] = 3; // three records announced, one sent
@@ -143,12 +129,13 @@ TEST_F(AgentServerTest, FramesItCannotTakeCloseTheConnectionAndStoreNothing)
         {"another type", agenttest::Frame(AGENT_CLASS, AGENT_MSG_ANSWER, good.substr(nwFrameHeader::kSize))},
         {"count above the payload", overCount},
         {"100 MiB announced", hugeLength},
+        {"bytes above 2^48", agenttest::ReportFrame({agenttest::Record("http://files/big", (1ull << 48) + 1)})},
         {"truncated", good.substr(0, good.size() / 2)},
     };
     size_t rejected = 0;
     for (const auto& [name, bytes] : cases) {
         SCOPED_TRACE(name);
-        AgentClient client(server.port());
+        AgentTestClient client(server.port());
         ASSERT_TRUE(client.Connected());
         ASSERT_TRUE(client.Send(bytes));
         if (name == "truncated")
@@ -159,9 +146,8 @@ TEST_F(AgentServerTest, FramesItCannotTakeCloseTheConnectionAndStoreNothing)
     EXPECT_TRUE(testsupport::readAgentDatabase(server.database()).empty());
 
     // A good report after them is stored and answered.
-    AgentClient client(server.port());
-    ASSERT_TRUE(client.Send(good));
-    EXPECT_EQ(client.ReadAnswer(), AGENT_ANSWER_STORED);
+    AgentTestClient client(server.port());
+    EXPECT_EQ(client.Report({agenttest::Record("http://files/a", 10)}), AGENT_ANSWER_STORED);
     const std::vector<StoredRecord> stored = testsupport::readAgentDatabase(server.database());
     ASSERT_EQ(stored.size(), 1u);
     EXPECT_EQ(stored[0].url, "http://files/a");
@@ -169,88 +155,107 @@ TEST_F(AgentServerTest, FramesItCannotTakeCloseTheConnectionAndStoreNothing)
     EXPECT_EQ(stored[0].serviceId, "svc");
 }
 
-TEST_F(AgentServerTest, TwentyClientsSendingTwoHundredReportsHaveEveryRecordStoredOnce)
-{
-    constexpr int kClients = 20;
-    constexpr int kReports = 10;
-    std::vector<std::thread> clients;
-    std::vector<int> answered(kClients, 0);
-    for (int c = 0; c < kClients; ++c) {
-        clients.emplace_back([&, c] {
-            AgentClient client(server.port());
-            for (int r = 0; r < kReports; ++r) {
-                if (client.Send(agenttest::ReportFrame(ClientReport(c, r))) &&
-                    client.ReadAnswer() == AGENT_ANSWER_STORED)
-                    ++answered[c];
-            }
-        });
-    }
-    for (std::thread& t : clients)
-        t.join();
-    EXPECT_EQ(answered, std::vector<int>(kClients, kReports));
+class AgentServerStoreTest : public AgentServerTest,
+                             public ::testing::WithParamInterface<const char*> {};
 
-    std::map<std::string, StoredRecord> byUrl;
-    std::set<int64_t> reports;
-    for (const StoredRecord& record : testsupport::readAgentDatabase(server.database())) {
-        EXPECT_TRUE(byUrl.emplace(record.url, record).second) << record.url << " stored twice";
-        reports.insert(record.reportId);
-    }
-    EXPECT_EQ(reports.size(), static_cast<size_t>(kClients * kReports));
-    size_t expected = 0;
-    for (int c = 0; c < kClients; ++c) {
-        for (int r = 0; r < kReports; ++r) {
-            for (const nwAgentReportRecord& record : ClientReport(c, r)) {
-                ++expected;
-                const auto found = byUrl.find(record.url);
-                ASSERT_NE(found, byUrl.end()) << record.url;
-                EXPECT_EQ(found->second.bytes, static_cast<int64_t>(record.bytesWritten));
-                EXPECT_EQ(found->second.serviceId, record.serviceId);
-            }
-        }
-    }
-    EXPECT_EQ(byUrl.size(), expected);
+TEST_P(AgentServerStoreTest, TwentyClientsSendingTwoHundredReportsHaveEveryRecordStoredOnce)
+{
+    const std::string database =
+        std::string(GetParam()) == "postgresql" ? PostgresDatabase("twenty_clients") : dir.file("agent.db");
+    ASSERT_FALSE(database.empty());
+    AgentServerProcess server(database);
+    ASSERT_TRUE(server.start()) << server.error();
+    EXPECT_EQ(RunClients({server.port()}, 20, 10), std::vector<int>(20, 10));
+    ExpectStoredOnce(database, 20, 10);
 }
 
-TEST_F(AgentServerTest, EveryAnsweredReportSurvivesAKillDuringTheLoad)
-{
-    constexpr int kClients = 20;
-    std::mutex mutex;
-    std::vector<std::pair<int, int>> answered; // (client, report)
-    std::vector<std::thread> clients;
-    for (int c = 0; c < kClients; ++c) {
-        clients.emplace_back([&, c] {
-            AgentClient client(server.port());
-            for (int r = 0; r < 1000; ++r) {
-                if (!client.Send(agenttest::ReportFrame(ClientReport(c, r))) ||
-                    client.ReadAnswer() != AGENT_ANSWER_STORED)
-                    return;
-                std::lock_guard<std::mutex> lock(mutex);
-                answered.emplace_back(c, r);
-            }
-        });
-    }
-    ASSERT_TRUE(server.waitForLines(AgentServerProcess::kStored, 60));
-    server.kill();
-    for (std::thread& t : clients)
-        t.join();
-    ASSERT_GE(answered.size(), 1u);
+INSTANTIATE_TEST_SUITE_P(Stores, AgentServerStoreTest, ::testing::Values("sqlite", "postgresql"));
 
-    ASSERT_TRUE(server.start()) << server.error();
-    std::map<std::string, int64_t> reportOf;
-    for (const StoredRecord& record : testsupport::readAgentDatabase(server.database()))
-        reportOf.emplace(record.url, record.reportId);
-    for (const auto& [c, r] : answered) {
-        // All of the report, in one report.
-        const std::vector<nwAgentReportRecord> records = ClientReport(c, r);
-        for (const nwAgentReportRecord& record : records) {
-            ASSERT_TRUE(reportOf.count(record.url)) << record.url << " was answered but is not stored";
-            EXPECT_EQ(reportOf[record.url], reportOf[records[0].url]);
+TEST_F(AgentServerTest, TwoServersShareOnePostgresDatabaseWhoseSchemaCarriesItsVersion)
+{
+    const std::string database = PostgresDatabase("two_servers");
+    ASSERT_FALSE(database.empty());
+    // Started together: both create the schema when missing.
+    AgentServerProcess first(database);
+    AgentServerProcess second(database);
+    std::thread starting([&] { EXPECT_TRUE(second.start()) << second.error(); });
+    ASSERT_TRUE(first.start()) << first.error();
+    starting.join();
+    EXPECT_EQ(RunClients({first.port(), second.port()}, 10, 6), std::vector<int>(10, 6));
+    ExpectStoredOnce(database, 10, 6);
+    EXPECT_GE(first.countLines(AgentServerProcess::kStored), 1u);
+    EXPECT_GE(second.countLines(AgentServerProcess::kStored), 1u);
+    uint64_t bytes = 0;
+    for (int c = 0; c < 10; ++c) {
+        for (int r = 0; r < 6; ++r) {
+            for (const nwAgentReportRecord& record : ClientReport(c, r))
+                bytes += record.bytesWritten;
         }
     }
-    // The restarted server goes on storing.
-    AgentClient client(server.port());
-    ASSERT_TRUE(client.Send(agenttest::ReportFrame({agenttest::Record("http://files/after", 1)})));
-    EXPECT_EQ(client.ReadAnswer(), AGENT_ANSWER_STORED);
+    const std::string summary = testsupport::agentSummary(database);
+    EXPECT_EQ(summary.substr(0, summary.find('\n')),
+              "agent_server summary: 60 reports, 120 records, " + std::to_string(bytes) + " bytes");
+
+    // A database of a newer layout is left alone.
+    ASSERT_TRUE(ExecuteSql(database, "UPDATE agent_schema SET version = 2"));
+    AgentServerProcess third(database);
+    EXPECT_FALSE(third.start());
+}
+
+TEST_F(AgentServerTest, RecordsOfUpTo2Pow48BytesSumBeyond64BitsInTheSummary)
+{
+    AgentServerProcess server(dir.file("agent.db"));
+    ASSERT_TRUE(server.start()) << server.error();
+    const std::vector<nwAgentReportRecord> largest(AGENT_MAX_RECORDS,
+                                                   agenttest::Record("http://files/huge", 1ull << 48));
+    AgentTestClient client(server.port());
+    for (int i = 0; i < 9; ++i)
+        ASSERT_EQ(client.Report(largest), AGENT_ANSWER_STORED);
+    // 9 x 4096 x 2^48 = 10376293541461622784, above 2^63.
+    EXPECT_EQ(testsupport::agentSummary(server.database()),
+              "agent_server summary: 9 reports, 36864 records, 10376293541461622784 bytes\n"
+              "10376293541461622784 bytes  36864 records  http://files/huge\n");
+}
+
+TEST_F(AgentServerTest, AtTheConnectionCapTheConnectionIdleLongestMakesRoom)
+{
+    AgentServerProcess server(dir.file("agent.db"), 0, {"--max-connections", "2"});
+    ASSERT_TRUE(server.start()) << server.error();
+    AgentTestClient oldest(server.port());
+    ASSERT_EQ(oldest.Report({agenttest::Record("http://files/1", 1)}), AGENT_ANSWER_STORED);
+    AgentTestClient recent(server.port());
+    ASSERT_EQ(recent.Report({agenttest::Record("http://files/2", 2)}), AGENT_ANSWER_STORED);
+
+    AgentTestClient newcomer(server.port());
+    EXPECT_EQ(newcomer.Report({agenttest::Record("http://files/3", 3)}), AGENT_ANSWER_STORED);
+    EXPECT_TRUE(oldest.ClosedByServer());
+    EXPECT_EQ(recent.Report({agenttest::Record("http://files/4", 4)}), AGENT_ANSWER_STORED);
+    EXPECT_EQ(server.countLines(AgentServerProcess::kClosed), 1u);
+}
+
+TEST_F(AgentServerTest, TheHealthPortAnswersOkWhileTheStoreCommits)
+{
+    AgentServerProcess server(dir.file("agent.db"), 0, {"--health-port", "0"});
+    ASSERT_TRUE(server.start()) << server.error();
+    ASSERT_NE(server.healthPort(), 0);
+    AgentTestClient check(server.healthPort());
+    ASSERT_TRUE(check.Send("GET /healthz HTTP/1.0\r\n\r\n"));
+    const std::string answer = check.ReadToClose();
+    EXPECT_EQ(answer.substr(0, 15), "HTTP/1.0 200 OK");
+    EXPECT_NE(answer.find("\r\n\r\nok\n"), std::string::npos) << answer;
+}
+
+TEST_F(AgentServerTest, ServesOverIPv6)
+{
+    AgentServerProcess server(dir.file("agent.db"), 0, {"--address", "::1"});
+    if (!server.start())
+        GTEST_SKIP() << "no IPv6 loopback here: " << server.error();
+    AgentTestClient client(server.port(), "::1");
+    ASSERT_TRUE(client.Connected());
+    EXPECT_EQ(client.Report({agenttest::Record("http://[::1]/a", 6)}), AGENT_ANSWER_STORED);
+    const std::vector<StoredRecord> stored = testsupport::readAgentDatabase(server.database());
+    ASSERT_EQ(stored.size(), 1u);
+    EXPECT_EQ(stored[0].peer.rfind("[::1]:", 0), 0u) << stored[0].peer;
 }
 
 } // namespace

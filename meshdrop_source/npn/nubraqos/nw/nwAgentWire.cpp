@@ -23,3 +23,31 @@ std::string_view nwAgentFieldText(const char* field, std::size_t size)
 {
     return nwTextFieldText(field, size);
 }
+
+namespace {
+
+std::string Frame(std::uint16_t messageType, const char* payload, std::uint32_t length)
+{
+    std::string frame(nwFrameTotalSize(length), '\0');
+    nwFrameHeader header;
+    header.messageClass = AGENT_CLASS;
+    header.messageType = messageType;
+    header.payloadLength = nwFrameTotalSize(length) - nwFrameHeader::kSize;
+    header.Encode(reinterpret_cast<std::uint8_t*>(frame.data()));
+    std::memcpy(frame.data() + nwFrameHeader::kSize, payload, length);
+    return frame;
+}
+
+} // namespace
+
+std::string nwAgentReportFrame(const nwAgentReportRecord* records, std::uint32_t count)
+{
+    std::string payload(reinterpret_cast<const char*>(&count), sizeof count);
+    payload.append(reinterpret_cast<const char*>(records), std::size_t{count} * AGENT_RECORD_SIZE);
+    return Frame(AGENT_MSG_REPORT, payload.data(), static_cast<std::uint32_t>(payload.size()));
+}
+
+std::string nwAgentAnswerFrame(std::uint8_t answer)
+{
+    return Frame(AGENT_MSG_ANSWER, reinterpret_cast<const char*>(&answer), 1);
+}

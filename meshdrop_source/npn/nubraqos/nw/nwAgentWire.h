@@ -10,6 +10,7 @@
 #include <bit>
 #include <cstddef>
 #include <cstdint>
+#include <string>
 #include <string_view>
 
 static_assert(std::endian::native == std::endian::little, "the wire records are kept in memory as they travel");
@@ -66,3 +67,9 @@ struct nwAgentReportBatch {
 nwAgentReportRecord nwMakeAgentRecord(std::string_view serviceId, std::string_view url, std::uint64_t bytesWritten);
 // The text of a zero-padded field: up to its first zero, or the whole field.
 std::string_view nwAgentFieldText(const char* field, std::size_t size);
+
+// A whole report frame (header, count, records, padding) of `count` records,
+// for the peers that write frames themselves (the engine, benchmarks).
+std::string nwAgentReportFrame(const nwAgentReportRecord* records, std::uint32_t count);
+// A whole answer frame carrying `answer`.
+std::string nwAgentAnswerFrame(std::uint8_t answer);
