@@ -1,5 +1,10 @@
 #include "CompletedFile.h"
 
+#include <sys/stat.h>
+
+#include <win32_ext.h>
+
+#include "InstallerRule.h"
 #include "SystemCodePage.h"
 
 namespace {
@@ -25,14 +30,14 @@ std::string PathInFolder(std::string folder, const std::string& url)
 
 } // namespace
 
-std::optional<std::string> CompletedFilePath(const std::vector<std::wstring>& fileList, const std::string& folder,
-                                             std::string_view record, size_t capacity)
+std::optional<CompletedFile> FindCompletedFile(const std::vector<std::wstring>& fileList, const std::string& folder,
+                                               std::string_view record, size_t capacity)
 {
     const bool cut = record.size() >= capacity;
     std::string match;
-    bool found = false;
-    for (const std::wstring& entry : fileList) {
-        const std::string url = LibraryUrl(entry);
+    std::optional<size_t> found;
+    for (size_t i = 0; i < fileList.size(); ++i) {
+        const std::string url = LibraryUrl(fileList[i]);
         if (url.empty())
             continue;
         // "<url>," starts the record; of two entries where one extends the
@@ -43,12 +48,29 @@ std::optional<std::string> CompletedFilePath(const std::vector<std::wstring>& fi
         const bool prefix = cut && std::string_view(url).substr(0, record.size()) == record;
         if ((whole || prefix) && (!found || url.size() > match.size())) {
             match = url;
-            found = true;
+            found = i;
         }
     }
     if (!found)
         return std::nullopt;
     if (!cut && record.size() > match.size())
-        return std::string(record.substr(match.size() + 1));
-    return PathInFolder(folder, match);
+        return CompletedFile{*found, std::string(record.substr(match.size() + 1))};
+    return CompletedFile{*found, PathInFolder(folder, match)};
+}
+
+std::optional<CompletedFile> CompletedInstaller(const std::vector<std::wstring>& fileList, const std::string& folder,
+                                                std::string_view record, size_t capacity)
+{
+    std::optional<CompletedFile> file = FindCompletedFile(fileList, folder, record, capacity);
+    if (!file || !IsInstallerPath(fileList.size(), FromSystemCodePage(file->localPath)))
+        return std::nullopt;
+    return file;
+}
+
+bool IsDownloadedFile(const std::wstring& localPath, uint64_t size)
+{
+    const std::string posix = W32PathToPosix(std::wstring_view(localPath));
+    struct stat held {};
+    return !posix.empty() && lstat(posix.c_str(), &held) == 0 && S_ISREG(held.st_mode) &&
+           static_cast<uint64_t>(held.st_size) == size;
 }

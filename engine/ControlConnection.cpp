@@ -9,6 +9,10 @@ namespace engine {
 
 namespace {
 constexpr std::size_t kReadChunk = 64 * 1024;
+// Read from one client per round of the loop: the rest waits for the next
+// round, so that a client that floods the engine with requests cannot hold
+// up the other clients and the transfers.
+constexpr std::size_t kReadBudget = 4 * kReadChunk;
 constexpr std::size_t kMaxUnsent = 8 * 1024 * 1024;
 } // namespace
 
@@ -21,7 +25,7 @@ ControlConnection::~ControlConnection()
 
 bool ControlConnection::Receive(std::vector<Command>* commands)
 {
-    for (;;) {
+    for (std::size_t budget = kReadBudget; budget > 0; budget -= kReadChunk) {
         const std::size_t held = m_in.size();
         m_in.resize(held + kReadChunk);
         const ssize_t n = ::recv(m_fd, m_in.data() + held, kReadChunk, 0);

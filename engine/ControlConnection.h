@@ -31,9 +31,9 @@ public:
     int Fd() const { return m_fd; }
     std::uint64_t Id() const { return m_id; }
 
-    // Reads what the socket holds and decodes every complete frame. False
-    // when the connection is to be closed: the peer left, an error, or a
-    // broken frame.
+    // Reads what the socket holds, up to a bounded amount per call (the rest
+    // stays for the next), and decodes every complete frame. False when the
+    // connection is to be closed: the peer left, an error, or a broken frame.
     bool Receive(std::vector<Command>* commands);
     // Queues a notification and sends what it can at once. A client that
     // leaves more than 8 MiB unread is marked broken.

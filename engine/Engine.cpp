@@ -11,6 +11,8 @@
 #include <cerrno>
 #include <cstring>
 
+#include <win32_ext.h>
+
 #include "EngineLog.h"
 
 namespace engine {
@@ -176,8 +178,28 @@ void Engine::AcceptClients(Clock::time_point now)
         if (fd < 0) {
             return;
         }
-        m_clients.push_back(std::make_unique<ControlConnection>(fd, m_nextClientId++));
-        Log("client %llu connected", static_cast<unsigned long long>(m_clients.back()->Id()));
+        const auto id = static_cast<unsigned long long>(m_nextClientId++);
+        // Only the player's own processes command the engine: a client of
+        // another user is closed before a byte of it is read.
+        DWORD owner = 0;
+        const bool known = W32GetTcpPeerOwner(static_cast<UINT_PTR>(fd), &owner) != FALSE;
+        if (!known || owner != W32GetCurrentOwner()) {
+            ::close(fd);
+            if (known) {
+                Log("client %llu refused: it belongs to uid %u, not to the engine's uid %u", id, owner,
+                    W32GetCurrentOwner());
+            } else {
+                Log("client %llu refused: the owner of its socket is unknown", id);
+            }
+            continue;
+        }
+        if (m_clients.size() >= kMaxClients) {
+            ::close(fd);
+            Log("client %llu refused: %zu clients are connected already", id, m_clients.size());
+            continue;
+        }
+        m_clients.push_back(std::make_unique<ControlConnection>(fd, id));
+        Log("client %llu connected", id);
         m_idleSince = now;
     }
 }
@@ -370,6 +392,13 @@ void Engine::SubmitJob(ControlConnection& connection, SubmittedJob submitted, Cl
                     {CDN_CODE_BAD_JOB, CDN_NO_FILE, 0}});
             return;
         }
+    }
+    const auto running = std::count_if(m_jobs.begin(), m_jobs.end(), [](const auto& job) { return !job->IsEnded(); });
+    if (running >= static_cast<std::ptrdiff_t>(kMaxRunningJobs)) {
+        Refuse(connection, submitted.jobNumber,
+               {"the engine runs " + std::to_string(kMaxRunningJobs) + " jobs already",
+                {CDN_CODE_BAD_JOB, CDN_NO_FILE, 0}});
+        return;
     }
     std::vector<FileOrder> orders;
     if (std::optional<JobRefusal> refusal = CheckJob(submitted, &orders)) {

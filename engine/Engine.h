@@ -21,6 +21,11 @@
 
 namespace engine {
 
+// At most this many clients at once; more are closed as they connect.
+inline constexpr std::size_t kMaxClients = 16;
+// At most this many jobs run at once; more are refused (11).
+inline constexpr std::size_t kMaxRunningJobs = 64;
+
 struct EngineOptions {
     std::uint16_t port = CDN_ENGINE_DEFAULT_PORT;
     int readyFd = -1;     // closed once the engine listens

@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -80,6 +81,14 @@ bool FileTask::OpenPart(int* error)
         *error = errno;
         return false;
     }
+    // A part file longer than its saved size holds bytes no state vouches
+    // for: they go before anything else is written.
+    struct stat held {};
+    if (resumed && (::fstat(fd, &held) != 0 || (held.st_size > size && ::ftruncate(fd, size) != 0))) {
+        *error = errno;
+        ::close(fd);
+        return false;
+    }
     m_part = std::make_shared<Descriptor>(fd);
     stateDirty = true;
     return true;
@@ -93,6 +102,22 @@ bool FileTask::SetSize(std::int64_t newSize, int* error)
     }
     if (newSize <= m_reserved) {
         return true;
+    }
+    // Never more than the disk has: a server announcing a size beyond it
+    // finds the disk full (and the client learns how much is missing)
+    // instead of a file system's limit or a sparse file that fails later.
+    struct stat held {};
+    struct statvfs disk {};
+    if (::fstat(m_part->Get(), &held) != 0 || ::fstatvfs(m_part->Get(), &disk) != 0) {
+        *error = errno;
+        return false;
+    }
+    const auto allocated = static_cast<std::uint64_t>(held.st_blocks) * 512;
+    const auto available = static_cast<unsigned __int128>(disk.f_bavail) * disk.f_frsize;
+    if (static_cast<std::uint64_t>(newSize) > allocated &&
+        static_cast<std::uint64_t>(newSize) - allocated > available) {
+        *error = ENOSPC;
+        return false;
     }
     // fallocate(2) reserves the blocks at once (glibc's posix_fallocate
     // would write a byte per block where the file system cannot).
@@ -176,6 +201,7 @@ FlushTask FileTask::FinishTask(std::uint64_t token)
     FlushTask task = Task(FlushTask::Finish, token);
     task.data = std::move(m_part);
     task.finalName = m_order.name;
+    task.size = size;
     return task;
 }
 

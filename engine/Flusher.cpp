@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <sys/eventfd.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -51,6 +52,15 @@ int SaveState(const FlushTask& task)
 int Finish(const FlushTask& task)
 {
     const int dir = task.folder->Get();
+    // Complete means exactly the size: a longer or shorter part file (cut,
+    // or grown by someone else meanwhile) is never given the file's name.
+    struct stat held {};
+    if (::fstat(task.data->Get(), &held) != 0) {
+        return errno;
+    }
+    if (held.st_size != task.size) {
+        return EIO;
+    }
     if (::fdatasync(task.data->Get()) != 0 ||
         ::renameat(dir, task.partName.c_str(), dir, task.finalName.c_str()) != 0) {
         return errno;

@@ -42,12 +42,13 @@ struct FlushTask {
     Kind kind = SaveState;
     std::uint64_t token = 0; // names the file to the main thread
     SharedFd folder;
-    SharedFd data;         // SaveState, Finish
-    std::string partName;  // Finish (renamed), Discard (removed)
-    std::string finalName; // Finish
-    std::string stateName; // all: written, removed, removed
-    std::string stateTemp; // SaveState
-    std::string stateText; // SaveState
+    SharedFd data;          // SaveState, Finish
+    std::string partName;   // Finish (renamed), Discard (removed)
+    std::string finalName;  // Finish
+    std::string stateName;  // all: written, removed, removed
+    std::string stateTemp;  // SaveState
+    std::string stateText;  // SaveState
+    std::int64_t size = -1; // Finish: the file's size, which the part file must have
 };
 
 struct FlushResult {

@@ -3,7 +3,9 @@
 // descriptor the platform's process start hands it (MESHDROP_READY_FD) once
 // it listens, and serves the download library's jobs until SIGTERM, or
 // until it was left alone for a while (MESHDROP_ENGINE_IDLE_EXIT seconds,
-// 60 by default). A second copy finds the port taken and leaves quietly.
+// 60 by default). A second copy finds the port taken and leaves: quietly
+// when an engine of the same user holds it, with status 2 when another
+// user's program does.
 
 #include <curl/curl.h>
 #include <fcntl.h>
@@ -13,10 +15,15 @@
 #include <cstdlib>
 #include <string>
 
+#include <win32_ext.h>
+
 #include "Engine.h"
 #include "EngineLog.h"
 
 namespace {
+
+// The exit status when another user holds the engine's port.
+constexpr int kStatusPortForeign = 2;
 
 int NumberFromEnvironment(const char* name, int fallback)
 {
@@ -70,9 +77,20 @@ int main()
         case engine::Engine::ListenResult::Listening:
             engine.Run();
             break;
-        case engine::Engine::ListenResult::Taken:
-            engine::Log("another engine listens on port %u: leaving", options.port);
+        case engine::Engine::ListenResult::Taken: {
+            // Another engine of this user serves the library; a listener of
+            // another user is no engine to leave the player's jobs to.
+            DWORD owner = 0;
+            const bool known = W32GetTcpListenerOwner(options.port, &owner, nullptr) != FALSE;
+            if (known && owner == W32GetCurrentOwner()) {
+                engine::Log("another engine listens on port %u: leaving", options.port);
+            } else {
+                engine::Log("port %u is held by %s: leaving, nothing served", options.port,
+                            known ? ("uid " + std::to_string(owner)).c_str() : "an unknown owner");
+                status = kStatusPortForeign;
+            }
             break;
+        }
         case engine::Engine::ListenResult::Failed:
             status = 1;
             break;

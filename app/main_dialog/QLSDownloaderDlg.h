@@ -86,7 +86,6 @@ private:
     void TakeFileList(const unsigned char* data, uint64_t size);
     void CheckFileSizes();
     void UpdateCurrentFileLabel();
-    bool IsInstaller(const CString& localPath) const;
 
     // Download, closing and installing
     void StartDownload();
@@ -116,6 +115,7 @@ private:
     CString m_strConsent = L"2"; // "2" agreed to the high-speed mode, "1" declined
     CString m_strBannerUrl;
     CString m_strInstallerPath;
+    size_t m_nInstallerEntry = 0; // the installer's index in the file list
     CString m_strToolTip;
     CString m_strReservedProgramPath;
 

@@ -3,6 +3,7 @@
 // and the window's destruction.
 #include "QLSDownloaderDlg.h"
 
+#include "CompletedFile.h"
 #include "DownloadFolder.h"
 #include "SystemCodePage.h"
 
@@ -178,7 +179,19 @@ void CQLSDownloaderDlg::OnBnClickedInstall()
 
 LRESULT CQLSDownloaderDlg::OnRunInstaller(WPARAM, LPARAM)
 {
-    RunProgram(m_strInstallerPath);
+    // Only the file that was downloaded runs: anything else found at its
+    // path (another size than the size check announced, a link) is reported
+    // as missing.
+    uint64_t size = 0;
+    if (!m_strInstallerPath.IsEmpty() &&
+        (MeshdropLib_GetFileSize(static_cast<uint32_t>(m_nInstallerEntry), &size) != MESHDROPLIB_OK ||
+         !IsDownloadedFile(m_strInstallerPath.c_str(), size))) {
+        CString text;
+        text.Format(L"該路徑(%ls)檔案不存在。", m_strInstallerPath.c_str());
+        AfxMessageBox(text.c_str());
+    } else {
+        RunProgram(m_strInstallerPath);
+    }
     PostQuitMessage(0);
     return 0;
 }

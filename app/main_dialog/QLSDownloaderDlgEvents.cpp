@@ -11,7 +11,6 @@
 #include "DownloadFolder.h"
 #include "FetchedFileList.h"
 #include "FileListSplitter.h"
-#include "InstallerRule.h"
 #include "ResumeDlg.h"
 #include "SystemCodePage.h"
 
@@ -108,11 +107,6 @@ void CQLSDownloaderDlg::OnJobProgress(MeshdropJobHandle job)
     PushData();
 }
 
-bool CQLSDownloaderDlg::IsInstaller(const CString& localPath) const
-{
-    return IsInstallerPath(m_fileList.size(), localPath);
-}
-
 void CQLSDownloaderDlg::OnFileDone(MeshdropJobHandle job)
 {
     FileDoneInfo info{};
@@ -123,13 +117,12 @@ void CQLSDownloaderDlg::OnFileDone(MeshdropJobHandle job)
     UpdateCurrentFileLabel();
 
     info.text[sizeof info.text - 1] = '\0';
-    const std::optional<std::string> localPath =
-        CompletedFilePath(m_fileList, ToSystemCodePage(m_strFolder), std::string_view(info.text), sizeof info.text - 1);
-    if (!localPath)
+    const std::optional<CompletedFile> installer = CompletedInstaller(
+        m_fileList, ToSystemCodePage(m_strFolder), std::string_view(info.text), sizeof info.text - 1);
+    if (!installer)
         return;
-    const CString path = FromSystemCodePage(*localPath);
-    if (IsInstaller(path))
-        m_strInstallerPath = path;
+    m_strInstallerPath = FromSystemCodePage(installer->localPath);
+    m_nInstallerEntry = installer->entry;
 }
 
 void CQLSDownloaderDlg::OnJobFinished(MeshdropJobHandle job)

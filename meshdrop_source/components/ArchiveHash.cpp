@@ -26,6 +26,15 @@ std::vector<unsigned char> BuildArchiveChunkList(const unsigned char* archive, i
     return list;
 }
 
+bool HashCoversArchive(const CHashData& hashData, int64_t length)
+{
+    if (length <= 0)
+        return false;
+    const auto pieces = static_cast<uint64_t>((length + kArchiveHashChunkSize - 1) / kArchiveHashChunkSize);
+    const uint64_t digests = pieces * ctCMD4::kDigestSize;
+    return hashData.bytes.size() == digests || hashData.bytes.size() == digests + ctCMD4::kDigestSize;
+}
+
 int VerifyArchiveHash(const CHashData* hashData, const unsigned char* archive, int64_t length)
 {
     if (hashData == nullptr || hashData->bytes.empty())

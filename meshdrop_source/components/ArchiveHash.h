@@ -18,6 +18,9 @@ constexpr int64_t kArchiveHashChunkSize = 1048576;
 // Empty for a null archive or a length that is not positive.
 [[nodiscard]] std::vector<unsigned char> BuildArchiveChunkList(const unsigned char* archive, int64_t length);
 
+// Whether the hash bytes are a whole chunk list of an archive of that
+// length: every chunk digest, with or without the root digest after them.
+[[nodiscard]] bool HashCoversArchive(const CHashData& hashData, int64_t length);
 // 1 when the hash bytes equal the start of the archive's chunk list, else 0.
 // Hash bytes longer than the whole list, or none at all, do not match.
 [[nodiscard]] int VerifyArchiveHash(const CHashData* hashData, const unsigned char* archive, int64_t length);

@@ -14,10 +14,14 @@ CContentLengthChecker::~CContentLengthChecker()
 
 int CContentLengthChecker::AddFile(const char* entry)
 {
+    // The first file of a new check: the lengths of the last one go.
+    if (m_sessions.empty())
+        m_lengths.clear();
     auto session = std::make_unique<CContentLengthCheckSession>();
     session->SetChecker(this);
     session->SetFile(static_cast<int>(m_sessions.size()), entry);
     m_sessions.push_back(std::move(session));
+    m_lengths.resize(m_sessions.size(), -1);
     return MESHDROPLIB_OK;
 }
 
@@ -63,8 +67,10 @@ void CContentLengthChecker::StopAll()
     m_nCompleted = 0;
 }
 
-void CContentLengthChecker::OnFileLength(int /*fileIndex*/, int64_t length)
+void CContentLengthChecker::OnFileLength(int fileIndex, int64_t length)
 {
+    if (fileIndex >= 0 && static_cast<size_t>(fileIndex) < m_lengths.size())
+        m_lengths[static_cast<size_t>(fileIndex)] = length;
     m_total += length;
     ++m_nCompleted;
     if (m_nRunning > 0)

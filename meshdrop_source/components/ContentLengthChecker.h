@@ -27,6 +27,8 @@ public:
     void Start();
     // The sum of the lengths reported since the checker was created.
     int64_t GetTotal() const { return m_total; }
+    // The length reported for the index-th file of the current check, or -1.
+    int64_t GetLength(uint32_t index) const { return index < m_lengths.size() ? m_lengths[index] : -1; }
     // Closes and destroys every probe, last first.
     void StopAll();
 
@@ -47,6 +49,7 @@ private:
     uint32_t m_nRunning = 0;
     int m_nCompleted = 0;
     std::vector<std::unique_ptr<CContentLengthCheckSession>> m_sessions;
+    std::vector<int64_t> m_lengths; // per file of the current check; -1 until reported
     int64_t m_startTime = 0;
     IContentLengthCheckerEventListener* m_pListener = nullptr;
 };

@@ -7,6 +7,7 @@
 #include "ExtractArchive.h"
 #include "FolderPath.h"
 #include "IGetPath.h"
+#include "StagedInstall.h"
 #include "StoreCode.h"
 #include "UpdateList.h"
 #include "XMLParserOrvane.h"
@@ -97,7 +98,7 @@ int CDownloadFileList::OnListData(void* /*cookie*/, const void* body, int64_t le
 {
     if (body == nullptr || length <= 0)
         return kStoreCodeBadArguments;
-    if (length > kMaxUpdateListLength)
+    if (length > CDownloadFile::kMaxUpdateListLength)
         return kStoreCodeListUnusable;
     CXMLParserOrvane parser;
     {
@@ -122,8 +123,16 @@ int CDownloadFileList::OnFileData(void* cookie, const CHashData* hashData, const
     if (body == nullptr || length <= 0 || cookie == nullptr)
         return kStoreCodeBadArguments;
     const auto* archive = static_cast<const unsigned char*>(body);
-    if (hashData != nullptr && VerifyArchiveHash(hashData, archive, length) == 0)
+    // No archive is taken without its whole chunk list: a missing hash file,
+    // or one that leaves chunks out, checks nothing.
+    if (hashData == nullptr || !HashCoversArchive(*hashData, length))
+        return kStoreCodeNoHash;
+    if (VerifyArchiveHash(hashData, archive, length) == 0)
         return kStoreCodeHashMismatch;
     const auto* file = static_cast<const CDownloadFile*>(cookie);
-    return ExtractArchive(GetArchiveType(file->GetFileUrl().c_str()), archive, length, file->GetFolder().c_str());
+    const int code =
+        InstallArchive(GetArchiveType(file->GetFileUrl().c_str()), archive, length, file->GetFolder().c_str());
+    if (code == kStoreCodeStored)
+        m_bInstalled = true;
+    return code;
 }

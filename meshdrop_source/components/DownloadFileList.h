@@ -14,9 +14,6 @@
 
 class CDownloadFileList : public IDownloadFileEventListener {
 public:
-    // The longest update list read; a longer one is unusable (store code 3).
-    static constexpr int64_t kMaxUpdateListLength = int64_t{1} << 20;
-
     CDownloadFileList() = default;
     ~CDownloadFileList() override;
     CDownloadFileList(const CDownloadFileList&) = delete;
@@ -25,8 +22,6 @@ public:
     // Appends a record owned by this list; 0 without a file address or when a
     // record already hands out that address, else 1.
     int AddFile(const char* fileUrl, const char* hashUrl, const char* name, const char* folder);
-    // The first record that hands out the address, or null.
-    CDownloadFile* FindByUrl(const char* url) const;
     // The first record, in list order, that can be taken for a fetch, or null.
     CDownloadFile* AcquireNext();
     // Ends the fetch of the record that hands out the address; the record is
@@ -45,6 +40,10 @@ public:
     static int GetArchiveType(const char* url);
     // The version the last update list announced; empty before one was read.
     const std::string& GetNewVersion() const { return m_newVersion; }
+    // Whether an archive was installed into its folder.
+    bool HasInstalled() const { return m_bInstalled; }
+    // The record that hands out the address, or null.
+    CDownloadFile* FindByUrl(const char* url) const;
 
     // ---- IDownloadFileEventListener ----
     int OnListData(void* cookie, const void* body, int64_t length) override;
@@ -53,4 +52,5 @@ public:
 private:
     std::vector<std::unique_ptr<CDownloadFile>> m_files;
     std::string m_newVersion;
+    bool m_bInstalled = false;
 };

@@ -5,6 +5,7 @@
 #include "BinaryExecute_V3.h"
 #include "EngineUpdateListUrl.h"
 #include "HttpGetRequest.h"
+#include "RunningEngine.h"
 #include "ServiceLog.h"
 #include "SessionError.h"
 #include "StoreCode.h"
@@ -134,9 +135,32 @@ void CDownloader::Finish()
     if (m_bFinished)
         return;
     m_bFinished = true;
-    const int started = GetBinaryExecutor().Execute("");
+    int started = 0;
+    // A refused update starts nothing, not even the program installed
+    // before: the player's jobs go the direct way.
+    if (!m_bRefused) {
+        // The version just installed is the one the library talks to.
+        if (m_files.HasInstalled())
+            AskRunningEngineToLeave();
+        // An engine that left at once because another user holds its port
+        // has not started.
+        started = GetBinaryExecutor().Execute("") != 0 && EngineListensForThisUser() ? 1 : 0;
+    }
     if (m_pListener != nullptr)
-        m_pListener->OnDownloaderFinished(started, m_result.IsOk(), m_files.GetNewVersion().c_str());
+        m_pListener->OnDownloaderFinished(started, m_bRefused ? 0 : m_result.IsOk(), m_files.GetNewVersion().c_str());
+}
+
+void CDownloader::Refuse(const std::string& url, int code)
+{
+    WriteServiceLogFormat("[MeshdropLib] Update Refused (URL: %s)(Code: %d)", url.c_str(), code);
+    m_bRefused = true;
+    StopRetrying();
+    // Nothing more of this update is fetched or installed.
+    for (const auto& session : m_sessions) {
+        session->SetListener(nullptr, nullptr);
+        session->Close();
+    }
+    Finish();
 }
 
 void CDownloader::OnSessionConnected(void* /*cookie*/)
@@ -150,8 +174,16 @@ void CDownloader::OnSessionCompleted(void* cookie, const DownloadCompletionInfo*
     auto* session = static_cast<CDownloadSession*>(cookie);
     if (session == nullptr || info == nullptr)
         return;
+    // The record's own address names it in the log: the update list's
+    // session ends with its signature.
+    const auto* file = static_cast<const CDownloadFile*>(session->GetFile());
+    const std::string name = file != nullptr ? file->GetFileUrl() : info->url;
     session->SetFile(nullptr);
     const int code = static_cast<int>(info->code);
+    if (code == kStoreCodeBadSignature || code == kStoreCodeNoHash) {
+        Refuse(info->url, code);
+        return;
+    }
     if (code == kStoreCodeExtractFailed || code == kStoreCodeNoInstallFolder) {
         WriteServiceLogFormat("[MeshdropLib] 엔진 다운로드 실패 result : %d", code);
         if (m_pListener != nullptr)
@@ -160,7 +192,7 @@ void CDownloader::OnSessionCompleted(void* cookie, const DownloadCompletionInfo*
     }
     m_result.Update(code);
     const int removed = m_files.OnFileDone(info->url.c_str(), code == kStoreCodeStored ? 1 : 0);
-    WriteServiceLogFormat("[MeshdropLib] Download Completed (URL: %s)(Code: %d)", info->url.c_str(), code);
+    WriteServiceLogFormat("[MeshdropLib] Download Completed (URL: %s)(Code: %d)", name.c_str(), code);
     if (info->kind == PROGRESS_URL_UPDATE_LIST) {
         StartAll();
     } else if (info->kind == PROGRESS_URL_FILE) {
@@ -176,8 +208,17 @@ void CDownloader::OnSessionError(void* cookie, int error)
     auto* session = static_cast<CDownloadSession*>(cookie);
     if (session == nullptr)
         return;
-    (void)m_files.OnFileDone(session->GetUrl().c_str(), 0);
-    WriteServiceLogFormat("[MeshdropLib] Session Error (URL: %s)(Code: %d)", session->GetUrl().c_str(), error);
+    const std::string url = session->GetUrl();
+    WriteServiceLogFormat("[MeshdropLib] Session Error (URL: %s)(Code: %d)", url.c_str(), error);
+    // The server answered, but not with the hash file or the signature:
+    // nothing it serves can be shown to be the publisher's.
+    CDownloadFile* file = m_files.FindByUrl(url.c_str());
+    if (error == SessionError::BadResponse && file != nullptr && file->IsProofUrl(url.c_str())) {
+        const bool hash = file->GetUrlKind(url.c_str()) == PROGRESS_URL_HASH;
+        Refuse(url, hash ? kStoreCodeNoHash : kStoreCodeBadSignature);
+        return;
+    }
+    (void)m_files.OnFileDone(url.c_str(), 0);
     RemoveSession(session);
     if (error == SessionError::HostUnreach) {
         StartRetrying();

@@ -10,6 +10,11 @@
 // destruction) under the library lock, driven by the sessions' events and
 // the retry timer. The listener must not destroy the updater from inside one
 // of its calls: the owner defers that.
+//
+// Only the publisher's update is installed: the list and every archive must
+// carry the publisher's signature and every archive a whole hash file; when
+// one does not, or the server answers a hash file's or signature's request
+// with anything else, the whole update is refused and nothing is started.
 
 #include <memory>
 #include <vector>
@@ -58,8 +63,12 @@ private:
     void StartRetrying();
     void StopRetrying();
     static void OnRetryTimer(void* context);
-    // Starts the engine program and reports the outcome, once.
+    // Starts the engine program (unless the update was refused) and reports
+    // the outcome, once.
     void Finish();
+    // Logs the refusal of the whole update for the file at `url` (store code
+    // 8 or 9), stops every session and finishes without starting anything.
+    void Refuse(const std::string& url, int code);
 
     IDownloaderEventListener* m_pListener = nullptr;
     CDownloadFileList m_files;
@@ -67,4 +76,5 @@ private:
     std::vector<std::unique_ptr<CDownloadSession>> m_sessions;
     ovSmartPtr m_retryTimer; // a cpCTimer while retrying after an unreachable host
     bool m_bFinished = false;
+    bool m_bRefused = false;
 };

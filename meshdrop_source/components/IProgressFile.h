@@ -11,6 +11,7 @@ enum : int {
     PROGRESS_URL_HASH = 1,
     PROGRESS_URL_UPDATE_LIST = 2,
     PROGRESS_URL_FILE = 3,
+    PROGRESS_URL_SIGNATURE = 4, // the detached signature of the update list or of an archive
 };
 
 class IProgressFile {

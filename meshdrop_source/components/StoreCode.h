@@ -9,3 +9,6 @@ constexpr int kStoreCodeListUnusable = 3;    // no version in the update list, o
 constexpr int kStoreCodeHashMismatch = 4;    // the archive does not match its hash data
 constexpr int kStoreCodeExtractFailed = 5;   // extraction failed, or the address names no known archive type
 constexpr int kStoreCodeNoInstallFolder = 7; // the engine's install folder is missing and cannot be created
+// The update is not the publisher's: it is refused as a whole.
+constexpr int kStoreCodeBadSignature = 8; // the list or an archive has no valid signature by the publisher's key
+constexpr int kStoreCodeNoHash = 9;       // an archive without a hash file, or with a short one

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <ctime>
 
+#include <win32_ext.h>
+
 #include "DeferredDestruction.h"
 #include "EngineLauncher.h"
 #include "HttpGetRequest.h"
@@ -10,6 +12,7 @@
 #include "Job.h"
 #include "ServiceLog.h"
 #include "cp/cpCHostCache.h"
+#include "cp/cpCQoSContext.h"
 #include "cp/ovIQoSContext.h"
 #include "nw/ovICDNLocalClientLayer.h"
 #include "ov/ovCGarbageCollector.h"
@@ -65,6 +68,17 @@ uint64_t Remaining(uint64_t total, uint64_t done, uint32_t speed)
 int64_t Now()
 {
     return static_cast<int64_t>(std::time(nullptr));
+}
+
+// The job's file that a file-done report names: by the engine's index when
+// it sent one (the path it gives must be that file's), else by the path.
+const JobFileEntry* ReportedFile(const CJob& job, const nwCDNFileDoneRecord& done)
+{
+    const JobFileEntry* byPath = job.FindFile(done.localPath);
+    if (done.fileIndex == CDN_NO_FILE)
+        return byPath;
+    const auto& files = job.GetFiles();
+    return done.fileIndex < files.size() && files[done.fileIndex].get() == byPath ? byPath : nullptr;
 }
 
 } // namespace
@@ -349,8 +363,33 @@ void CEngineDownloader::SendFileOption(CJob* job, uint8_t value)
 
 // ---- The engine's reports ----------------------------------------------------------
 
+bool CEngineDownloader::IsEngineOfThisUser() const
+{
+    const cpSocketRecord* record = m_connection.Get<cpCQoSContext>()->GetRecord();
+    DWORD owner = 0;
+    const bool known = record != nullptr && W32GetTcpPeerOwner(record->socket, &owner);
+    if (known && owner == W32GetCurrentOwner())
+        return true;
+    const unsigned port = nwCDNEnginePort();
+    if (known)
+        WriteServiceLogFormat("[MeshdropLib] Engine Refused (port %u belongs to uid %u)", port,
+                              static_cast<unsigned>(owner));
+    else
+        WriteServiceLogFormat("[MeshdropLib] Engine Refused (port %u has no known owner)", port);
+    return false;
+}
+
 void CEngineDownloader::OnEngineConnected(uint32_t /*cookie*/)
 {
+    // Only an engine of the player's own user gets the jobs: anything else
+    // on the port is closed before a frame is sent or read (the requests
+    // queued so far wait for this report), and counts as an engine that
+    // could not be started.
+    if (!IsEngineOfThisUser()) {
+        // Close reports OnEngineClosed at once, which relaunches or falls back.
+        m_connection.Get<ovIQoSContext>()->Close();
+        return;
+    }
     m_lastConnectTime = Now();
     // Jobs started before the engine was ready go to it now.
     const std::vector<CJob*> jobs = GetJobs();
@@ -431,17 +470,25 @@ void CEngineDownloader::OnEngineFileDone(const nwCDNFileDoneRecord* done, uint32
     EngineJobRecord* record = FindRecord(done->jobNumber, done->engineJobId);
     if (record == nullptr)
         return;
+    // The file's path comes from the job, never from the engine: the
+    // client runs the installer from it.
+    const JobFileEntry* file = ReportedFile(*record->job, *done);
+    if (file == nullptr) {
+        WriteServiceLogFormat("[MeshdropLib] File Done Ignored (job %d, not its file: %s)", record->jobNumber,
+                              PrintableLogText(done->localPath).c_str());
+        return;
+    }
     m_fileSpeed.Clear();
-    ReportJobFileDone(record->job, done->localPath, done->url);
+    ReportJobFileDone(record->job, (file->folder + file->fileName).c_str());
 }
 
-void CEngineDownloader::OnEngineFileDoneText(const nwCDNFileDoneRecord* done, uint32_t /*cookie*/)
+void CEngineDownloader::OnEngineFileDoneText(const nwCDNFileDoneRecord* done, uint32_t cookie)
 {
-    EngineJobRecord* record = FindRecord(done->jobNumber, done->engineJobId);
-    if (record == nullptr)
-        return;
-    m_fileSpeed.Clear();
-    ReportJobFileDone(record->job, done->localPath, done->url, done->altText);
+    // The alternative text is only shown (here, in the log), never taken
+    // for the file's path.
+    if (FindRecord(done->jobNumber, done->engineJobId) != nullptr && done->altText[0] != '\0')
+        WriteServiceLogFormat("[MeshdropLib] File Done Text (%s)", PrintableLogText(done->altText).c_str());
+    OnEngineFileDone(done, cookie);
 }
 
 void CEngineDownloader::OnEngineJobEnded(const nwCDNJobEnded* ended, uint32_t /*cookie*/)

@@ -98,6 +98,9 @@ private:
     void ConnectToEngine();
     void ReleaseConnection();
     bool IsConnected() const;
+    // Whether the peer of the new connection is a socket of this process's
+    // user; logs the refusal when not.
+    bool IsEngineOfThisUser() const;
     ovICDNLocalClientLayer* GetLayer() const;
     void SendJob(const EngineJobRecord& record);
 

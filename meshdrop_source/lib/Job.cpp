@@ -51,17 +51,6 @@ std::string LowerAscii(std::string s)
     return s;
 }
 
-// The text with every control byte shown as "?", so that a hostile URL
-// cannot break the service log's lines.
-std::string Printable(std::string text)
-{
-    for (char& c : text) {
-        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F)
-            c = '?';
-    }
-    return text;
-}
-
 std::atomic<MeshdropJobHandle> g_nextHandle{1};
 
 } // namespace
@@ -92,7 +81,7 @@ int CJob::AddFile(const char* url, const char* folder, const char* fileName, int
     // no downloader can fetch) is refused now, not met when the file is
     // created: the client learns it while it adds the file.
     if (!IsUsableFileUrl(entry->url) || !IsPlainFileName(entry->fileName)) {
-        WriteServiceLogFormat("[MeshdropLib] AddFile Refused : %s", Printable(entry->url).c_str());
+        WriteServiceLogFormat("[MeshdropLib] AddFile Refused : %s", PrintableLogText(entry->url).c_str());
         return MESHDROPLIB_ERROR_URL;
     }
     entry->folder = NormalizeFolder(folder);
@@ -140,21 +129,32 @@ void CJob::ReportProgress()
     Raise(MESHDROPLIB_EVENT_JOB_PROGRESS);
 }
 
-void CJob::ReportFileDone(const char* localPath, const char* url, const char* altText)
+const JobFileEntry* CJob::FindFile(const char* localPath) const
+{
+    if (localPath == nullptr)
+        return nullptr;
+    const auto it = m_pathIndex.find(LowerAscii(localPath));
+    return it == m_pathIndex.end() ? nullptr : it->second;
+}
+
+void CJob::ReportFileDone(const char* localPath)
 {
     if (localPath == nullptr)
         return;
     auto it = m_pathIndex.find(LowerAscii(localPath));
     if (it == m_pathIndex.end() || it->second->fileState == JOB_FILE_COMPLETED)
         return;
-    it->second->fileState = JOB_FILE_COMPLETED;
+    JobFileEntry& file = *it->second;
+    file.fileState = JOB_FILE_COMPLETED;
 
     auto info = std::make_unique<FileDoneInfo>();
     info->fileCount = m_progress.fileCount;
     info->sequence = static_cast<uint32_t>(++m_nCompletions);
-    const char* second = (altText != nullptr && *altText != '\0') ? altText : localPath;
-    // Bounded: an over-long URL or path is cut rather than overrunning the record.
-    std::snprintf(info->text, sizeof info->text, "%s,%s", url != nullptr ? url : "", second);
+    // The job's own address and path, whatever a downloader wrote: the
+    // client runs the installer from this path. Bounded: an over-long URL or
+    // path is cut rather than overrunning the record.
+    std::snprintf(info->text, sizeof info->text, "%s,%s%s", file.url.c_str(), file.folder.c_str(),
+                  file.fileName.c_str());
     m_fileDoneQueue.push_back(std::move(info));
     Raise(MESHDROPLIB_EVENT_FILE_DONE);
 }

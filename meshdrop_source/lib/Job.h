@@ -47,7 +47,11 @@ public:
     void ReportSizes(uint32_t fileCount, uint64_t totalSize);
     void SetProgress(const JobProgressInfo& progress);
     void ReportProgress();
-    void ReportFileDone(const char* localPath, const char* url, const char* altText);
+    // The file of the job at that path (its folder and name, in any letter
+    // case) is complete: queues its record, "<URL>,<local path>" of the job's
+    // own entry, and raises 515. Nothing for a path the job does not hold or
+    // a file already complete.
+    void ReportFileDone(const char* localPath);
     void ReportEnd(uint32_t filesCompleted, uint32_t result);
     void Notify(uint32_t code, const char* text);
     void AskResume();
@@ -67,6 +71,8 @@ public:
     void SetMode(int mode) { m_nMode = mode; }
     const JobProgressInfo& GetProgressBlock() const { return m_progress; }
     const std::vector<std::unique_ptr<JobFileEntry>>& GetFiles() const { return m_files; }
+    // The job's file at that local path (in any letter case), or null.
+    const JobFileEntry* FindFile(const char* localPath) const;
     const char* GetRegionCode() const { return m_szRegionCode; }
     const char* GetServiceId() const { return m_szServiceId; }
     const char* GetLastFolder() const { return m_szLastFolder; }

@@ -104,10 +104,10 @@ void CJobDownloader::ReportJobSizes(CJob* job, uint32_t fileCount, uint64_t tota
         job->ReportSizes(fileCount, totalSize);
 }
 
-void CJobDownloader::ReportJobFileDone(CJob* job, const char* localPath, const char* url, const char* altText)
+void CJobDownloader::ReportJobFileDone(CJob* job, const char* localPath)
 {
     if (HoldsJob(job))
-        job->ReportFileDone(localPath, url, altText);
+        job->ReportFileDone(localPath);
 }
 
 void CJobDownloader::ReportJobEnd(CJob* job, uint32_t filesCompleted, uint32_t result)

@@ -61,7 +61,7 @@ protected:
     // Drops the job from this downloader first; the progress timer keeps running.
     void NotifyAndDropJob(CJob* job, uint32_t code, const char* text = nullptr);
     void ReportJobSizes(CJob* job, uint32_t fileCount, uint64_t totalSize);
-    void ReportJobFileDone(CJob* job, const char* localPath, const char* url, const char* altText = nullptr);
+    void ReportJobFileDone(CJob* job, const char* localPath);
     // Drops the job, lets it report its end (514 once more, then 516), and
     // stops the progress timer when no job remains.
     void ReportJobEnd(CJob* job, uint32_t filesCompleted, uint32_t result);

@@ -147,6 +147,16 @@ int CJobManager::GetFileSizeTotal(uint64_t* total)
     return MESHDROPLIB_OK;
 }
 
+int CJobManager::GetFileSize(uint32_t index, uint64_t* size)
+{
+    CReportGuard guard(GetMutex());
+    const int64_t length = m_pChecker ? m_pChecker->GetLength(index) : -1;
+    if (length < 0)
+        return MESHDROPLIB_ERROR_FAILED;
+    *size = static_cast<uint64_t>(length);
+    return MESHDROPLIB_OK;
+}
+
 // ---- Jobs -------------------------------------------------------------------
 
 int CJobManager::SetEngineServiceId(const char* serviceId)

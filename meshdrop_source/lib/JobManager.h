@@ -43,6 +43,7 @@ public:
     int AddFileSizeCheck(const char* url);
     int StartFileSizeCheck();
     int GetFileSizeTotal(uint64_t* total);
+    int GetFileSize(uint32_t index, uint64_t* size);
 
     // ---- Jobs ----
     int SetEngineServiceId(const char* serviceId);

@@ -97,6 +97,11 @@ MESHDROPLIB_API int MeshdropLib_GetFileSizeTotal(uint64_t* total)
     return Forward([&](CJobManager& manager) { return manager.GetFileSizeTotal(total); }, total);
 }
 
+MESHDROPLIB_API int MeshdropLib_GetFileSize(uint32_t index, uint64_t* size)
+{
+    return Forward([&](CJobManager& manager) { return manager.GetFileSize(index, size); }, size);
+}
+
 MESHDROPLIB_API int MeshdropLib_SetEngineServiceId(const char* serviceId)
 {
     return Forward([&](CJobManager& manager) { return manager.SetEngineServiceId(serviceId); });

@@ -142,6 +142,10 @@ MESHDROPLIB_API int MeshdropLib_GetFileListData(FileListBuffer* data);
 MESHDROPLIB_API int MeshdropLib_AddFileSizeCheck(const char* url);
 MESHDROPLIB_API int MeshdropLib_StartFileSizeCheck(void);
 MESHDROPLIB_API int MeshdropLib_GetFileSizeTotal(uint64_t* total);
+/* The length the size check found for one file: the index counts the files
+   in the order they were added with MeshdropLib_AddFileSizeCheck, from 0.
+   517 while that file's length is not known. */
+MESHDROPLIB_API int MeshdropLib_GetFileSize(uint32_t index, uint64_t* size);
 
 /* ---- Jobs ------------------------------------------------------------------ */
 MESHDROPLIB_API int MeshdropLib_SetEngineServiceId(const char* serviceId);

@@ -219,7 +219,7 @@ void CPlatFormDownloader::OnPlatformFileCompleted(PlatformJobRecord* record, con
 {
     const std::string localPath = file->folder + file->fileName;
     ++record->filesCompleted;
-    ReportJobFileDone(record->job, localPath.c_str(), file->url.c_str());
+    ReportJobFileDone(record->job, localPath.c_str());
 }
 
 void CPlatFormDownloader::OnPlatformSessionCompleted(PlatformJobRecord* record)

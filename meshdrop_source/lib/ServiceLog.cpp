@@ -91,6 +91,15 @@ void WriteServiceLogFormat(const char* format, ...)
     WriteServiceLog(large.data());
 }
 
+std::string PrintableLogText(std::string text)
+{
+    for (char& c : text) {
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F)
+            c = '?';
+    }
+    return text;
+}
+
 void WriteDiagnosticLog(const char* /*message*/) {}
 
 void ResetServiceLog()

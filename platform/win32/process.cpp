@@ -18,6 +18,7 @@
 #include "paths.h"
 #include "process_launch.h"
 #include "text.h"
+#include "win32_ext.h"
 
 extern char** environ;
 
@@ -356,4 +357,29 @@ DWORD WINAPI WaitForInputIdle(HANDLE hProcess, DWORD dwMilliseconds) {
     }
     if (MonotonicMs() >= deadline) return WAIT_TIMEOUT;
   }
+}
+
+BOOL W32AskProcessToLeave(DWORD pid, DWORD dwMilliseconds) {
+  if (pid == 0 || static_cast<pid_t>(pid) == getpid()) return w32::FailWithErrno(EINVAL);
+  const int pidFd = static_cast<int>(syscall(SYS_pidfd_open, static_cast<pid_t>(pid), 0));
+  if (pidFd < 0) return errno == ESRCH ? TRUE : w32::FailWithErrno(errno);
+  // Through the descriptor, so that the signal cannot reach another process
+  // that took the number meanwhile.
+  BOOL gone = FALSE;
+  if (syscall(SYS_pidfd_send_signal, pidFd, SIGTERM, nullptr, 0) != 0 && errno != ESRCH) {
+    w32::FailWithErrno(errno);
+  } else {
+    const uint64_t deadline = w32::MonotonicMs() + dwMilliseconds;
+    for (;;) {
+      pollfd exited{pidFd, POLLIN, 0};
+      const uint64_t now = w32::MonotonicMs();
+      const int n = poll(&exited, 1, now >= deadline ? 0 : static_cast<int>(deadline - now));
+      if (n < 0 && errno == EINTR) continue;
+      gone = n > 0 ? TRUE : FALSE;
+      if (!gone) SetLastError(ERROR_TIMEOUT);
+      break;
+    }
+  }
+  close(pidFd);
+  return gone;
 }

@@ -9,10 +9,14 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <atomic>
+#include <chrono>
 #include <cstring>
 #include <filesystem>
+#include <thread>
 
 #include "EngineTestSupport.h"
+#include "ForeignUser.h"
 
 using enginetest::EngineProcess;
 using enginetest::RangeServer;
@@ -45,6 +49,8 @@ public:
                ::send(m_fd, bytes.data(), bytes.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(bytes.size());
     }
 
+    int Fd() const { return m_fd; }
+
     bool ClosedByPeer()
     {
         pollfd wait{m_fd, POLLIN, 0};
@@ -70,6 +76,33 @@ std::string Header(std::uint16_t cls, std::uint16_t type, std::uint32_t length)
     std::memcpy(header.data() + 2, &type, 2);
     std::memcpy(header.data() + 10, &length, 4);
     return header;
+}
+
+// A job of one file as the bytes a client sends: mode, then the job list.
+std::string JobFrames(std::uint32_t jobNumber, const TestFile& file)
+{
+    std::vector<std::uint8_t> frames;
+    const nwCDNJobMode mode{CDN_MODE_FULL, {}};
+    nwCDNAppendFrame(frames, CDN_REQ_JOB_MODE, &mode, sizeof mode);
+    nwCDNJobListItem item;
+    item.fields.size = file.size;
+    nwCDNPutField(item.fields.folder, sizeof item.fields.folder, file.folder);
+    nwCDNPutField(item.fields.fileName, sizeof item.fields.fileName, file.name);
+    item.url = file.url.c_str();
+    const nwCDNJobList list{{jobNumber, 1, {}}, &item};
+    std::vector<std::uint8_t> payload(nwCDNJobListSize(list));
+    nwCDNWriteJobList(list, payload.data());
+    nwCDNAppendFrame(frames, CDN_REQ_JOB_LIST, payload.data(), static_cast<std::uint32_t>(payload.size()),
+                     CDN_CLASS_JOB_LIST);
+    return std::string(frames.begin(), frames.end());
+}
+
+std::string StatusFrame()
+{
+    std::vector<std::uint8_t> frame;
+    const std::uint8_t none = 0;
+    nwCDNAppendFrame(frame, CDN_REQ_STATUS, &none, 0);
+    return std::string(frame.begin(), frame.end());
 }
 
 class EngineProtocolTest : public ::testing::Test {
@@ -225,4 +258,94 @@ TEST_F(EngineProtocolTest, JobSentFileByFileCompletesAndStatusCountsItWhileItRun
     const std::string log = engine.Log();
     EXPECT_NE(log.find("engine flag"), std::string::npos) << log;
     EXPECT_NE(log.find("file option 1"), std::string::npos) << log;
+}
+
+TEST_F(EngineProtocolTest, AnotherUsersClientIsClosedUnheardAndItsListenerKeepsAnEngineFromServing)
+{
+    const std::string unavailable = testsupport::foreignUserUnavailable();
+    if (!unavailable.empty()) {
+        GTEST_SKIP() << unavailable;
+    }
+    EngineProcess engine(drive.path());
+    ASSERT_TRUE(engine.Start()) << engine.Log();
+    RangeServer server(patternBytes(100000, 21));
+    // A job that would replace a file in the player's folder, and a status
+    // request: neither is read, nothing is answered.
+    const std::string frames = JobFrames(7, {"C:\\dl\\", "victim.txt", server.Url(), 100000}) + StatusFrame();
+    const testsupport::ForeignExchange exchange = testsupport::foreignClientExchange(engine.Port(), frames, 20);
+    EXPECT_TRUE(exchange.connected);
+    EXPECT_TRUE(exchange.closedByPeer);
+    EXPECT_EQ(exchange.received, 0u);
+    EXPECT_FALSE(std::filesystem::exists(drive.path() + "/dl/victim.txt"));
+    EXPECT_TRUE(server.Requests().empty());
+    EXPECT_NE(engine.Log().find("refused: it belongs to uid 65534"), std::string::npos) << engine.Log();
+
+    // Another user's program on the port: a new engine serves nothing and
+    // says so by its status.
+    testsupport::ForeignListener foreign;
+    ASSERT_NE(foreign.port(), 0);
+    EngineProcess second(drive.path());
+    second.Start(foreign.port());
+    EXPECT_EQ(second.WaitExit(), 2);
+    EXPECT_NE(second.Log().find("is held by uid 65534"), std::string::npos) << second.Log();
+}
+
+TEST_F(EngineProtocolTest, SeventeenthClientIsRefusedAndAFloodingClientDoesNotHoldUpAnothersProgress)
+{
+    EngineProcess engine(drive.path());
+    ASSERT_TRUE(engine.Start()) << engine.Log();
+    const std::string body = patternBytes(2 * 1024 * 1024, 22);
+    RangeServer server(body, 400 * 1024);
+    CDNTestConnection client(worker);
+    std::vector<std::chrono::steady_clock::time_point> progress;
+    client.listener.onEvent = [&](const CDNEvent& event) {
+        if (event.kind == "progress") {
+            progress.push_back(std::chrono::steady_clock::now());
+        }
+    };
+    ASSERT_TRUE(client.Open(engine.Port()));
+    ASSERT_TRUE(WaitFor(client, "connected"));
+    SubmitJob(client, 1, {{"C:\\dl\\", "f.bin", server.Url(), static_cast<std::int64_t>(body.size())}}, true);
+    ASSERT_TRUE(WaitFor(client, "accepted")) << engine.Log();
+
+    // A client that asks for the status as fast as it can, and reads every
+    // answer at once (so that the engine never drops it for reading slowly).
+    RawClient flooder(engine.Port());
+    std::atomic<bool> flooding{true};
+    std::thread ask([&] {
+        std::string batch;
+        for (int i = 0; i < 4096; ++i) {
+            batch += StatusFrame();
+        }
+        while (flooding && ::send(flooder.Fd(), batch.data(), batch.size(), MSG_NOSIGNAL) > 0) {}
+    });
+    std::thread read([&] {
+        std::vector<char> answers(1 << 16);
+        while (::recv(flooder.Fd(), answers.data(), answers.size(), 0) > 0) {}
+    });
+    // With the job's client and the flooder, 14 more make 16; the 17th is refused.
+    std::vector<std::unique_ptr<RawClient>> others;
+    for (int i = 0; i < 14; ++i) {
+        others.push_back(std::make_unique<RawClient>(engine.Port()));
+    }
+    RawClient seventeenth(engine.Port());
+    EXPECT_TRUE(seventeenth.ClosedByPeer());
+
+    const bool ended = WaitFor(client, "ended");
+    flooding = false;
+    ::shutdown(flooder.Fd(), SHUT_RDWR);
+    ask.join();
+    read.join();
+    ASSERT_TRUE(ended) << engine.Log();
+    client.Read([&](const CDNRecordingListener& l) { EXPECT_EQ(+l.Last("ended").ended.result, CDN_RESULT_OK); });
+    EXPECT_NE(engine.Log().find("refused: 16 clients are connected already"), std::string::npos);
+    // About once a second, flood or not: a gap of more than two seconds
+    // would be a notification held up by over a second.
+    ASSERT_GE(progress.size(), 3u);
+    double longest = 0;
+    for (std::size_t i = 1; i < progress.size(); ++i) {
+        longest = std::max(longest, std::chrono::duration<double>(progress[i] - progress[i - 1]).count());
+    }
+    EXPECT_LT(longest, 2.0);
+    EXPECT_TRUE(testsupport::readFile(drive.path() + "/dl/f.bin") == body);
 }

@@ -185,3 +185,44 @@ TEST_F(EngineRecoveryTest, FullFileSystemGivesADiskFullNoticeAndNoFileDone)
         ++job;
     }
 }
+
+TEST_F(EngineRecoveryTest, ASizeBeyondTheDiskIsADiskFullNoticeAndALongPartFileIsCutToItsState)
+{
+    EngineProcess engine(drive.path());
+    ASSERT_TRUE(engine.Start()) << engine.Log();
+
+    // A server announcing a petabyte: nothing is reserved, the client hears
+    // of a full disk.
+    constexpr long long kPetabyte = 1LL << 50;
+    RangeServer huge("x", 0,
+                     [&](testsupport::HttpConnection& c, const testsupport::HttpRequest&, long long, long long) {
+                         c.send("HTTP/1.1 206 Partial Content\r\nContent-Range: bytes 0-0/" +
+                                std::to_string(kPetabyte) + "\r\nContent-Length: 1\r\n\r\nx");
+                         return true;
+                     });
+    {
+        CDNTestConnection connection(worker);
+        ASSERT_TRUE(connection.Open(engine.Port()));
+        SubmitJob(connection, 2, {{"C:\\dl\\", "huge.bin", huge.Url()}}, true);
+        ASSERT_TRUE(WaitFor(connection, "notice")) << engine.Log();
+        connection.Read([&](const CDNRecordingListener& l) {
+            EXPECT_EQ(l.Last("notice").noticeKind, CDN_NOTICE_DISK_FULL);
+            EXPECT_EQ(+l.Last("notice").tail.code, CDN_CODE_DISK_FULL);
+            EXPECT_EQ(l.Count("done"), 0);
+        });
+        std::error_code error;
+        EXPECT_LT(std::filesystem::file_size(InFolder("huge.bin.mdpart"), error), 1u << 20);
+    }
+
+    // An earlier run's part file holds bytes beyond the size its state gives:
+    // they go before anything is written, and the file ends at its size.
+    const std::string body = patternBytes(300000, 23);
+    RangeServer server(body);
+    ASSERT_TRUE(testsupport::writeFile(InFolder("t.bin.mdpart"), body.substr(0, 150000) + std::string(154096, 'J')));
+    engine::SavedState saved;
+    saved.size = static_cast<std::int64_t>(body.size());
+    saved.done.Add(0, 150000);
+    ASSERT_TRUE(testsupport::writeFile(InFolder("t.bin.mdstate"), engine::FormatState(saved)));
+    RunAgain(engine, {{"C:\\dl\\", "t.bin", server.Url(), static_cast<std::int64_t>(body.size())}}, true, 1);
+    EXPECT_TRUE(readFile(InFolder("t.bin")) == body);
+}

@@ -4,11 +4,16 @@
 //   publisher_server [--port N] [--mirror-port N] [--sizes 6M,4M,2M] [--rate BYTES]
 //                    [--root DIR] [--host NAME] [--log]
 //                    [--update-version V] [--update-archive zip|7z] [--update-files 1|2]
-//                    [--update-fault none|wrong-hash|broken-archive|no-list]
+//                    [--update-fault FAULT] [--update-signing-key FILE]
 //
 // The update list offers the built engine's version unless --update-version
 // names another; --update-files 2 lists the engine's notes beside the
-// program, so that the archive of all files is taken.
+// program, so that the archive of all files is taken. The list and every
+// archive are signed ("<name>.sig") with the Ed25519 private key in FILE
+// (PEM), by default the build's development key; an empty FILE signs
+// nothing. FAULT: none, wrong-hash, broken-archive, no-list, no-hash,
+// short-hash, no-hash-entry, foreign-signature, no-list-signature,
+// half-broken.
 //
 // Prints one line "publisher_server ready port=P mirror_port=M root=DIR" once
 // both ports accept connections, then serves until SIGINT or SIGTERM.
@@ -34,7 +39,9 @@ void usage()
     fprintf(stderr, "usage: publisher_server [--port N] [--mirror-port N] [--sizes 6M,4M,2M] [--rate BYTES]\n"
                     "                        [--root DIR] [--host NAME] [--log]\n"
                     "                        [--update-version V] [--update-archive zip|7z] [--update-files 1|2]\n"
-                    "                        [--update-fault none|wrong-hash|broken-archive|no-list]\n");
+                    "                        [--update-fault FAULT] [--update-signing-key FILE]\n"
+                    "FAULT: none, wrong-hash, broken-archive, no-list, no-hash, short-hash, no-hash-entry,\n"
+                    "       foreign-signature, no-list-signature, half-broken\n");
 }
 
 bool parsePort(const char* text, uint16_t& out)
@@ -87,6 +94,8 @@ int main(int argc, char** argv)
             ok = update.listNotes || std::string(v) == "1";
         } else if (a == "--update-fault") {
             ok = parseUpdateFault(v, update.fault);
+        } else if (a == "--update-signing-key") {
+            update.signingKey = v;
         } else {
             ok = false;
         }

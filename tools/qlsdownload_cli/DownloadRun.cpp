@@ -8,11 +8,11 @@
 #include <cstring>
 
 #include "BuiltInAddresses.h"
+#include "CompletedFile.h"
 #include "DownloadFolderRules.h"
 #include "ExitCodes.h"
 #include "FetchedFileList.h"
 #include "FileListSplitter.h"
-#include "InstallerRule.h"
 #include "StopSignals.h"
 #include "SystemCodePage.h"
 
@@ -287,14 +287,19 @@ void DownloadRun::OnFileDone(MeshdropJobHandle job)
     FileDoneInfo info{};
     MeshdropLib_PopFileDone(job, &info);
     info.text[sizeof info.text - 1] = '\0';
-    // "<URL>,<local path>": the path follows the first comma.
-    const std::string text(info.text);
-    const size_t comma = text.find(',');
-    const std::string localPath = comma == std::string::npos ? text : text.substr(comma + 1);
     ++filesDone_;
-    if (IsInstallerPath(entries_.size(), FromSystemCodePage(localPath)))
-        installerPath_ = FromSystemCodePage(localPath);
-    view_.Message("Complete: " + PosixForm(localPath));
+    const std::string_view record(info.text);
+    const std::optional<CompletedFile> file = FindCompletedFile(entries_, folder_, record, sizeof info.text - 1);
+    if (!file)
+        return;
+    view_.Message("Complete: " + PosixForm(file->localPath));
+    if (const std::optional<CompletedFile> installer =
+            CompletedInstaller(entries_, folder_, record, sizeof info.text - 1)) {
+        installerPath_ = FromSystemCodePage(installer->localPath);
+        // The size check's figure, asked while the library runs.
+        if (MeshdropLib_GetFileSize(static_cast<uint32_t>(installer->entry), &installerSize_) != MESHDROPLIB_OK)
+            installerPath_.clear();
+    }
 }
 
 void DownloadRun::OnJobFinished(MeshdropJobHandle job)
@@ -353,6 +358,11 @@ int DownloadRun::RunInstaller()
     const std::string shown = PosixForm(ToSystemCodePage(installerPath_));
     if (GetFileAttributesW(installerPath_.c_str()) == INVALID_FILE_ATTRIBUTES) {
         view_.Error("the installer " + shown + " is not there");
+        return kExitInstaller;
+    }
+    if (!IsDownloadedFile(installerPath_, installerSize_)) {
+        view_.Error("the installer " + shown + " is not the file that was downloaded (" +
+                    std::to_string(installerSize_) + " bytes): it was not run");
         return kExitInstaller;
     }
     // Linux has no elevation prompt for a user's program: "open" it is.

@@ -55,6 +55,7 @@ private:
     MeshdropJobHandle job_ = 0;
     uint32_t filesDone_ = 0;
     std::wstring installerPath_;
+    uint64_t installerSize_ = 0; // as the size check announced it
     uint64_t startTick_ = 0;
     bool done_ = false;
     int exitCode_ = 0;

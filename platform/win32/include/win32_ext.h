@@ -72,6 +72,32 @@ std::string W32RuntimeDir();
 int W32RecvChunks(UINT_PTR s, char* buf, int chunk, int count);  // s: a SOCKET
 
 // ---------------------------------------------------------------------------
+// Owners of TCP sockets of this machine, as the kernel's socket table names
+// them (the user id that made the socket; an accepted socket has its
+// listener's). Loopback peers are told apart by user this way, with the
+// port and the bytes on the connection unchanged.
+// The user this process runs as: the owner its own sockets get.
+DWORD W32GetCurrentOwner(void);
+// The owner of the socket at the other end of the connected TCP socket `s`
+// (both ends on this machine). FALSE when the kernel does not know that
+// socket (the peer is gone, or `s` is not connected).
+BOOL W32GetTcpPeerOwner(UINT_PTR s, DWORD* owner);  // s: a SOCKET or descriptor
+// The owner of the socket that listens on the loopback address (or every
+// address) at `port`, and, when that owner is this process's user and pid is
+// not null, the process that holds it (0 when none was found). FALSE when
+// nothing listens there.
+BOOL W32GetTcpListenerOwner(unsigned short port, DWORD* owner, DWORD* pid);
+
+// ---------------------------------------------------------------------------
+// Processes.
+// Asks a process of this user to end as a program ends on the system's stop
+// request (SIGTERM: it finishes its work and leaves), then waits for it, at
+// most dwMilliseconds. TRUE once it has ended (or was gone already); FALSE
+// with ERROR_TIMEOUT while it still runs, or another error when it could not
+// be asked.
+BOOL W32AskProcessToLeave(DWORD pid, DWORD dwMilliseconds);
+
+// ---------------------------------------------------------------------------
 // Test switches: process-wide and thread-safe.
 // While set, every WriteFile fails with ERROR_DISK_FULL (112) and
 // GetDiskFreeSpaceEx reports 0 free bytes.

@@ -150,7 +150,7 @@ TEST_F(DownloadFlow, NetworkLossAndReturnAreToldAndClosingAsksFirst)
         EXPECT_FALSE(call.applicationBox) << call.text.c_str();
 }
 
-TEST_F(DownloadFlow, FileGoneFromTheServerFailsTheDownloadAndMissingInstallerIsTold)
+TEST_F(DownloadFlow, FileGoneFromTheServerFailsTheDownloadAndAReplacedInstallerIsNotRun)
 {
     BoxRecorder boxes;
     CQLSDownloaderDlg dialog;
@@ -173,14 +173,19 @@ TEST_F(DownloadFlow, FileGoneFromTheServerFailsTheDownloadAndMissingInstallerIsT
         std::filesystem::rename(moved, files[1].localPath);
         Click(d, IDC_START);
         ASSERT_TRUE(WaitFor([&] { return d.IsFinished(); }, 30000));
-        // The installer goes missing before it is run.
-        std::filesystem::remove(TestMachine::DriveC() + "/quorvik/veilrune/setup.exe");
+        // Another program takes the installer's place before it is run: it
+        // is not the file the size check announced, and counts as missing.
+        const std::string installer = TestMachine::DriveC() + "/quorvik/veilrune/setup.exe";
+        std::filesystem::remove(installer);
+        std::ofstream(installer) << "#!/bin/sh\necho ran > \"" << TestMachine::Root() << "/replaced.ran\"\n";
+        std::filesystem::permissions(installer, std::filesystem::perms::owner_all);
         Click(d, IDC_INSTALL);
     });
     EXPECT_EQ(result, -1);
     ASSERT_EQ(boxes.Calls().size(), 2u);
     EXPECT_EQ(boxes.Calls()[1].text, L"該路徑(C:\\quorvik\\veilrune\\setup.exe)檔案不存在。");
     EXPECT_TRUE(boxes.Calls()[1].applicationBox);
+    EXPECT_FALSE(std::filesystem::exists(TestMachine::Root() + "/replaced.ran")) << "nothing ran";
 }
 
 TEST_F(DownloadFlow, EventsOfAStoppedOrUnknownJobLeaveTheWindowAsItIs)

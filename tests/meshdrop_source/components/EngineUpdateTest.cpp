@@ -1,8 +1,10 @@
 // The engine update on the library's worker thread against the publisher
 // server, installing into the test's C: drive: the update list, the archive
-// check and extraction, the start of the engine program, and the faults
-// (wrong hash, broken archive, a list that cannot be fetched, an unreachable
-// server). Every engine program started is stopped by the test.
+// check and the staged install, the start of the engine program (and the end
+// of the one it replaces), and the faults (wrong hash, broken archive, one
+// broken half-way, a list that cannot be fetched, an unreachable server).
+// Every engine program started is stopped by the test. The refusals of an
+// update that is not the publisher's are EnginePathTest's.
 
 #include <gtest/gtest.h>
 
@@ -269,7 +271,7 @@ TEST_F(EngineUpdateTest, AFreshFolderGetsTheEngineFromAZipOrA7zAndStartsIt)
     }
 }
 
-TEST_F(EngineUpdateTest, TheInstalledVersionDecidesWhetherTheProgramIsReplaced)
+TEST_F(EngineUpdateTest, TheInstalledVersionDecidesWhetherTheProgramIsReplacedAndTheOldOneLeaves)
 {
     // The current engine: nothing is fetched, the engine is started.
     fs::create_directories(m_folder);
@@ -278,10 +280,13 @@ TEST_F(EngineUpdateTest, TheInstalledVersionDecidesWhetherTheProgramIsReplaced)
     RunUpdate();
     EXPECT_EQ(m_listener.Seen(), Events{"finished 1 1 3.5.0.2"});
     EXPECT_EQ(Log(), Join(Begin("3.5.0.2", "3.5.0.2", 0), Started()));
-    EXPECT_TRUE(installedengine::Stop());
+    const std::vector<pid_t> old = installedengine::Pids();
+    ASSERT_EQ(old.size(), 1u);
 
-    // A newer version listed: the installed program is replaced.
-    ASSERT_TRUE(testsupport::writeFile(m_program, BuiltEngine() + "stale"));
+    // A newer version listed: the installed program is replaced, and the
+    // engine still running is asked to leave before the new one starts.
+    ASSERT_TRUE(testsupport::writeFile(m_program + ".new", BuiltEngine() + "stale"));
+    fs::rename(m_program + ".new", m_program);
     Serve({.version = "3.5.0.3"});
     RunUpdate();
     EXPECT_EQ(m_listener.Seen(),
@@ -289,6 +294,12 @@ TEST_F(EngineUpdateTest, TheInstalledVersionDecidesWhetherTheProgramIsReplaced)
                       "finished 1 1 3.5.0.3"}));
     EXPECT_TRUE(testsupport::readFile(m_program) == BuiltEngine());
     EXPECT_EQ(Log()[2], "[MeshdropLib] Current Version: 3.5.0.2 / New Version: 3.5.0.3");
+    EXPECT_EQ(CountLog("[MeshdropLib] Engine Leave (pid " + std::to_string(old[0]) + ")"), 1u);
+    EXPECT_TRUE(installedengine::Ended(old[0]));
+    const std::vector<pid_t> now = installedengine::Pids();
+    ASSERT_EQ(now.size(), 1u);
+    EXPECT_NE(now[0], old[0]);
+    EXPECT_FALSE(fs::exists(m_folder + ".staging"));
 }
 
 TEST_F(EngineUpdateTest, TwoListedFilesAreTakenFromTheArchiveOfAll)
@@ -328,6 +339,24 @@ TEST_F(EngineUpdateTest, ABrokenArchiveStopsTheUpdateWithAPathFailure)
                       "path failed 1"}));
     EXPECT_EQ(Log(), Join(Begin("", "3.5.0.2", 2),
                           {"[MeshdropLib] 엔진 다운로드 실패 result : 5", "[MeshdropLib] Finalize Downloader"}));
+}
+
+TEST_F(EngineUpdateTest, AnArchiveBrokenHalfWayLeavesTheOldEngineWhole)
+{
+    // The archive of all files: the program extracts, the notes after it do not.
+    const std::string installed = BuiltEngine() + "old";
+    ASSERT_TRUE(testsupport::writeFile(m_program, installed));
+    fs::permissions(m_program, fs::perms::owner_all, fs::perm_options::add);
+    Serve({.version = "3.5.0.3", .listNotes = true, .fault = publisher::UpdateFault::HalfBroken});
+    m_log = LibraryLog::Prepare();
+    BeginUpdate();
+    ASSERT_TRUE(m_listener.WaitFor("path failed"));
+    EndUpdate();
+    EXPECT_EQ(CountLog("[MeshdropLib] 엔진 다운로드 실패 result : 5"), 1u);
+    EXPECT_TRUE(testsupport::readFile(m_program) == installed);
+    EXPECT_EQ(fs::status(m_program).permissions() & fs::perms::owner_exec, fs::perms::owner_exec);
+    EXPECT_FALSE(fs::exists(m_folder + "/QLSDownloadV32.txt"));
+    EXPECT_FALSE(fs::exists(m_folder + ".staging"));
 }
 
 TEST_F(EngineUpdateTest, AnUpdateListThatCannotBeFetchedEndsTheUpdateAfterThreeAttempts)
@@ -373,7 +402,8 @@ TEST_F(EngineUpdateTest, AnUnreachableServerIsTriedOnceASecondUntilItAnswers)
                                              ArchiveSize("QLSDownloadV32.zip"),
                                          "finished 1 1 3.5.0.2"}));
     EXPECT_TRUE(testsupport::readFile(m_program) == BuiltEngine());
-    // The hash file was the first address that failed: the archive went unchecked.
+    // The hash file was the first address that failed; it came once the
+    // server could be reached, and the archive was checked against it.
     const Lines log = Log();
     ASSERT_GE(log.size(), 6u);
     EXPECT_EQ(log[5], "[MeshdropLib] Session Error (URL: " + ArchiveUrl("QLSDownloadV32.zip.hash", m_archivePort) +

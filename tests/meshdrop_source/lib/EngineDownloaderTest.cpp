@@ -215,6 +215,49 @@ TEST_F(EngineDownloaderTest, LargeJobGoesFileByFileAndProgressStaysWithinTheJob)
     EXPECT_EQ(sizes.totalSize, 300000u);
 }
 
+TEST_F(EngineDownloaderTest, FilesAreReportedByTheJobsOwnPathAndReportsOfOtherFilesAreIgnored)
+{
+    FakeEngine fake;
+    InstallEngineDownloader(fake.Port());
+    const MeshdropJobHandle job =
+        CreateJob({{"http://127.0.0.1:9/setup.exe", ""}, {"http://127.0.0.1:9/data,1.bin", ""}}, 1000);
+    Launcher([](CEngineDownloader& e) { e.OnLauncherReady(); });
+    ASSERT_EQ(MeshdropLib_StartJob(job, 1), MESHDROPLIB_OK);
+
+    std::thread peer([&] {
+        std::vector<FakeEngine::Frame> frames;
+        ASSERT_TRUE(fake.Accept());
+        ASSERT_TRUE(fake.ReadUntil(CDN_REQ_JOB_LIST, frames));
+        const uint32_t number = frames.back().As<nwCDNJobHeader>().jobNumber;
+        fake.Send(CDN_NOTE_JOB_ACCEPTED, nwCDNJobAccepted{number, 4, 2, 2000});
+        std::vector<uint8_t> bytes;
+        // The first file's number with another program's path, a path
+        // outside the job without a number, then the second file (in other
+        // letters) with a path offered as its alternative text.
+        nwCDNAppendFileDone(bytes, {number, 4, 0, "Z:\\tmp\\evil\\setup.exe", "http://127.0.0.1:9/setup.exe", {}});
+        nwCDNFileDoneFixed outside{number, 4, {}, {}};
+        nwCDNPutField(outside.localPath, sizeof outside.localPath, "C:\\dl\\evil.exe");
+        nwCDNAppendFrame(bytes, CDN_NOTE_FILE_DONE, &outside, sizeof outside);
+        nwCDNAppendFileDone(
+            bytes, {number, 4, 1, "C:\\DL\\DATA,1.BIN", "http://127.0.0.1:9/data,1.bin", "Z:\\tmp\\evil\\setup.exe"});
+        fake.SendBytes(bytes);
+        fake.Send(CDN_NOTE_JOB_ENDED, nwCDNJobEnded{number, 4, 2, CDN_RESULT_OK, 2});
+    });
+    const bool finished = PumpUntilOutcome(m_window, MESHDROPLIB_EVENT_JOB_FINISHED, MESHDROPLIB_EVENT_JOB_NOTICE);
+    peer.join();
+    ASSERT_TRUE(finished);
+    EXPECT_EQ(m_window.Count(MESHDROPLIB_EVENT_FILE_DONE), 1u);
+    FileDoneInfo info{};
+    ASSERT_EQ(MeshdropLib_PopFileDone(job, &info), MESHDROPLIB_OK);
+    EXPECT_STREQ(info.text, "http://127.0.0.1:9/data,1.bin,C:\\dl\\data,1.bin");
+    FileDoneInfo none{};
+    ASSERT_EQ(MeshdropLib_PopFileDone(job, &none), MESHDROPLIB_OK);
+    EXPECT_EQ(none.sequence, 0u) << "nothing else is complete";
+    EXPECT_EQ(LogCount("[MeshdropLib] File Done Ignored (job 0, not its file: Z:\\tmp\\evil\\setup.exe)"), 1u);
+    EXPECT_EQ(LogCount("[MeshdropLib] File Done Ignored (job 0, not its file: C:\\dl\\evil.exe)"), 1u);
+    EXPECT_EQ(LogCount("[MeshdropLib] File Done Text (Z:\\tmp\\evil\\setup.exe)"), 1u);
+}
+
 TEST_F(EngineDownloaderTest, JobsTheEngineCannotFinishContinueOnTheDirectDownloader)
 {
     const std::string body = testsupport::patternBytes(200000, 3);

@@ -23,6 +23,7 @@
 #include "EngineTestSupport.h"
 #include "EngineUpdate.h"
 #include "EntryPointFlow.h"
+#include "ForeignUser.h"
 #include "HttpFileServer.h"
 #include "InstalledEngine.h"
 #include "LibraryLog.h"
@@ -220,6 +221,78 @@ TEST_F(EnginePathTest, ArchiveFailingItsHashFailsTheUpdateAndTheJobGoesDirect)
     EXPECT_EQ(LogCount("[MeshdropLib] Patch Fail"), 1u);
     EXPECT_EQ(LogCount("[MeshdropLib] CPlatFormDownloader Begin"), 1u);
     EXPECT_TRUE(testsupport::readFile(LocalFile("h.pak")) == bytes);
+}
+
+TEST_F(EnginePathTest, AnUpdateThatIsNotThePublishersIsRefusedWholeAndTheJobGoesDirect)
+{
+    // An older engine is installed; the list offers a newer one.
+    const std::string installed = testsupport::readFile(ENGINE_PROGRAM) + "old";
+    const std::string base = "http://127.0.0.1:" + std::to_string(m_updatePort) + publisher::kUpdateFolder;
+    const std::string archive = base + "QLSDownloadV32.zip";
+    struct Case {
+        publisher::UpdateFault fault;
+        std::string refused; // the file the refusal names
+        int code;
+    };
+    int run = 0;
+    for (const Case& c :
+         {Case{publisher::UpdateFault::NoHash, archive + ".hash", 9},
+          Case{publisher::UpdateFault::ShortHash, archive, 9}, Case{publisher::UpdateFault::NoHashEntry, archive, 9},
+          Case{publisher::UpdateFault::ForeignSignature, archive, 8},
+          Case{publisher::UpdateFault::NoListSignature,
+               "http://127.0.0.1:" + std::to_string(m_updatePort) + publisher::kUpdateListPath + ".sig", 8}}) {
+        SCOPED_TRACE(c.refused + " " + std::to_string(c.code));
+        ASSERT_TRUE(testsupport::writeFile(installedengine::Program(), installed));
+        fs::permissions(installedengine::Program(), fs::perms::owner_all, fs::perm_options::add);
+        ServeUpdate({.version = "3.5.0.9", .fault = c.fault});
+        m_log = LibraryLog::Prepare();
+        const std::string name = "refused" + std::to_string(++run) + ".pak";
+        const std::string bytes = testsupport::patternBytes(200000, static_cast<unsigned>(run));
+        Initialize();
+        StartJob({ServeFile(name, bytes)}, 1);
+        ASSERT_TRUE(PumpUntilOutcome(m_window, MESHDROPLIB_EVENT_JOB_FINISHED, MESHDROPLIB_EVENT_JOB_NOTICE));
+        MeshdropLib_Finalize();
+        EXPECT_EQ(m_window.Count(MESHDROPLIB_EVENT_ENGINE_UPDATE_FAILED), static_cast<size_t>(run));
+        EXPECT_EQ(m_window.Count(MESHDROPLIB_EVENT_ENGINE_READY), 0u);
+        EXPECT_EQ(
+            LogCount("[MeshdropLib] Update Refused (URL: " + c.refused + ")(Code: " + std::to_string(c.code) + ")"),
+            1u);
+        EXPECT_EQ(LogCount("[MeshdropLib] CPlatFormDownloader Begin"), 1u);
+        EXPECT_TRUE(testsupport::readFile(LocalFile(name)) == bytes);
+        // The engine's folder as it was, and nothing of it started.
+        EXPECT_TRUE(testsupport::readFile(installedengine::Program()) == installed);
+        std::vector<std::string> names;
+        for (const auto& entry : fs::directory_iterator(installedengine::Folder()))
+            names.push_back(entry.path().filename().string());
+        std::sort(names.begin(), names.end());
+        EXPECT_EQ(names, (std::vector<std::string>{"QLSDownloadV32.exe", "config"})); // config: the service log
+        EXPECT_FALSE(fs::exists(installedengine::Folder() + ".staging"));
+        EXPECT_TRUE(installedengine::Pids().empty());
+    }
+}
+
+TEST_F(EnginePathTest, ListenerOfAnotherUserOnTheEnginePortMakesTheJobGoDirect)
+{
+    const std::string unavailable = testsupport::foreignUserUnavailable();
+    if (!unavailable.empty())
+        GTEST_SKIP() << unavailable;
+    testsupport::ForeignListener foreign;
+    ASSERT_NE(foreign.port(), 0);
+    setenv("MESHDROP_ENGINE_PORT", std::to_string(foreign.port()).c_str(), 1);
+    ServeUpdate();
+    const std::string bytes = testsupport::patternBytes(300000, 8);
+    Initialize();
+    StartJob({ServeFile("f.pak", bytes)}, 1);
+    // Each launch installs or finds the engine, which cannot listen; the
+    // library refuses what does, until it gives up on the engine.
+    ASSERT_TRUE(PumpUntilOutcome(m_window, MESHDROPLIB_EVENT_JOB_FINISHED, MESHDROPLIB_EVENT_JOB_NOTICE));
+    const std::string refused =
+        "[MeshdropLib] Engine Refused (port " + std::to_string(foreign.port()) + " belongs to uid 65534)";
+    EXPECT_EQ(LogCount(refused), 6u);
+    EXPECT_EQ(LogCount("[MeshdropLib] CEngineDownloader MaxTry Over"), 1u);
+    EXPECT_EQ(LogCount("[MeshdropLib] CPlatFormDownloader Begin"), 1u);
+    EXPECT_TRUE(testsupport::readFile(LocalFile("f.pak")) == bytes);
+    EXPECT_NE(EngineLog().find("is held by uid 65534"), std::string::npos);
 }
 
 TEST_F(EnginePathTest, EngineKilledSixTimesWithinTheWindowGivesTheJobToTheDirectDownloader)

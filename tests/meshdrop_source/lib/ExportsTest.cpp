@@ -30,19 +30,15 @@ std::set<std::string> DefinedDynamicSymbols(const std::string& library)
 TEST(MeshdropLibExports, ExactlyTheEntryPointsAreExported)
 {
     const std::set<std::string> expected = {
-        "MeshdropLib_Initialize",         "MeshdropLib_InitializeEx",
-        "MeshdropLib_Finalize",           "MeshdropLib_GetUserValue",
-        "MeshdropLib_FetchFileList",      "MeshdropLib_GetFileListSize",
-        "MeshdropLib_GetFileListData",    "MeshdropLib_AddFileSizeCheck",
-        "MeshdropLib_StartFileSizeCheck", "MeshdropLib_GetFileSizeTotal",
-        "MeshdropLib_SetEngineServiceId", "MeshdropLib_CreateJob",
-        "MeshdropLib_SetJobEngineFlag",   "MeshdropLib_AddFile",
-        "MeshdropLib_StartJob",           "MeshdropLib_StopJob",
-        "MeshdropLib_DeleteJob",          "MeshdropLib_AnswerResume",
-        "MeshdropLib_GetRequiredSpace",   "MeshdropLib_GetJobSizeInfo",
-        "MeshdropLib_GetJobProgress",     "MeshdropLib_PopFileDone",
-        "MeshdropLib_GetJobFinishInfo",   "MeshdropLib_GetNoticeTextSize",
-        "MeshdropLib_PopNotice",
+        "MeshdropLib_Initialize",        "MeshdropLib_InitializeEx",     "MeshdropLib_Finalize",
+        "MeshdropLib_GetUserValue",      "MeshdropLib_FetchFileList",    "MeshdropLib_GetFileListSize",
+        "MeshdropLib_GetFileListData",   "MeshdropLib_AddFileSizeCheck", "MeshdropLib_StartFileSizeCheck",
+        "MeshdropLib_GetFileSizeTotal",  "MeshdropLib_GetFileSize",      "MeshdropLib_SetEngineServiceId",
+        "MeshdropLib_CreateJob",         "MeshdropLib_SetJobEngineFlag", "MeshdropLib_AddFile",
+        "MeshdropLib_StartJob",          "MeshdropLib_StopJob",          "MeshdropLib_DeleteJob",
+        "MeshdropLib_AnswerResume",      "MeshdropLib_GetRequiredSpace", "MeshdropLib_GetJobSizeInfo",
+        "MeshdropLib_GetJobProgress",    "MeshdropLib_PopFileDone",      "MeshdropLib_GetJobFinishInfo",
+        "MeshdropLib_GetNoticeTextSize", "MeshdropLib_PopNotice",
     };
     EXPECT_EQ(DefinedDynamicSymbols(MESHDROPLIB_FILE), expected);
 }

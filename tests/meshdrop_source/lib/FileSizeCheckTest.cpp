@@ -90,6 +90,15 @@ TEST_F(FileSizeCheckTest, SumsTheFirstAddressOfEveryEntryFollowingARedirect)
     EXPECT_EQ(MeshdropLib_AddFileSizeCheck(nginx.url("/old/c.bin").c_str()), MESHDROPLIB_OK);
     ASSERT_TRUE(Check(kDone));
     EXPECT_EQ(Total(), 21300u);
+    // Each file's own length, by the order the files were added.
+    const auto size = [](uint32_t index) {
+        uint64_t length = 0;
+        return MeshdropLib_GetFileSize(index, &length) == MESHDROPLIB_OK ? static_cast<int64_t>(length) : -1;
+    };
+    EXPECT_EQ(size(0), 1000);
+    EXPECT_EQ(size(1), 20000);
+    EXPECT_EQ(size(2), 300);
+    EXPECT_EQ(size(3), -1);
     // Without a job, the space still needed is the checked total.
     uint64_t required = 0;
     EXPECT_EQ(MeshdropLib_GetRequiredSpace(0, &required), MESHDROPLIB_OK);
@@ -107,6 +116,8 @@ TEST_F(FileSizeCheckTest, SumsTheFirstAddressOfEveryEntryFollowingARedirect)
     EXPECT_EQ(MeshdropLib_AddFileSizeCheck(nginx.url("/pkg/c.bin").c_str()), MESHDROPLIB_OK);
     ASSERT_TRUE(Check(kDone));
     EXPECT_EQ(Total(), 22600u);
+    EXPECT_EQ(size(1), 300);
+    EXPECT_EQ(size(2), -1) << "a later round counts its own files";
 }
 
 TEST_F(FileSizeCheckTest, TwelveProbesRunFiveAtATime)

@@ -104,20 +104,21 @@ TEST_F(JobTest, FileDoneRecordsPopOldestFirstAndOnlyOncePerFile)
     progress.fileCount = 2;
     job->SetProgress(progress);
 
-    job->ReportFileDone("C:\\GAMES\\PKG\\A.BIN", "http://h/a.bin", nullptr);
-    job->ReportFileDone("C:\\games\\pkg\\a.bin", "http://h/a.bin", nullptr);   // already completed
-    job->ReportFileDone("C:\\games\\pkg\\unknown.bin", "http://h/u", nullptr); // not in the job
-    job->ReportFileDone("C:\\games\\pkg\\b.bin", "http://h/b.bin", "alt text");
+    job->ReportFileDone("C:\\GAMES\\PKG\\A.BIN");
+    job->ReportFileDone("C:\\games\\pkg\\a.bin");       // already completed
+    job->ReportFileDone("C:\\games\\pkg\\unknown.bin"); // not in the job
+    job->ReportFileDone("C:\\games\\pkg\\b.bin");
     EXPECT_EQ(EventRecorder::Instance().Count(MESHDROPLIB_EVENT_FILE_DONE), 2u);
 
     FileDoneInfo info{};
     ASSERT_EQ(job->PopFileDone(&info), MESHDROPLIB_OK);
     EXPECT_EQ(info.sequence, 1u);
     EXPECT_EQ(info.fileCount, 2u);
-    EXPECT_STREQ(info.text, "http://h/a.bin,C:\\GAMES\\PKG\\A.BIN");
+    // The job's own address and path, whatever letter case the report used.
+    EXPECT_STREQ(info.text, "http://h/a.bin,C:\\games\\pkg\\a.bin");
     ASSERT_EQ(job->PopFileDone(&info), MESHDROPLIB_OK);
     EXPECT_EQ(info.sequence, 2u);
-    EXPECT_STREQ(info.text, "http://h/b.bin,alt text");
+    EXPECT_STREQ(info.text, "http://h/b.bin,C:\\games\\pkg\\b.bin");
 
     FileDoneInfo untouched{};
     untouched.sequence = 99;
@@ -133,7 +134,7 @@ TEST_F(JobTest, OverlongFileDoneTextIsCutAndTerminated)
     const std::string url = "http://h/" + std::string(2000, 'u');
     ASSERT_EQ(m_job.AddFile(url.c_str(), kFolder, "f.bin", 1, 1, 0), MESHDROPLIB_OK);
     m_job.SetState(JOB_STATE_RUNNING);
-    m_job.ReportFileDone("C:\\games\\pkg\\f.bin", url.c_str(), nullptr);
+    m_job.ReportFileDone("C:\\games\\pkg\\f.bin");
     FileDoneInfo info{};
     ASSERT_EQ(m_job.PopFileDone(&info), MESHDROPLIB_OK);
     EXPECT_EQ(std::strlen(info.text), sizeof info.text - 1);

@@ -150,10 +150,10 @@ TEST_F(LibraryEventsTest, StartStopAndResumeFollowWhereTheJobRuns)
 TEST_F(LibraryEventsTest, FileDoneRecordsPopOldestFirst)
 {
     Locked([](CTestDownloader& d, CJob* job) {
-        d.ReportJobFileDone(job, "C:\\dl\\a.bin", "http://h/a.bin"); // not started here: nothing
+        d.ReportJobFileDone(job, "C:\\dl\\a.bin"); // not started here: nothing
         ASSERT_EQ(d.StartJob(job), MESHDROPLIB_OK);
-        d.ReportJobFileDone(job, "C:\\dl\\a.bin", "http://h/a.bin");
-        d.ReportJobFileDone(job, "C:\\dl\\b.bin", "http://h/b.bin");
+        d.ReportJobFileDone(job, "C:\\dl\\a.bin");
+        d.ReportJobFileDone(job, "C:\\dl\\b.bin");
     });
     ASSERT_TRUE(m_window.PumpUntil(MESHDROPLIB_EVENT_FILE_DONE, 2));
     EXPECT_EQ(m_window.Events()[0].second, static_cast<LPARAM>(m_handle));

@@ -6,6 +6,7 @@
 #include <signal.h>
 #include <sys/stat.h>
 
+#include <atomic>
 #include <chrono>
 #include <filesystem>
 #include <memory>
@@ -241,6 +242,15 @@ TEST_P(CliFailureTest, EndsWithItsOwnExitCode)
         }));
         *base = scripted->url("");
         args = {"--url", scripted->url("/filelist.txt"), "--folder", m_home.file("games")};
+    } else if (name == "Installer") {
+        // The size check hears of 5000 bytes, the download brings 4000: the
+        // file on disk is not the one announced, and it is not run.
+        auto answers = std::make_shared<std::atomic<int>>(0);
+        scripted = std::make_unique<ScriptedHttpServer>(ListThen(base, [answers](HttpConnection& connection, auto&) {
+            connection.respond(200, "OK", std::string((*answers)++ == 0 ? 5000 : 4000, 'x'));
+        }));
+        *base = scripted->url("");
+        args = {"--url", scripted->url("/filelist.txt"), "--folder", m_home.file("games"), "--install"};
     } else if (name == "DiskFull") {
         // The folder lies on a file system of 256 KiB, mounted for this run
         // only.
@@ -258,13 +268,17 @@ TEST_P(CliFailureTest, EndsWithItsOwnExitCode)
     ASSERT_TRUE(end.ended);
     EXPECT_EQ(end.exitCode, failure.exitCode) << cli->Out() << cli->Err();
     EXPECT_NE(cli->Err().find(failure.error), std::string::npos) << cli->Err();
-    EXPECT_EQ(cli->Out().find("Complete:"), std::string::npos) << cli->Out();
+    // Only the installer's case completes its file, and then runs nothing.
+    EXPECT_EQ(cli->Out().find("Complete:") != std::string::npos, name == "Installer") << cli->Out();
+    EXPECT_EQ(cli->Out().find("Started the installer"), std::string::npos) << cli->Out();
 }
 
 INSTANTIATE_TEST_SUITE_P(Failures, CliFailureTest,
                          ::testing::Values(FailureCase{"FileList", 3, "cannot fetch the file list from http://"},
                                            FailureCase{"SizeCheck", 4, "cannot check the sizes of the files"},
                                            FailureCase{"Download", 5, "the download failed: http://"},
+                                           FailureCase{"Installer", 7,
+                                                       "is not the file that was downloaded (5000 bytes)"},
                                            FailureCase{"DiskFull", 6, "not enough disk space in "}),
                          [](const auto& info) { return std::string(info.param.name); });
 
