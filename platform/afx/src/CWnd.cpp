@@ -713,6 +713,12 @@ CWnd* CWnd::GetFocus()
     return focus ? focus->Owner() : nullptr;
 }
 
+CWnd* CWnd::GetForegroundWindow()
+{
+    auto* active = dynamic_cast<AfxWindowWidget*>(QApplication::activeWindow());
+    return active ? active->Owner() : nullptr;
+}
+
 UINT_PTR CWnd::SetTimer(UINT_PTR id, UINT elapse, void*)
 {
     return m_hWnd ? ::SetTimer(m_hWnd, id, elapse, nullptr) : 0;
