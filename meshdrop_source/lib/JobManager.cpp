@@ -349,6 +349,9 @@ void CJobManager::OnEngineUnavailable()
     if (m_pEngineDownloader) {
         m_pEngineDownloader->Retire();
         DestroyAfterReport(std::move(m_pEngineDownloader));
+        // The one event of every way the engine is given up, so that a
+        // client can say its jobs go the direct way.
+        RaiseEvent(MESHDROPLIB_EVENT_ENGINE_DROPPED);
     }
     if (!m_pDirectDownloader)
         return;

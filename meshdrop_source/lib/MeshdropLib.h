@@ -63,6 +63,9 @@
 #define MESHDROPLIB_EVENT_DOWNLOAD_PATH_FAILED 528 /* manager: download folder not creatable */
 #define MESHDROPLIB_EVENT_FILE_LIST_TICK       529 /* once a second while the file list is fetched */
 #define MESHDROPLIB_EVENT_ENGINE_STATUS        530 /* the engine reported a status value */
+#define MESHDROPLIB_EVENT_ENGINE_DROPPED                       \
+    531 /* the engine is given up for good: every job goes the \
+           direct way (after 521, 527, or launches that failed) */
 
 /* ---- Notice codes (event MESHDROPLIB_EVENT_JOB_NOTICE, NoticeInfo.code) --- */
 #define MESHDROPLIB_NOTICE_NONE             512 /* the notice queue was empty */

@@ -131,6 +131,8 @@ bool DownloadRun::ChooseFolder()
 void DownloadRun::OnLibraryEvent(UINT code, MeshdropJobHandle job)
 {
     const bool ours = job != 0 && job == job_;
+    if (job == 0 || ours)
+        SayEngineWait(engineWait_.OnEvent(code));
     switch (code) {
     case MESHDROPLIB_EVENT_FILE_LIST_DONE:
         OnFileList();
@@ -259,6 +261,7 @@ void DownloadRun::StartJob()
         Finish(kExitDownload);
         return;
     }
+    SayEngineWait(engineWait_.OnJobStarted());
     // Where the package went, for its installer, as the window publishes it.
     PublishDownloadFolder(L"veilrune", FromSystemCodePage(folder_));
 }
@@ -316,6 +319,7 @@ void DownloadRun::OnNotice(MeshdropJobHandle job)
     NoticeInfo notice{MESHDROPLIB_NOTICE_NONE, textSize > 0 ? text.data() : nullptr};
     MeshdropLib_PopNotice(job, &notice);
     text.resize(std::strlen(text.c_str()));
+    SayEngineWait(engineWait_.OnNotice(notice.code));
 
     switch (notice.code) {
     case MESHDROPLIB_NOTICE_DISK_FULL: {
@@ -386,4 +390,22 @@ void DownloadRun::StopJob()
     MeshdropLib_StopJob(job_);
     MeshdropLib_DeleteJob(job_);
     job_ = 0;
+    engineWait_.OnJobEnded();
+}
+
+void DownloadRun::SayEngineWait(std::optional<EngineWait::Say> say)
+{
+    if (!say)
+        return;
+    switch (*say) {
+    case EngineWait::Say::Updating:
+        view_.Message("Waiting for the download engine: its update is running");
+        break;
+    case EngineWait::Say::Starting:
+        view_.Message("The download engine is up to date and starting");
+        break;
+    case EngineWait::Say::Direct:
+        view_.Message("The download engine is not available; downloading directly");
+        break;
+    }
 }
