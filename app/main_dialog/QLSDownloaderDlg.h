@@ -90,10 +90,12 @@ private:
     void UpdateCurrentFileLabel();
     bool IsInstaller(const CString& localPath) const;
 
-    // The status line while the engine keeps the download waiting
+    // The status line while the engine keeps the download waiting, and the
+    // desktop notice of a download that ended in the background
     void NoteEngineEvent(UINT code, MeshdropJobHandle job);
     void SayEngineWait(std::optional<EngineWait::Say> say);
     void EndEngineWait();
+    void NotifyIfInBackground();
 
     // Download, closing and installing
     void StartDownload();

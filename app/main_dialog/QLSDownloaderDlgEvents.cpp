@@ -147,6 +147,7 @@ void CQLSDownloaderDlg::OnJobFinished(MeshdropJobHandle job)
     m_buttonStart.ShowWindow(SW_HIDE);
     m_buttonChangeFolder.ShowWindow(SW_HIDE);
     PushData();
+    NotifyIfInBackground();
 }
 
 void CQLSDownloaderDlg::OnJobNotice(MeshdropJobHandle job)

@@ -1,7 +1,8 @@
 // What the window tells the player beyond the figures of its labels: the
 // engine update and the engine start while they keep a started download
-// waiting, and the switch to the direct path, in the speed label (the
-// window's status line).
+// waiting, the switch to the direct path, both in the speed label (the
+// window's status line), and a desktop notice when the download ends while
+// the player works in another program.
 #include "QLSDownloaderDlg.h"
 
 #include "DisplayFormat.h"
@@ -44,4 +45,13 @@ void CQLSDownloaderDlg::EndEngineWait()
     if (m_engineWait.Saying())
         m_strSpeed = FormatSpeed(0);
     m_engineWait.OnJobEnded();
+}
+
+void CQLSDownloaderDlg::NotifyIfInBackground()
+{
+    if (CWnd::GetForegroundWindow() != nullptr)
+        return;
+    CString text;
+    text.Format(L"%ls 下載完成。", L"veilrune");
+    AfxShowDesktopNotification(L"Brightholm DownLoader", text.c_str());
 }
