@@ -176,6 +176,14 @@ int CJobManager::SetJobEngineFlag(MeshdropJobHandle handle)
     });
 }
 
+int CJobManager::SetJobRateLimit(MeshdropJobHandle handle, uint64_t bytesPerSecond)
+{
+    return WithJob(handle, [bytesPerSecond](CJob& job) {
+        job.SetRateLimit(bytesPerSecond);
+        return MESHDROPLIB_OK;
+    });
+}
+
 int CJobManager::AddFile(MeshdropJobHandle handle, const char* url, const char* folder, const char* fileName,
                          int64_t size, uint32_t fileOption, uint32_t internalOption)
 {

@@ -153,6 +153,10 @@ MESHDROPLIB_API int MeshdropLib_SetJobEngineFlag(MeshdropJobHandle job);
 /* The size is a signed 64-bit value in two halves; -1 means unknown. */
 MESHDROPLIB_API int MeshdropLib_AddFile(MeshdropJobHandle job, const char* url, const char* folder,
                                         const char* fileName, DWORD sizeLow, DWORD sizeHigh, int fileOption);
+/* Holds the whole job under `bytesPerSecond` (0: only the mode's limit), on
+   the direct path and through the local engine alike; read when the job
+   starts. */
+MESHDROPLIB_API int MeshdropLib_SetJobRateLimit(MeshdropJobHandle job, uint64_t bytesPerSecond);
 MESHDROPLIB_API int MeshdropLib_StartJob(MeshdropJobHandle job, BYTE mode);
 MESHDROPLIB_API int MeshdropLib_StopJob(MeshdropJobHandle job);
 MESHDROPLIB_API int MeshdropLib_DeleteJob(MeshdropJobHandle job);

@@ -255,6 +255,10 @@ void DownloadRun::StartJob()
     }
     view_.Message("Downloading " + FormatBytes(totalSize_) + " in " + Plural(entries_.size(), "file") + " into " +
                   folderShown_ + (options_.consent ? " (high-speed mode)" : ""));
+    if (options_.rateLimit != 0) {
+        MeshdropLib_SetJobRateLimit(job_, options_.rateLimit);
+        view_.Message("At most " + FormatBytes(options_.rateLimit) + "/s (--limit-rate)");
+    }
     startTick_ = GetTickCount64();
     if (MeshdropLib_StartJob(job_, options_.consent ? 1 : 0) != MESHDROPLIB_OK) {
         view_.Error("cannot start the download");
