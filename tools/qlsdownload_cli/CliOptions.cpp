@@ -15,7 +15,7 @@ bool ParseCliOptions(const std::vector<std::string>& args, CliOptions& options, 
     std::string rate;
     const std::map<std::string, std::string*> valued = {
         {"--url", &options.fileListUrl}, {"-u", &options.fileListUrl}, {"--folder", &options.folder},
-        {"-d", &options.folder},         {"--limit-rate", &rate},
+        {"-d", &options.folder},         {"--limit-rate", &rate},      {"--collect-logs", &options.collectLogs},
     };
     std::set<const std::string*> given;
     auto take = [&](std::string* target, const std::string& name, const std::string& value) {
@@ -95,6 +95,9 @@ std::string CliUsage()
            "                     hold the whole download under RATE bytes per second;\n"
            "                     K, M or G after the number count KiB, MiB or GiB\n"
            "                     (as curl takes it: 500K, 2M)\n"
+           "      --collect-logs FILE\n"
+           "                     pack the logs, the versions and the platform into the\n"
+           "                     archive FILE (.tar.gz, .zip, ...) for a support request\n"
            "  -q, --quiet        print errors only\n"
            "  -h, --help         show this help and exit\n"
            "      --version      show the version and exit\n"

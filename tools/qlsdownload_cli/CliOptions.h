@@ -15,6 +15,7 @@ struct CliOptions {
     bool help = false;
     bool version = false;
     std::uint64_t rateLimit = 0; // --limit-rate: bytes per second for the whole job; 0: no limit
+    std::string collectLogs;     // --collect-logs: the archive to pack the logs into
 };
 
 // Fills `options` from the arguments after the program name; false with a
