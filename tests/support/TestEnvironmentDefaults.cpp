@@ -49,4 +49,7 @@ const int offscreen = setenv("QT_QPA_PLATFORM", "offscreen", 0);
 const int noEngineUpdate =
     setenv("MESHDROP_UPDATE_LIST_URL", "http://127.0.0.1:1/orvane/qlsdownload/update/v3_32/qlsdownload_updater.xml", 0);
 const int noEngine = setenv("MESHDROP_ENGINE_PORT", "1", 0);
+// Nor do they send notifications to the desktop of whoever runs them: the
+// session bus is one that a test starts for itself, or none.
+const int noSessionBus = setenv("DBUS_SESSION_BUS_ADDRESS", "unix:path=/nonexistent/meshdrop-test-bus", 1);
 } // namespace
