@@ -2,34 +2,11 @@
 // D-Bus, and to nothing when there is no bus or no service on it.
 #include <gtest/gtest.h>
 
-#include <QDBusConnection>
-#include <QDBusMessage>
-#include <QDBusVirtualObject>
-
 #include <cstdlib>
 
 #include "AfxTestSupport.h"
+#include "FakeNotificationService.h"
 #include "SessionBus.h"
-
-namespace {
-
-// A notification service that records each Notify call and answers it.
-class FakeNotificationService : public QDBusVirtualObject {
-public:
-    bool handleMessage(const QDBusMessage& message, const QDBusConnection& connection) override
-    {
-        if (message.member() != QStringLiteral("Notify"))
-            return false;
-        calls.push_back(message.arguments());
-        connection.send(message.createReply(QVariant::fromValue(7u)));
-        return true;
-    }
-    QString introspect(const QString&) const override { return QString(); }
-
-    std::vector<QList<QVariant>> calls;
-};
-
-} // namespace
 
 TEST(AfxDesktopNotification, ReachesTheSessionsNotificationServiceAndNothingElse)
 {
@@ -44,22 +21,14 @@ TEST(AfxDesktopNotification, ReachesTheSessionsNotificationServiceAndNothingElse
     setenv("DBUS_SESSION_BUS_ADDRESS", bus.address().c_str(), 1);
     EXPECT_FALSE(AfxShowDesktopNotification(L"標題", L"內文")) << "no notification service";
 
-    FakeNotificationService service;
-    {
-        QDBusConnection server = QDBusConnection::connectToBus(QString::fromStdString(bus.address()), "service");
-        ASSERT_TRUE(server.isConnected());
-        ASSERT_TRUE(server.registerVirtualObject(QStringLiteral("/org/freedesktop/Notifications"), &service));
-        ASSERT_TRUE(server.registerService(QStringLiteral("org.freedesktop.Notifications")));
-
-        EXPECT_TRUE(AfxShowDesktopNotification(L"下載完成", L"veilrune 已下載完成。"));
-        ASSERT_TRUE(WaitFor([&] { return !service.calls.empty(); }));
-        const QList<QVariant>& args = service.calls.front();
-        ASSERT_EQ(args.size(), 8);
-        EXPECT_EQ(args[0].toString(), QString::fromStdWString(AfxGetAppName()));
-        EXPECT_EQ(args[3].toString(), QStringLiteral("下載完成"));
-        EXPECT_EQ(args[4].toString(), QStringLiteral("veilrune 已下載完成。"));
-        server.unregisterObject(QStringLiteral("/org/freedesktop/Notifications"));
-    }
-    QDBusConnection::disconnectFromBus("service");
+    FakeNotificationService service(bus.address());
+    ASSERT_TRUE(service.Registered());
+    EXPECT_TRUE(AfxShowDesktopNotification(L"下載完成", L"veilrune 已下載完成。"));
+    ASSERT_TRUE(WaitFor([&] { return !service.calls.empty(); }));
+    const QList<QVariant>& args = service.calls.front();
+    ASSERT_EQ(args.size(), 8);
+    EXPECT_EQ(args[0].toString(), QString::fromStdWString(AfxGetAppName()));
+    EXPECT_EQ(args[3].toString(), QStringLiteral("下載完成"));
+    EXPECT_EQ(args[4].toString(), QStringLiteral("veilrune 已下載完成。"));
     unsetenv("DBUS_SESSION_BUS_ADDRESS");
 }
