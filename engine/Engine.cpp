@@ -381,6 +381,7 @@ void Engine::SubmitJob(ControlConnection& connection, SubmittedJob submitted, Cl
     settings.serviceId = submitted.serviceId;
     settings.region = connection.region;
     settings.fullSpeed = connection.mode.mode == CDN_MODE_FULL;
+    settings.rateLimit = connection.mode.rateLimit;
     settings.engineFlag = connection.flaggedJobs.contains(submitted.jobNumber);
     // Mode and region go with this job only.
     connection.mode = nwCDNJobMode{};

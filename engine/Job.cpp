@@ -85,7 +85,9 @@ bool IsDiskFull(int error)
 
 Job::Job(JobServices services, ControlConnection* client, JobSettings settings, std::vector<FileOrder> files)
     : m_services(services), m_client(client), m_settings(std::move(settings)),
-      m_budget(m_settings.fullSpeed ? 0 : kLimitedRate), m_maxConnections(m_settings.fullSpeed ? kMaxConnections : 1)
+      m_budget(StricterRate(m_settings.fullSpeed ? 0 : kLimitedRate, m_settings.rateLimit), Clock::now(),
+               kLimitedBuffer),
+      m_maxConnections(m_settings.fullSpeed ? kMaxConnections : 1)
 {
     for (FileOrder& order : files) {
         m_files.push_back(std::make_unique<FileTask>(std::move(order)));

@@ -36,6 +36,7 @@ struct JobSettings {
     std::uint32_t jobNumber = 0;
     std::uint32_t engineJobId = 0;
     bool fullSpeed = false;
+    std::uint64_t rateLimit = 0; // bytes per second for the whole job, besides the mode's limit; 0: none
     std::string serviceId;
     std::string region;
     bool engineFlag = false;

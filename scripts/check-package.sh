@@ -3,7 +3,9 @@
 #   - `cmake --install` into a temporary prefix; with the build folder moved
 #     away, the installed qlsdownloader answers --version and the installed
 #     qlsdownloader-cli downloads the publisher server's package byte-exact;
-#   - the installed desktop entry passes desktop-file-validate;
+#   - the installed desktop entry passes desktop-file-validate, the AppStream
+#     metainfo passes appstreamcli validate, and the bash completion offers the
+#     program's options;
 #   - CPack builds the Debian package; lintian finds no error in it, and its
 #     dependencies were computed from the shared libraries;
 #   - as root, with the package not installed yet: `apt-get install ./…deb`,
@@ -97,6 +99,25 @@ icons_installed() {
 }
 check "icons at the usual sizes" icons_installed
 
+# ---- Software centres and the shell ------------------------------------------
+check "AppStream metainfo passes appstreamcli validate" \
+  appstreamcli validate --no-net "$prefix/share/metainfo/example.orvane.qlsdownloader.metainfo.xml"
+# bash-completion loads the file by the program's name; it offers the options
+# the installed program's --help lists.
+completion_completes() {
+  local file=$prefix/share/bash-completion/completions/qlsdownloader-cli
+  [ -f "$file" ] || return 1
+  local offered
+  offered=$(PATH="$prefix/bin:$PATH" bash -c 'source /usr/share/bash-completion/bash_completion && source "$1" &&
+    COMP_WORDS=(qlsdownloader-cli --lim) COMP_CWORD=1 COMP_LINE="qlsdownloader-cli --lim" COMP_POINT=23 &&
+    _qlsdownloader_cli qlsdownloader-cli --lim qlsdownloader-cli && echo "${COMPREPLY[*]}"' _ "$file")
+  [ "$offered" = "--limit-rate" ] || {
+    echo "  completing --lim offered: $offered"
+    return 1
+  }
+}
+check "bash completion installed and completes the options" completion_completes
+
 # ---- The Debian package -----------------------------------------------------
 (cd "$build" && cpack -G DEB >"$work/cpack.log") || {
   cat "$work/cpack.log"
@@ -112,6 +133,13 @@ dependencies_computed() {
 }
 check "dependencies computed from the shared libraries" dependencies_computed
 check "lintian finds no error" lintian --fail-on error --tag-display-limit 0 "$deb"
+package_lists_metainfo_and_completion() {
+  local files
+  files=$(dpkg-deb -c "$deb")
+  grep -q ' ./usr/share/metainfo/example.orvane.qlsdownloader.metainfo.xml$' <<<"$files" &&
+    grep -q ' ./usr/share/bash-completion/completions/qlsdownloader-cli$' <<<"$files"
+}
+check "the package holds the metainfo and the completion" package_lists_metainfo_and_completion
 
 installs_with_apt() {
   apt-get install -y -qq "$deb" >"$work/apt.log" 2>&1 || {

@@ -15,7 +15,7 @@ packages=(
   nginx-light curl aria2 libcurl4-openssl-dev
   xvfb xauth
   iproute2 procps valgrind
-  dpkg-dev file lintian desktop-file-utils
+  dpkg-dev file lintian desktop-file-utils appstream bash-completion dbus-daemon
   libminizip-dev zlib1g-dev libarchive-dev
   zip unzip 7zip libarchive-tools binutils-mingw-w64-x86-64 cpp
 )

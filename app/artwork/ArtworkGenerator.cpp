@@ -1,5 +1,6 @@
 // Draws every bitmap resource of the downloader window and writes them as
-// 24-bit BMP files named <id>.bmp into the folder given on the command line. Runs at build time; the pictures are
+// 24-bit BMP files named <id>.bmp, and <id>@2x.bmp at twice the size, into
+// the folder given on the command line. Runs at build time; the pictures are
 // made here from shapes and text so that they can be changed by editing code.
 //
 // Look: a dark slate panel, light-grey text and a gold accent (the colour of
@@ -16,6 +17,7 @@
 #include <cstdio>
 #include <functional>
 #include <map>
+#include <utility>
 
 #include "ArtworkPalette.h"
 
@@ -41,12 +43,21 @@ QFont CaptionFont(int pixels, bool bold = false)
     return font;
 }
 
+// A picture of w x h logical pixels drawn at `scale`: the painter works in
+// logical pixels, so every shape and text keeps its place and gains detail.
+QImage Canvas(int w, int h, qreal scale)
+{
+    QImage image(qRound(w * scale), qRound(h * scale), QImage::Format_RGB32);
+    image.setDevicePixelRatio(scale);
+    return image;
+}
+
 enum class ButtonState { Hover, Normal, Disabled };
 
 // A rounded button on magenta, with its caption centred.
-QImage Button(int w, int h, const QString& text, ButtonState state)
+QImage Button(int w, int h, const QString& text, ButtonState state, qreal scale)
 {
-    QImage image(w, h, QImage::Format_RGB32);
+    QImage image = Canvas(w, h, scale);
     image.fill(kMagenta);
     QPainter p(&image);
     // No antialiasing: edge pixels must be either magenta or button colour.
@@ -84,9 +95,9 @@ QImage Button(int w, int h, const QString& text, ButtonState state)
     return image;
 }
 
-QImage CheckBox(bool checked)
+QImage CheckBox(bool checked, qreal scale)
 {
-    QImage image(13, 13, QImage::Format_RGB32);
+    QImage image = Canvas(13, 13, scale);
     image.fill(kMagenta);
     QPainter p(&image);
     p.setPen(kGold);
@@ -100,9 +111,9 @@ QImage CheckBox(bool checked)
     return image;
 }
 
-QImage ProgressFill()
+QImage ProgressFill(qreal scale)
 {
-    QImage image(85, 16, QImage::Format_RGB32);
+    QImage image = Canvas(85, 16, scale);
     QPainter p(&image);
     QLinearGradient fill(0, 0, 0, 16);
     fill.setColorAt(0, QColor(0xF0, 0xD8, 0x50));
@@ -116,9 +127,9 @@ QImage ProgressFill()
     return image;
 }
 
-QImage ProgressBack()
+QImage ProgressBack(qreal scale)
 {
-    QImage image(286, 18, QImage::Format_RGB32);
+    QImage image = Canvas(286, 18, scale);
     QPainter p(&image);
     p.fillRect(image.rect(), kPanelDark);
     p.setPen(kEdge);
@@ -128,9 +139,9 @@ QImage ProgressBack()
     return image;
 }
 
-QImage Strip(int w, int h, bool horizontal)
+QImage Strip(int w, int h, bool horizontal, qreal scale)
 {
-    QImage image(w, h, QImage::Format_RGB32);
+    QImage image = Canvas(w, h, scale);
     QPainter p(&image);
     QLinearGradient fill(0, 0, horizontal ? 0 : w, horizontal ? h : 0);
     fill.setColorAt(0, QColor(0x34, 0x3A, 0x44));
@@ -144,9 +155,9 @@ QImage Strip(int w, int h, bool horizontal)
     return image;
 }
 
-QImage TopStrip()
+QImage TopStrip(qreal scale)
 {
-    QImage image = Strip(748, 20, true);
+    QImage image = Strip(748, 20, true, scale);
     QPainter p(&image);
     p.setPen(kCaption);
     p.setFont(CaptionFont(12, true));
@@ -157,9 +168,9 @@ QImage TopStrip()
     return image;
 }
 
-QImage BottomStrip()
+QImage BottomStrip(qreal scale)
 {
-    QImage image(748, 21, QImage::Format_RGB32);
+    QImage image = Canvas(748, 21, scale);
     QPainter p(&image);
     QLinearGradient fill(0, 0, 0, 21);
     fill.setColorAt(0, kPanelDark);
@@ -178,9 +189,9 @@ void Caption(QPainter& p, int right, int top, const QString& text)
     p.drawText(QRect(4, top - 2, right - 4 - 4, 18), Qt::AlignRight | Qt::AlignVCenter, text);
 }
 
-QImage Panel()
+QImage Panel(qreal scale)
 {
-    QImage image(385, 396, QImage::Format_RGB32);
+    QImage image = Canvas(385, 396, scale);
     QPainter p(&image);
     QLinearGradient fill(0, 0, 385, 396);
     fill.setColorAt(0, kPanel);
@@ -213,9 +224,9 @@ QImage Panel()
     return image;
 }
 
-QImage GraphBack()
+QImage GraphBack(qreal scale)
 {
-    QImage image(342, 69, QImage::Format_RGB32);
+    QImage image = Canvas(342, 69, scale);
     QPainter p(&image);
     p.fillRect(image.rect(), QColor(0x12, 0x15, 0x1A));
     p.setPen(QColor(0x25, 0x2B, 0x33));
@@ -244,42 +255,45 @@ int main(int argc, char** argv)
     QDir().mkpath(folder);
 
     using B = ButtonState;
-    const std::map<int, std::function<QImage()>> bitmaps = {
-        {164, [] { return Button(65, 19, QStringLiteral("變更"), B::Hover); }},
-        {165, [] { return Button(65, 19, QStringLiteral("變更"), B::Normal); }},
-        {166, [] { return Button(65, 19, QStringLiteral("變更"), B::Disabled); }},
-        {168, [] { return Button(65, 19, QStringLiteral("說明"), B::Hover); }},
-        {169, [] { return Button(65, 19, QStringLiteral("說明"), B::Normal); }},
-        {170, [] { return Button(51, 23, QStringLiteral("說明"), B::Disabled); }},
-        {176, [] { return Button(108, 26, QStringLiteral("開始下載"), B::Hover); }},
-        {174, [] { return Button(108, 26, QStringLiteral("開始下載"), B::Normal); }},
-        {175, [] { return Button(108, 26, QStringLiteral("開始下載"), B::Disabled); }},
-        {191, [] { return Button(108, 26, QStringLiteral("停止下載"), B::Hover); }},
-        {192, [] { return Button(108, 26, QStringLiteral("停止下載"), B::Normal); }},
-        {193, [] { return Button(108, 26, QStringLiteral("停止下載"), B::Disabled); }},
-        {197, [] { return Button(108, 26, QStringLiteral("執行安裝"), B::Hover); }},
-        {199, [] { return Button(108, 26, QStringLiteral("執行安裝"), B::Normal); }},
-        {198, [] { return Button(108, 26, QStringLiteral("執行安裝"), B::Disabled); }},
-        {173, [] { return Button(108, 26, QStringLiteral("關閉"), B::Hover); }},
-        {171, [] { return Button(108, 26, QStringLiteral("關閉"), B::Normal); }},
-        {172, [] { return Button(108, 26, QStringLiteral("關閉"), B::Disabled); }},
-        {178, [] { return CheckBox(true); }},
-        {177, [] { return CheckBox(false); }},
-        {179, [] { return ProgressFill(); }},
-        {180, [] { return ProgressBack(); }},
-        {187, [] { return TopStrip(); }},
-        {188, [] { return BottomStrip(); }},
-        {189, [] { return Strip(21, 396, false); }},
-        {190, [] { return Panel(); }},
-        {200, [] { return GraphBack(); }},
+    const std::map<int, std::function<QImage(qreal)>> bitmaps = {
+        {164, [](qreal s) { return Button(65, 19, QStringLiteral("變更"), B::Hover, s); }},
+        {165, [](qreal s) { return Button(65, 19, QStringLiteral("變更"), B::Normal, s); }},
+        {166, [](qreal s) { return Button(65, 19, QStringLiteral("變更"), B::Disabled, s); }},
+        {168, [](qreal s) { return Button(65, 19, QStringLiteral("說明"), B::Hover, s); }},
+        {169, [](qreal s) { return Button(65, 19, QStringLiteral("說明"), B::Normal, s); }},
+        {170, [](qreal s) { return Button(51, 23, QStringLiteral("說明"), B::Disabled, s); }},
+        {176, [](qreal s) { return Button(108, 26, QStringLiteral("開始下載"), B::Hover, s); }},
+        {174, [](qreal s) { return Button(108, 26, QStringLiteral("開始下載"), B::Normal, s); }},
+        {175, [](qreal s) { return Button(108, 26, QStringLiteral("開始下載"), B::Disabled, s); }},
+        {191, [](qreal s) { return Button(108, 26, QStringLiteral("停止下載"), B::Hover, s); }},
+        {192, [](qreal s) { return Button(108, 26, QStringLiteral("停止下載"), B::Normal, s); }},
+        {193, [](qreal s) { return Button(108, 26, QStringLiteral("停止下載"), B::Disabled, s); }},
+        {197, [](qreal s) { return Button(108, 26, QStringLiteral("執行安裝"), B::Hover, s); }},
+        {199, [](qreal s) { return Button(108, 26, QStringLiteral("執行安裝"), B::Normal, s); }},
+        {198, [](qreal s) { return Button(108, 26, QStringLiteral("執行安裝"), B::Disabled, s); }},
+        {173, [](qreal s) { return Button(108, 26, QStringLiteral("關閉"), B::Hover, s); }},
+        {171, [](qreal s) { return Button(108, 26, QStringLiteral("關閉"), B::Normal, s); }},
+        {172, [](qreal s) { return Button(108, 26, QStringLiteral("關閉"), B::Disabled, s); }},
+        {178, [](qreal s) { return CheckBox(true, s); }},
+        {177, [](qreal s) { return CheckBox(false, s); }},
+        {179, [](qreal s) { return ProgressFill(s); }},
+        {180, [](qreal s) { return ProgressBack(s); }},
+        {187, [](qreal s) { return TopStrip(s); }},
+        {188, [](qreal s) { return BottomStrip(s); }},
+        {189, [](qreal s) { return Strip(21, 396, false, s); }},
+        {190, [](qreal s) { return Panel(s); }},
+        {200, [](qreal s) { return GraphBack(s); }},
     };
 
+    // Each picture at 1x, and at 2x for screens at 150 % and 200 %.
     for (const auto& [id, draw] : bitmaps) {
-        const QString name = QString::number(id) + QStringLiteral(".bmp");
-        QImage image = draw().convertToFormat(QImage::Format_RGB888);
-        if (!image.save(folder + QLatin1Char('/') + name, "BMP")) {
-            std::fprintf(stderr, "cannot write %s\n", qPrintable(name));
-            return 1;
+        for (const auto& [scale, suffix] : {std::pair{1, ""}, std::pair{2, "@2x"}}) {
+            const QString name = QString::number(id) + QLatin1String(suffix) + QStringLiteral(".bmp");
+            QImage image = draw(scale).convertToFormat(QImage::Format_RGB888);
+            if (!image.save(folder + QLatin1Char('/') + name, "BMP")) {
+                std::fprintf(stderr, "cannot write %s\n", qPrintable(name));
+                return 1;
+            }
         }
     }
     return 0;

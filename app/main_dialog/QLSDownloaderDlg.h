@@ -11,10 +11,12 @@
 #include <afxwin.h>
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "ButtonST.h"
+#include "EngineWait.h"
 #include "Explorer1.h"
 #include "GraphCtrl.h"
 #include "MeshdropLib.h"
@@ -87,6 +89,13 @@ private:
     void CheckFileSizes();
     void UpdateCurrentFileLabel();
 
+    // The status line while the engine keeps the download waiting, and the
+    // desktop notice of a download that ended in the background
+    void NoteEngineEvent(UINT code, MeshdropJobHandle job);
+    void SayEngineWait(std::optional<EngineWait::Say> say);
+    void EndEngineWait();
+    void NotifyIfInBackground();
+
     // Download, closing and installing
     void StartDownload();
     void StopDownload();
@@ -125,6 +134,7 @@ private:
     int m_nFileOrdinal = 1;
     int m_nFinished = 0;
     HICON m_hIcon = nullptr;
+    EngineWait m_engineWait;
 
     // Controls of the template
     CExplorer1 m_banner;

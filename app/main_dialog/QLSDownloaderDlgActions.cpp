@@ -37,6 +37,7 @@ void CQLSDownloaderDlg::StartDownload()
         }
         // Job mode 1 is the high-speed mode the player agreed to.
         MeshdropLib_StartJob(m_hJob, m_strConsent != L"1" ? 1 : 0);
+        SayEngineWait(m_engineWait.OnJobStarted());
         PublishDownloadFolder(L"veilrune", m_strFolder);
     }
     UpdateButtons(0);
@@ -52,6 +53,7 @@ void CQLSDownloaderDlg::StopDownload()
         m_hJob = 0;
         m_nCurrentIndex = 0;
         m_nFileOrdinal = 1;
+        EndEngineWait();
     }
     UpdateButtons(0);
 }

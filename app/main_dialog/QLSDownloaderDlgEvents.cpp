@@ -18,6 +18,7 @@ LRESULT CQLSDownloaderDlg::OnLibraryEvent(WPARAM code, LPARAM param)
 {
     MeshdropLib_GetUserValue();
     const auto job = static_cast<MeshdropJobHandle>(param);
+    NoteEngineEvent(static_cast<UINT>(code), job);
     switch (code) {
     case MESHDROPLIB_EVENT_JOB_SIZE:
         if (job != 0)
@@ -61,9 +62,11 @@ LRESULT CQLSDownloaderDlg::OnLibraryEvent(WPARAM code, LPARAM param)
     case MESHDROPLIB_EVENT_ENGINE_UPDATE_FAILED:
     case MESHDROPLIB_EVENT_ENGINE_PATH_FAILED:
     case MESHDROPLIB_EVENT_ENGINE_STATUS:
+    case MESHDROPLIB_EVENT_ENGINE_DROPPED:
         // The local engine's update, start and status: the library carries
         // the job to the engine or, when it fails, to the direct downloader
-        // by itself; the player sees the download, not the engine.
+        // by itself; the status line says so while a job waits for it
+        // (NoteEngineEvent).
         break;
     default:
         // The file list's ticks and the download folder's failure (the add
@@ -137,6 +140,7 @@ void CQLSDownloaderDlg::OnJobFinished(MeshdropJobHandle job)
     m_buttonStart.ShowWindow(SW_HIDE);
     m_buttonChangeFolder.ShowWindow(SW_HIDE);
     PushData();
+    NotifyIfInBackground();
 }
 
 void CQLSDownloaderDlg::OnJobNotice(MeshdropJobHandle job)
@@ -150,8 +154,10 @@ void CQLSDownloaderDlg::OnJobNotice(MeshdropJobHandle job)
     notice.code = MESHDROPLIB_NOTICE_NONE;
     notice.text = text.get();
     // The notice's text (a URL) is not shown to the player.
-    if (IsCurrentJobEvent(job, MeshdropLib_PopNotice(job, &notice)))
+    if (IsCurrentJobEvent(job, MeshdropLib_PopNotice(job, &notice))) {
+        SayEngineWait(m_engineWait.OnNotice(notice.code));
         ShowNotice(job, notice.code);
+    }
 }
 
 void CQLSDownloaderDlg::ShowNotice(MeshdropJobHandle job, uint32_t code)

@@ -286,7 +286,8 @@ void CEngineDownloader::SendJob(const EngineJobRecord& record)
         nwCDNPutField(region.code, sizeof region.code, job.GetRegionCode());
         (void)layer->SendRegion(&region);
     }
-    const nwCDNJobMode mode{static_cast<uint8_t>(job.GetMode() != 0 ? CDN_MODE_FULL : CDN_MODE_LIMITED), {}};
+    const nwCDNJobMode mode{
+        static_cast<uint8_t>(job.GetMode() != 0 ? CDN_MODE_FULL : CDN_MODE_LIMITED), job.GetRateLimit(), {}};
     (void)layer->SendJobMode(&mode);
     const auto jobNumber = static_cast<uint32_t>(record.jobNumber);
     if (job.GetEngineFlag())

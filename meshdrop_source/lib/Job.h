@@ -81,6 +81,9 @@ public:
     void SetEngineJobId(int id) { m_nEngineJobId = id; }
     bool GetEngineFlag() const { return m_bEngineFlag; }
     void SetEngineFlag() { m_bEngineFlag = true; }
+    // Bytes per second the whole job may use besides its mode's limit; 0: none.
+    uint64_t GetRateLimit() const { return m_nRateLimit; }
+    void SetRateLimit(uint64_t bytesPerSecond) { m_nRateLimit = bytesPerSecond; }
 
 private:
     struct Notice {
@@ -94,6 +97,7 @@ private:
     std::unordered_map<std::string, JobFileEntry*> m_pathIndex; // lower-cased folder + name
     int m_nState = JOB_STATE_IDLE;
     int m_nMode = 1;
+    uint64_t m_nRateLimit = 0;
     JobProgressInfo m_progress{};
     char m_szRegionCode[kRegionCodeLength + 1] = {};
     char m_szServiceId[kServiceIdLength + 1] = {};

@@ -186,6 +186,14 @@ int CJobManager::SetJobEngineFlag(MeshdropJobHandle handle)
     });
 }
 
+int CJobManager::SetJobRateLimit(MeshdropJobHandle handle, uint64_t bytesPerSecond)
+{
+    return WithJob(handle, [bytesPerSecond](CJob& job) {
+        job.SetRateLimit(bytesPerSecond);
+        return MESHDROPLIB_OK;
+    });
+}
+
 int CJobManager::AddFile(MeshdropJobHandle handle, const char* url, const char* folder, const char* fileName,
                          int64_t size, uint32_t fileOption, uint32_t internalOption)
 {
@@ -377,6 +385,9 @@ void CJobManager::OnEngineUnavailable()
     if (m_pEngineDownloader) {
         m_pEngineDownloader->Retire();
         DestroyAfterReport(std::move(m_pEngineDownloader));
+        // The one event of every way the engine is given up, so that a
+        // client can say its jobs go the direct way.
+        RaiseEvent(MESHDROPLIB_EVENT_ENGINE_DROPPED);
     }
     if (!m_pDirectDownloader)
         return;

@@ -49,6 +49,7 @@ public:
     int SetEngineServiceId(const char* serviceId);
     int CreateJob(MeshdropJobHandle* handle, const char* regionCode, const char* serviceId);
     int SetJobEngineFlag(MeshdropJobHandle handle);
+    int SetJobRateLimit(MeshdropJobHandle handle, uint64_t bytesPerSecond);
     int AddFile(MeshdropJobHandle handle, const char* url, const char* folder, const char* fileName, int64_t size,
                 uint32_t fileOption, uint32_t internalOption);
     int StartJob(MeshdropJobHandle handle, int mode);

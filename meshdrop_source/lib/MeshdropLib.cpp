@@ -126,6 +126,11 @@ MESHDROPLIB_API int MeshdropLib_AddFile(MeshdropJobHandle job, const char* url, 
     });
 }
 
+MESHDROPLIB_API int MeshdropLib_SetJobRateLimit(MeshdropJobHandle job, uint64_t bytesPerSecond)
+{
+    return Forward([&](CJobManager& manager) { return manager.SetJobRateLimit(job, bytesPerSecond); });
+}
+
 MESHDROPLIB_API int MeshdropLib_StartJob(MeshdropJobHandle job, BYTE mode)
 {
     return Forward([&](CJobManager& manager) { return manager.StartJob(job, mode); });

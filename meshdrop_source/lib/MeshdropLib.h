@@ -63,6 +63,9 @@
 #define MESHDROPLIB_EVENT_DOWNLOAD_PATH_FAILED 528 /* manager: download folder not creatable */
 #define MESHDROPLIB_EVENT_FILE_LIST_TICK       529 /* once a second while the file list is fetched */
 #define MESHDROPLIB_EVENT_ENGINE_STATUS        530 /* the engine reported a status value */
+#define MESHDROPLIB_EVENT_ENGINE_DROPPED                       \
+    531 /* the engine is given up for good: every job goes the \
+           direct way (after 521, 527, or launches that failed) */
 
 /* ---- Notice codes (event MESHDROPLIB_EVENT_JOB_NOTICE, NoticeInfo.code) --- */
 #define MESHDROPLIB_NOTICE_NONE             512 /* the notice queue was empty */
@@ -154,6 +157,10 @@ MESHDROPLIB_API int MeshdropLib_SetJobEngineFlag(MeshdropJobHandle job);
 /* The size is a signed 64-bit value in two halves; -1 means unknown. */
 MESHDROPLIB_API int MeshdropLib_AddFile(MeshdropJobHandle job, const char* url, const char* folder,
                                         const char* fileName, DWORD sizeLow, DWORD sizeHigh, int fileOption);
+/* Holds the whole job under `bytesPerSecond` (0: only the mode's limit), on
+   the direct path and through the local engine alike; read when the job
+   starts. */
+MESHDROPLIB_API int MeshdropLib_SetJobRateLimit(MeshdropJobHandle job, uint64_t bytesPerSecond);
 MESHDROPLIB_API int MeshdropLib_StartJob(MeshdropJobHandle job, BYTE mode);
 MESHDROPLIB_API int MeshdropLib_StopJob(MeshdropJobHandle job);
 MESHDROPLIB_API int MeshdropLib_DeleteJob(MeshdropJobHandle job);

@@ -150,6 +150,7 @@ void CPlatFormDownloader::OnPlatformSizeCheckCompleted(PlatformJobRecord* record
     record->session = std::make_unique<CPlatformSession>();
     record->session->SetListener(this, record);
     record->session->SetMode(record->job->GetMode());
+    record->session->SetRateLimit(record->job->GetRateLimit());
     record->totalSize = result.totalSize;
     record->presentSize = result.presentSize;
     record->fileCount = result.fileCount;

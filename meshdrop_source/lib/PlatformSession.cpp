@@ -69,7 +69,9 @@ void CPlatformSession::SplitUrl(const std::string& url)
 
 void CPlatformSession::BeginFile(bool resetAttempts)
 {
-    const uint32_t bandwidth = m_nJobMode != 0 ? kBandwidthWithConsent : kBandwidthWithoutConsent;
+    uint32_t bandwidth = m_nJobMode != 0 ? kBandwidthWithConsent : kBandwidthWithoutConsent;
+    if (m_nRateLimit != 0 && m_nRateLimit < bandwidth)
+        bandwidth = static_cast<uint32_t>(m_nRateLimit);
     if (resetAttempts)
         m_nAttempts = 0;
     if (!OpenLocalFile()) {

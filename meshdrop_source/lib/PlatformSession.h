@@ -51,6 +51,8 @@ public:
     void SetListener(IPlatFormSessionEventListener* listener, PlatformJobRecord* context);
     // 0: without the player's consent to the high-speed mode.
     void SetMode(int jobMode) { m_nJobMode = jobMode; }
+    // Bytes per second the whole job may use below its mode's bandwidth; 0: none.
+    void SetRateLimit(uint64_t bytesPerSecond) { m_nRateLimit = bytesPerSecond; }
     // Copies every file that has a URL, a folder and a name, and begins the
     // first. `knownSizes` holds the size of each file by its index in the job
     // (-1 or missing: unknown): a file is complete only when it holds exactly
@@ -104,6 +106,7 @@ private:
     int m_nAttempts = 0;
     int m_nFileIndex = 0;
     int m_nJobMode = 1;
+    uint64_t m_nRateLimit = 0;
     uint64_t m_received = 0;
     HANDLE m_hFile = nullptr;
     int m_nMirrorIndex = 0;

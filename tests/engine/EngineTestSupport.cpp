@@ -185,7 +185,7 @@ void SubmitJob(CDNTestConnection& connection, std::uint32_t jobNumber, const std
         nwCDNRegion region{};
         nwCDNPutField(region.code, sizeof region.code, "TW");
         layer.SendRegion(&region);
-        const nwCDNJobMode mode{static_cast<std::uint8_t>(consent ? CDN_MODE_FULL : CDN_MODE_LIMITED), {}};
+        const nwCDNJobMode mode{static_cast<std::uint8_t>(consent ? CDN_MODE_FULL : CDN_MODE_LIMITED), 0, {}};
         layer.SendJobMode(&mode);
         nwCDNJobHeader header{jobNumber, static_cast<std::uint32_t>(files.size()), {}};
         nwCDNPutField(header.serviceId, sizeof header.serviceId, "test-service");

@@ -52,4 +52,7 @@ const int noEngine = setenv("MESHDROP_ENGINE_PORT", "1", 0);
 // Nor the agent server of a demo running beside them: reports that a test
 // does not collect are refused at once.
 const int noAgent = setenv("MESHDROP_AGENT_PORT", "1", 0);
+// Nor do they send notifications to the desktop of whoever runs them: the
+// session bus is one that a test starts for itself, or none.
+const int noSessionBus = setenv("DBUS_SESSION_BUS_ADDRESS", "unix:path=/nonexistent/meshdrop-test-bus", 1);
 } // namespace

@@ -1,6 +1,9 @@
 #include "CliOptions.h"
 
+#include <cctype>
+#include <limits>
 #include <map>
+#include <set>
 
 bool ParseCliOptions(const std::vector<std::string>& args, CliOptions& options, std::string& error)
 {
@@ -9,16 +12,14 @@ bool ParseCliOptions(const std::vector<std::string>& args, CliOptions& options, 
         {"--quiet", &options.quiet},     {"-q", &options.quiet},          {"--help", &options.help},
         {"-h", &options.help},           {"--version", &options.version},
     };
+    std::string rate;
     const std::map<std::string, std::string*> valued = {
-        {"--url", &options.fileListUrl},
-        {"-u", &options.fileListUrl},
-        {"--folder", &options.folder},
-        {"-d", &options.folder},
+        {"--url", &options.fileListUrl}, {"-u", &options.fileListUrl}, {"--folder", &options.folder},
+        {"-d", &options.folder},         {"--limit-rate", &rate},      {"--collect-logs", &options.collectLogs},
     };
-    bool urlGiven = false, folderGiven = false;
+    std::set<const std::string*> given;
     auto take = [&](std::string* target, const std::string& name, const std::string& value) {
-        bool& given = target == &options.fileListUrl ? urlGiven : folderGiven;
-        if (given) {
+        if (given.contains(target)) {
             error = name + " is given twice";
             return false;
         }
@@ -26,7 +27,7 @@ bool ParseCliOptions(const std::vector<std::string>& args, CliOptions& options, 
             error = name + " needs a value";
             return false;
         }
-        given = true;
+        given.insert(target);
         *target = value;
         return true;
     };
@@ -65,6 +66,10 @@ bool ParseCliOptions(const std::vector<std::string>& args, CliOptions& options, 
         if (!take(&options.fileListUrl, "the file list address", arg))
             return false;
     }
+    if (!rate.empty() && !ParseRate(rate, options.rateLimit)) {
+        error = "--limit-rate takes a number of bytes per second with K, M or G after it, such as 500K or 2M";
+        return false;
+    }
     if (options.checkOnly && options.install) {
         error = "--check downloads nothing, so there is nothing to --install";
         return false;
@@ -86,6 +91,13 @@ std::string CliUsage()
            "                     is limited to 384 KB per second\n"
            "      --install      run the downloaded installer once every file is there\n"
            "      --check        fetch the list and check the sizes only\n"
+           "      --limit-rate RATE\n"
+           "                     hold the whole download under RATE bytes per second;\n"
+           "                     K, M or G after the number count KiB, MiB or GiB\n"
+           "                     (as curl takes it: 500K, 2M)\n"
+           "      --collect-logs FILE\n"
+           "                     pack the logs, the versions and the platform into the\n"
+           "                     archive FILE (.tar.gz, .zip, ...) for a support request\n"
            "  -q, --quiet        print errors only\n"
            "  -h, --help         show this help and exit\n"
            "      --version      show the version and exit\n"
@@ -108,4 +120,40 @@ std::string CliUsage()
            "\n"
            "The C: drive is $MESHDROP_DRIVE_C, else $WINEPREFIX/drive_c, else\n"
            "~/.wine/drive_c when it exists, else ~/.local/share/meshdrop/drive_c.\n";
+}
+
+bool ParseRate(const std::string& text, std::uint64_t& bytesPerSecond)
+{
+    size_t digits = 0;
+    while (digits < text.size() && std::isdigit(static_cast<unsigned char>(text[digits])))
+        ++digits;
+    if (digits == 0 || digits > 19 || text.size() > digits + 1)
+        return false;
+    std::uint64_t unit = 1;
+    if (digits < text.size()) {
+        switch (text[digits]) {
+        case 'G':
+        case 'g':
+            unit = 1ull << 30;
+            break;
+        case 'M':
+        case 'm':
+            unit = 1ull << 20;
+            break;
+        case 'K':
+        case 'k':
+            unit = 1ull << 10;
+            break;
+        case 'B':
+        case 'b':
+            break;
+        default:
+            return false;
+        }
+    }
+    const std::uint64_t number = std::stoull(text.substr(0, digits));
+    if (number > std::numeric_limits<std::uint64_t>::max() / unit)
+        return false;
+    bytesPerSecond = number * unit;
+    return true;
 }

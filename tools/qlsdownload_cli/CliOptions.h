@@ -1,6 +1,7 @@
 // The command line of qlsdownloader-cli.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -13,6 +14,8 @@ struct CliOptions {
     bool quiet = false;      // errors only
     bool help = false;
     bool version = false;
+    std::uint64_t rateLimit = 0; // --limit-rate: bytes per second for the whole job; 0: no limit
+    std::string collectLogs;     // --collect-logs: the archive to pack the logs into
 };
 
 // Fills `options` from the arguments after the program name; false with a
@@ -21,3 +24,8 @@ bool ParseCliOptions(const std::vector<std::string>& args, CliOptions& options, 
 
 // The text --help prints.
 std::string CliUsage();
+
+// A rate as curl's --limit-rate takes it: a whole number of bytes per
+// second, optionally followed by one unit, K, M or G (powers of 1024, either
+// case) or B. False when malformed or too large.
+bool ParseRate(const std::string& text, std::uint64_t& bytesPerSecond);

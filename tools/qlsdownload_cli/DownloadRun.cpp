@@ -131,6 +131,8 @@ bool DownloadRun::ChooseFolder()
 void DownloadRun::OnLibraryEvent(UINT code, MeshdropJobHandle job)
 {
     const bool ours = job != 0 && job == job_;
+    if (job == 0 || ours)
+        SayEngineWait(engineWait_.OnEvent(code));
     switch (code) {
     case MESHDROPLIB_EVENT_FILE_LIST_DONE:
         OnFileList();
@@ -253,12 +255,17 @@ void DownloadRun::StartJob()
     }
     view_.Message("Downloading " + FormatBytes(totalSize_) + " in " + Plural(entries_.size(), "file") + " into " +
                   folderShown_ + (options_.consent ? " (high-speed mode)" : ""));
+    if (options_.rateLimit != 0) {
+        MeshdropLib_SetJobRateLimit(job_, options_.rateLimit);
+        view_.Message("At most " + FormatBytes(options_.rateLimit) + "/s (--limit-rate)");
+    }
     startTick_ = GetTickCount64();
     if (MeshdropLib_StartJob(job_, options_.consent ? 1 : 0) != MESHDROPLIB_OK) {
         view_.Error("cannot start the download");
         Finish(kExitDownload);
         return;
     }
+    SayEngineWait(engineWait_.OnJobStarted());
     // Where the package went, for its installer, as the window publishes it.
     PublishDownloadFolder(L"veilrune", FromSystemCodePage(folder_));
 }
@@ -321,6 +328,7 @@ void DownloadRun::OnNotice(MeshdropJobHandle job)
     NoticeInfo notice{MESHDROPLIB_NOTICE_NONE, textSize > 0 ? text.data() : nullptr};
     MeshdropLib_PopNotice(job, &notice);
     text.resize(std::strlen(text.c_str()));
+    SayEngineWait(engineWait_.OnNotice(notice.code));
 
     switch (notice.code) {
     case MESHDROPLIB_NOTICE_DISK_FULL: {
@@ -396,4 +404,22 @@ void DownloadRun::StopJob()
     MeshdropLib_StopJob(job_);
     MeshdropLib_DeleteJob(job_);
     job_ = 0;
+    engineWait_.OnJobEnded();
+}
+
+void DownloadRun::SayEngineWait(std::optional<EngineWait::Say> say)
+{
+    if (!say)
+        return;
+    switch (*say) {
+    case EngineWait::Say::Updating:
+        view_.Message("Waiting for the download engine: its update is running");
+        break;
+    case EngineWait::Say::Starting:
+        view_.Message("The download engine is up to date and starting");
+        break;
+    case EngineWait::Say::Direct:
+        view_.Message("The download engine is not available; downloading directly");
+        break;
+    }
 }

@@ -5,12 +5,14 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include <windows.h>
 
 #include "CliOptions.h"
+#include "EngineWait.h"
 #include "ExitCodes.h"
 #include "MeshdropLib.h"
 #include "ProgressView.h"
@@ -39,6 +41,8 @@ private:
     void OnJobFinished(MeshdropJobHandle job);
     void OnNotice(MeshdropJobHandle job);
     int RunInstaller();
+    // A line when the engine keeps the started job waiting, or gives it up.
+    void SayEngineWait(std::optional<EngineWait::Say> say);
 
     // Ends the run with `code`: stops the job, if one runs, and leaves the loop.
     void Finish(int code);
@@ -57,6 +61,7 @@ private:
     std::wstring installerPath_;
     uint64_t installerSize_ = 0; // as the size check announced it
     uint64_t startTick_ = 0;
+    EngineWait engineWait_;
     bool done_ = false;
     int exitCode_ = 0;
 };

@@ -9,6 +9,7 @@
 #include "CliOptions.h"
 #include "DownloadRun.h"
 #include "ExitCodes.h"
+#include "LogCollection.h"
 #include "ProgressView.h"
 #include "StopSignals.h"
 
@@ -16,7 +17,9 @@
 #define QLS_VERSION "unknown"
 #endif
 
-int main(int argc, char** argv)
+namespace {
+
+int RunCli(int argc, char** argv)
 {
     StopSignals::Block();
     CliOptions options;
@@ -27,6 +30,15 @@ int main(int argc, char** argv)
     }
     if (options.help) {
         std::fputs(CliUsage().c_str(), stdout);
+        std::fputs(("\n" + LogPathsText(PosixLogLocations())).c_str(), stdout);
+        return kExitOk;
+    }
+    if (!options.collectLogs.empty()) {
+        if (!CollectLogs(options.collectLogs, PosixLogLocations(), QLS_VERSION, error)) {
+            std::fprintf(stderr, "qlsdownloader-cli: %s\n", error.c_str());
+            return kExitFailure;
+        }
+        std::printf("Packed the logs into %s\n", options.collectLogs.c_str());
         return kExitOk;
     }
     if (options.version) {
@@ -39,4 +51,15 @@ int main(int argc, char** argv)
     ProgressView view(ProgressView::ModeForStdout(options.quiet), stdout, stderr);
     DownloadRun run(options, view);
     return run.Run();
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    const int code = RunCli(argc, argv);
+    // Whatever went wrong, the player learns where the logs are.
+    if (code != kExitOk)
+        std::fputs(LogPathsText(PosixLogLocations()).c_str(), stderr);
+    return code;
 }

@@ -12,6 +12,7 @@
 #include "afx/CString.h"
 #include "afx/CWinApp.h"
 #include "afx/CWnd.h"
+#include "afx/DesktopNotification.h"
 #include "afx/DialogTemplate.h"
 #include "afx/FolderBrowser.h"
 #include "afx/GdiObjects.h"

@@ -180,9 +180,17 @@ BOOL CDC::BitBlt(int x, int y, int width, int height, CDC* source, int xSource, 
     default:
         return FALSE;
     }
+    // The arguments are logical pixels; the picture may hold more of them
+    // (AfxBitmapScale), and the painter scales to its own device.
+    const qreal scale = image->devicePixelRatio();
     m_painter->save();
     m_painter->setCompositionMode(mode);
-    m_painter->drawImage(QPoint(x, y), *image, QRect(xSource, ySource, width, height));
+    // A plain copy drawn at another scale (a 2x picture on a 150 % screen)
+    // is smoothed; the mask operations keep whole pixels, so that a mask and
+    // its image stay aligned pixel for pixel.
+    m_painter->setRenderHint(QPainter::SmoothPixmapTransform, rop == SRCCOPY);
+    m_painter->drawImage(QPointF(x, y), *image,
+                         QRectF(xSource * scale, ySource * scale, width * scale, height * scale));
     m_painter->restore();
     return TRUE;
 }

@@ -209,7 +209,13 @@ INT_PTR CDialog::DoModal()
         return -1;
 
     AfxPushModal(this);
-    if (OnInitDialog()) {
+    const QRect placed = GetQWidget()->geometry();
+    const BOOL focusDefault = OnInitDialog();
+    // A dialog that neither moved nor sized itself opens centred on its
+    // owner, as the framework does after WM_INITDIALOG.
+    if (GetQWidget() && GetQWidget()->geometry() == placed)
+        CenterWindow();
+    if (focusDefault) {
         // The first control that takes the keyboard gets the focus.
         for (QObject* child : GetQWidget()->children()) {
             auto* w = dynamic_cast<AfxWindowWidget*>(child);

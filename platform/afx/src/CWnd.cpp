@@ -4,6 +4,7 @@
 #include <QCursor>
 #include <QScreen>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <unordered_map>
@@ -476,15 +477,30 @@ void CWnd::ClientToScreen(LPRECT rect) const
     Shift(rect, ScreenOffset(m_widget));
 }
 
-void CWnd::CenterWindow(CWnd*)
+void CWnd::CenterWindow(CWnd* alternateOwner)
 {
     if (!m_widget)
         return;
     QScreen* screen = m_widget->screen() ? m_widget->screen() : QGuiApplication::primaryScreen();
     if (!screen)
         return;
+    // Over the given window or the owner (a top-level window's parent widget
+    // is its owner) while it is shown and not minimised; else on the screen.
+    QWidget* centre = alternateOwner         ? alternateOwner->GetQWidget()
+                      : m_widget->isWindow() ? m_widget->parentWidget()
+                                             : nullptr;
+    if (centre)
+        centre = centre->window();
+    if (centre && (!centre->isVisible() || centre->isMinimized()))
+        centre = nullptr;
+    const QRect workArea = screen->availableGeometry();
     QRect frame = m_widget->frameGeometry();
-    frame.moveCenter(screen->availableGeometry().center());
+    frame.moveCenter(centre ? centre->frameGeometry().center() : workArea.center());
+    // Kept on the screen, as the platform keeps a centred dialog.
+    frame.moveRight(std::min(frame.right(), workArea.right()));
+    frame.moveBottom(std::min(frame.bottom(), workArea.bottom()));
+    frame.moveLeft(std::max(frame.left(), workArea.left()));
+    frame.moveTop(std::max(frame.top(), workArea.top()));
     m_widget->move(frame.topLeft());
 }
 
@@ -695,6 +711,12 @@ CWnd* CWnd::GetFocus()
 {
     auto* focus = dynamic_cast<AfxWindowWidget*>(QApplication::focusWidget());
     return focus ? focus->Owner() : nullptr;
+}
+
+CWnd* CWnd::GetForegroundWindow()
+{
+    auto* active = dynamic_cast<AfxWindowWidget*>(QApplication::activeWindow());
+    return active ? active->Owner() : nullptr;
 }
 
 UINT_PTR CWnd::SetTimer(UINT_PTR id, UINT elapse, void*)

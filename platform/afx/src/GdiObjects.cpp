@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QFontDatabase>
+#include <QGuiApplication>
 #include <QPalette>
 
 #include <cwchar>
@@ -47,11 +48,28 @@ COLORREF GetSysColor(int index)
 // ---------------------------------------------------------------------------
 // Bitmaps
 
+int AfxBitmapScale()
+{
+    // The highest ratio of the screens; 1.5 takes the 2x pictures too, which
+    // the painter then draws at three quarters of their size.
+    const qreal ratio = qGuiApp ? qGuiApp->devicePixelRatio() : 1.0;
+    return ratio > 1.0 ? 2 : 1;
+}
+
 BOOL CBitmap::LoadBitmap(UINT id)
 {
-    QImage image(QStringLiteral(":/bitmaps/%1.bmp").arg(id));
-    if (image.isNull())
-        return FALSE;
+    const int scale = AfxBitmapScale();
+    QImage image;
+    if (scale > 1)
+        image.load(QStringLiteral(":/bitmaps/%1@2x.bmp").arg(id));
+    if (image.isNull()) {
+        // Without a 2x picture the 1x one is drawn larger.
+        image.load(QStringLiteral(":/bitmaps/%1.bmp").arg(id));
+        if (image.isNull())
+            return FALSE;
+    } else {
+        image.setDevicePixelRatio(scale);
+    }
     // 32-bit pixels: the format the painter draws fastest and that the
     // raster operations (masks) work on.
     m_image = image.convertToFormat(QImage::Format_RGB32);
@@ -67,9 +85,17 @@ BOOL CBitmap::CreateBitmap(int width, int height)
 {
     if (width <= 0 || height <= 0 || width > 16384 || height > 16384)
         return FALSE;
-    m_image = QImage(width, height, QImage::Format_RGB32);
+    const int scale = AfxBitmapScale();
+    m_image = QImage(width * scale, height * scale, QImage::Format_RGB32);
+    m_image.setDevicePixelRatio(scale);
     m_image.fill(Qt::black);
     return TRUE;
+}
+
+CSize CBitmap::GetSize() const
+{
+    const QSizeF size = m_image.deviceIndependentSize();
+    return CSize(qRound(size.width()), qRound(size.height()));
 }
 
 BOOL CBitmap::CreateMask(const CBitmap& source, COLORREF transparent)
@@ -84,6 +110,7 @@ BOOL CBitmap::CreateMask(const CBitmap& source, COLORREF transparent)
         for (int x = 0; x < mask.width(); ++x)
             out[x] = (in[x] & 0xFFFFFF) == (key & 0xFFFFFF) ? qRgb(255, 255, 255) : qRgb(0, 0, 0);
     }
+    mask.setDevicePixelRatio(source.m_image.devicePixelRatio());
     m_image = mask;
     return TRUE;
 }
@@ -101,8 +128,9 @@ int CBitmap::GetBitmap(BITMAP* info) const
     if (!info || m_image.isNull())
         return 0;
     *info = BITMAP{};
-    info->bmWidth = m_image.width();
-    info->bmHeight = m_image.height();
+    const CSize size = GetSize();
+    info->bmWidth = size.cx;
+    info->bmHeight = size.cy;
     info->bmWidthBytes = static_cast<LONG>(m_image.bytesPerLine());
     info->bmPlanes = 1;
     info->bmBitsPixel = static_cast<WORD>(m_image.depth());

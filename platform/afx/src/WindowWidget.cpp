@@ -240,7 +240,9 @@ void AfxWindowWidget::ApplyText()
 
 QImage AfxWindowWidget::RenderBeneath(AfxWindowWidget* skip)
 {
-    QImage picture(size().expandedTo(QSize(1, 1)), QImage::Format_RGB32);
+    const int scale = AfxBitmapScale();
+    QImage picture(size().expandedTo(QSize(1, 1)) * scale, QImage::Format_RGB32);
+    picture.setDevicePixelRatio(scale);
     picture.fill(palette().color(QPalette::Window));
     QPainter painter(&picture);
     // The window's own drawing, then its children from the bottom of the

@@ -1,6 +1,7 @@
 // The whole way of a download through the real window, library and publisher
-// server: start, progress, completion, installing and quitting; and what the
-// window tells while a download runs.
+// server: start, progress, completion (told on the desktop when the player
+// is elsewhere), installing and quitting; and what the window tells while a
+// download runs.
 #include "MainDialogTestSupport.h"
 
 #include <QElapsedTimer>
@@ -8,6 +9,8 @@
 #include <filesystem>
 
 #include "DisplayFormat.h"
+#include "FakeNotificationService.h"
+#include "SessionBus.h"
 
 using namespace maindialogtest;
 
@@ -54,6 +57,15 @@ std::string FindFile(const std::string& root, const std::string& name)
 
 TEST_F(DownloadFlow, DownloadsEveryFileRunsTheInstallerAndQuits)
 {
+    // A desktop session with a notification service: the download ends
+    // while the player works in another program.
+    testsupport::SessionBus bus;
+    ASSERT_FALSE(bus.address().empty()) << bus.error();
+    setenv("DBUS_SESSION_BUS_ADDRESS", bus.address().c_str(), 1);
+    EnsureTestApplication();
+    FakeNotificationService notifications(bus.address());
+    ASSERT_TRUE(notifications.Registered());
+
     BoxRecorder boxes;
     CQLSDownloaderDlg dialog;
     CString installer;
@@ -72,7 +84,10 @@ TEST_F(DownloadFlow, DownloadsEveryFileRunsTheInstallerAndQuits)
         auto* graph = static_cast<CGraphCtrl*>(d.GetDlgItem(IDC_GRAPH));
         auto* bar = static_cast<CProgressST*>(d.GetDlgItem(IDC_TOTAL_PROGRESS));
         SaveScreenshot(Grab(d), "main_window_downloading");
+        QApplication::setActiveWindow(nullptr);
         ASSERT_TRUE(WaitFor([&] { return FinishedLook(d); }, 30000));
+        ASSERT_TRUE(WaitFor([&] { return !notifications.calls.empty(); }));
+        EXPECT_EQ(notifications.calls.front()[4].toString(), QStringLiteral("veilrune 下載完成。"));
         EXPECT_EQ(bar->GetPosition(), 100);
         EXPECT_GT(graph->Samples().back() + graph->Samples()[CGraphCtrl::kSamples - 2], 0)
             << "a sample per progress event";

@@ -1,13 +1,16 @@
 // The download through the local engine, in the real window: the engine
-// update from the publisher's update server, the engine it starts
+// update from the publisher's update server, which the status line tells
+// while the started download waits for it, the engine it starts
 // downloading the package, and the resume question when a killed engine's
 // successor finds the partial files; each moment on screen.
 #include "MainDialogTestSupport.h"
 
 #include <QTest>
 
+#include <algorithm>
 #include <filesystem>
 #include <memory>
+#include <vector>
 
 #include "EngineUpdate.h"
 #include "InstalledEngine.h"
@@ -96,6 +99,25 @@ private:
     bool m_answered = false;
 };
 
+// Every text the status line (the speed label) shows, in order.
+class StatusHistory {
+public:
+    explicit StatusHistory(CWnd& dialog)
+    {
+        QObject::connect(&m_timer, &QTimer::timeout, [this, &dialog] {
+            const CString text = LabelText(dialog, IDC_SPEED);
+            if (m_texts.empty() || m_texts.back() != text)
+                m_texts.push_back(text);
+        });
+        m_timer.start(20);
+    }
+    bool Saw(const CString& text) const { return std::find(m_texts.begin(), m_texts.end(), text) != m_texts.end(); }
+
+private:
+    QTimer m_timer;
+    std::vector<CString> m_texts;
+};
+
 } // namespace
 
 TEST_F(EngineFlow, TheEngineIsUpdatedThenDownloadsAndAResumeQuestionIsAnswered)
@@ -108,8 +130,16 @@ TEST_F(EngineFlow, TheEngineIsUpdatedThenDownloadsAndAResumeQuestionIsAnswered)
         ASSERT_TRUE(WaitFor([&] { return LogHas("[MeshdropLib] Update File (Count: 2)"); }, 30000));
         SaveScreenshot(Grab(d), "main_window_engine_update");
         ASSERT_TRUE(WaitUntilReady(d, 30000));
-        ASSERT_TRUE(WaitFor([&] { return LogHas("[MeshdropLib] Patch Success"); }, 30000));
+        // Started while the update runs (the engine is not ready before its
+        // success is written), the job waits for it, and the status line
+        // says so.
+        const bool updating = !LogHas("[MeshdropLib] Patch Success");
+        StatusHistory status(d);
         Click(d, IDC_START);
+        if (updating) {
+            EXPECT_EQ(LabelText(d, IDC_SPEED), L"正在更新下載引擎…");
+            SaveScreenshot(Grab(d), "main_window_engine_update_wait");
+        }
         // The engine's speed figures are averaged from its second report on.
         ASSERT_TRUE(WaitFor([&] { return LabelText(d, IDC_SPEED).find(L"KB/Sec") != std::wstring::npos; }, 30000));
         SaveScreenshot(Grab(d), "main_window_engine_download");
@@ -120,6 +150,9 @@ TEST_F(EngineFlow, TheEngineIsUpdatedThenDownloadsAndAResumeQuestionIsAnswered)
         answerer = std::make_unique<ResumeAnswerer>();
         ASSERT_TRUE(installedengine::Stop(SIGKILL));
         ASSERT_TRUE(WaitFor([&] { return answerer->Answered(); }, 30000));
+        // The killed engine's successor kept the job waiting.
+        EXPECT_TRUE(status.Saw(L"正在啟動下載引擎…"));
+        EXPECT_TRUE(status.Saw(L"正在更新下載引擎…") || !updating);
         ASSERT_TRUE(WaitFor([&] { return d.IsFinished() && Visible(d, IDC_INSTALL); }, 60000));
         SaveScreenshot(Grab(d), "main_window_engine_finished");
         Click(d, IDC_INSTALL);

@@ -143,6 +143,7 @@ TEST_F(EngineDownloaderTest, LargeJobGoesFileByFileAndProgressStaysWithinTheJob)
     for (int i = 0; i < 300; ++i)
         files.emplace_back("http://127.0.0.1:9/" + longPath + "/f" + std::to_string(i) + ".bin", "");
     const MeshdropJobHandle job = CreateJob(files, 1000);
+    ASSERT_EQ(MeshdropLib_SetJobRateLimit(job, 1500000), MESHDROPLIB_OK);
     Launcher([](CEngineDownloader& e) { e.OnLauncherReady(); });
     // Started while the connection is being made: sent once it is up.
     ASSERT_EQ(MeshdropLib_StartJob(job, 0), MESHDROPLIB_OK);
@@ -186,6 +187,8 @@ TEST_F(EngineDownloaderTest, LargeJobGoesFileByFileAndProgressStaysWithinTheJob)
     ASSERT_EQ(types, expected);
     EXPECT_STREQ(frames[0].payload.c_str(), "svc_engine");
     EXPECT_EQ(frames[1].As<nwCDNJobMode>().mode, CDN_MODE_LIMITED);
+    const uint64_t rate = frames[1].As<nwCDNJobMode>().rateLimit; // a packed field: copied, not bound
+    EXPECT_EQ(rate, 1500000u) << "the job's rate travels in the mode's reserved bytes";
     EXPECT_EQ(frames[3].As<nwCDNJobHeader>().itemCount, 300u);
     for (uint32_t i = 0; i < 300; ++i) {
         const FakeEngine::Frame& item = frames[4 + i];

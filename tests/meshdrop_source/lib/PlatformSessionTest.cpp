@@ -140,12 +140,13 @@ protected:
         files.push_back(std::move(entry));
     }
 
-    void Start(int mode = 1)
+    void Start(int mode = 1, uint64_t rateLimit = 0)
     {
         worker.Run([&] {
             session = std::make_unique<CPlatformSession>();
             session->SetListener(&recorder, nullptr);
             session->SetMode(mode);
+            session->SetRateLimit(rateLimit);
             session->Start(files);
         });
     }
@@ -357,17 +358,21 @@ TEST_F(PlatformSessionTest, AFullDiskStopsTheFileWithNotice513)
 // The job's files share one receive quota that starts at once: without
 // consent no one-second stretch of the job holds more than 393216 bytes, and
 // three files of 256 KiB need more than one; with consent the three arrive
-// within about a second, not one tick per file.
+// within about a second, not one tick per file; with consent and a rate
+// limit below the mode's, the limit is the quota.
 TEST_F(PlatformSessionTest, TheJobsFilesShareOneQuotaThatStartsAtOnce)
 {
     const std::string body = testsupport::patternBytes(256 * 1024, 8);
     ScriptedHttpServer server(ScriptedHttpServer::serveBody(body));
-    for (const int mode : {0, 1}) {
+    for (const auto& [mode, rateLimit] : {std::pair{0, 0u}, std::pair{1, 0u}, std::pair{1, 500000u}}) {
         SCOPED_TRACE(mode);
+        SCOPED_TRACE(rateLimit);
+        const uint32_t quota = rateLimit != 0 ? rateLimit : CPlatformSession::kBandwidthWithoutConsent;
         files.clear();
         recorder = SessionRecorder();
         for (int i = 0; i < 3; ++i)
-            AddFile(server.url("/q.bin"), "q" + std::to_string(mode) + std::to_string(i) + ".bin");
+            AddFile(server.url("/q.bin"),
+                    "q" + std::to_string(mode) + std::to_string(rateLimit) + std::to_string(i) + ".bin");
         struct Point {
             std::chrono::steady_clock::time_point at;
             uint64_t received;
@@ -383,7 +388,7 @@ TEST_F(PlatformSessionTest, TheJobsFilesShareOneQuotaThatStartsAtOnce)
                     kind = context->GetAction()->GetKind();
             }
         };
-        Start(mode);
+        Start(mode, rateLimit);
         ASSERT_TRUE(WaitForEnd());
         EXPECT_EQ(Events().back(), "completed");
         EXPECT_EQ(worker.Call([&] { return kind; }), QOS_ACTION_OWN_RECEIVE_ONLY);
@@ -395,10 +400,10 @@ TEST_F(PlatformSessionTest, TheJobsFilesShareOneQuotaThatStartsAtOnce)
                 largest = std::max(largest, points[j].received - points[i].received);
         }
         const uint32_t ticks = points.back().tick - points.front().tick;
-        if (mode == 0) {
+        if (mode == 0 || rateLimit != 0) {
             // A report comes a moment after its bytes were taken from the
             // quota (they are handed on first): 1 % for that moment.
-            EXPECT_LE(largest, CPlatformSession::kBandwidthWithoutConsent * 101 / 100);
+            EXPECT_LE(largest, quota * 101 / 100);
             EXPECT_GE(ticks, 1u);
         } else {
             EXPECT_LE(ticks, 1u);

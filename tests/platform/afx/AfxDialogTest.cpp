@@ -2,7 +2,9 @@
 // endings, the dialog keys and message-map dispatch of commands.
 #include <gtest/gtest.h>
 
+#include <QGuiApplication>
 #include <QKeyEvent>
+#include <QScreen>
 #include <QTimer>
 
 #include "AfxTestSupport.h"
@@ -32,7 +34,7 @@ const AfxDialogTemplate kTemplate = {
 
 class ExchangeDialog : public CDialog {
 public:
-    ExchangeDialog() : CDialog(kTemplate) {}
+    explicit ExchangeDialog(CWnd* owner = nullptr) : CDialog(kTemplate, owner) {}
 
     CString m_label = L"初始文字";
     int m_checked = 1;
@@ -175,6 +177,28 @@ TEST_F(AfxDialog, TemplateUnitsFollowTheDialogFont)
     EXPECT_GT(size.width(), 160) << "dialog units are larger than pixels for an 8-point font";
     const CRect check = dialog.MapDialogRect(CRect(10, 25, 110, 35));
     EXPECT_EQ(checkGeometry, QRect(check.left, check.top, check.Width(), check.Height()));
+}
+
+TEST_F(AfxDialog, OpensCentredOnItsShownOwnerElseOnTheScreen)
+{
+    TestHostWindow owner(400, 300);
+    owner.GetQWidget()->move(60, 40);
+    const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
+    for (const bool shown : {true, false}) {
+        SCOPED_TRACE(shown);
+        owner.GetQWidget()->setVisible(shown);
+        ExchangeDialog dialog(&owner);
+        QRect frame;
+        dialog.m_onShown = [&](ExchangeDialog& d) {
+            frame = d.GetQWidget()->frameGeometry();
+            d.EndDialog(IDOK);
+        };
+        dialog.DoModal();
+        const QPoint expected = shown ? owner.GetQWidget()->frameGeometry().center() : screen.center();
+        // Within the frame the window system adds once the dialog shows.
+        EXPECT_LE((frame.center() - expected).manhattanLength(), 8)
+            << frame.x() << "," << frame.y() << " centre expected at " << expected.x() << "," << expected.y();
+    }
 }
 
 namespace {

@@ -179,10 +179,54 @@ TEST_F(CliTest, CommandLineMistakesExitWithTwoAndHelpAndVersionWithZero)
     auto help = Start({"--help"}, CliProcess::Output::Pipes);
     EXPECT_EQ(help->Wait(kRunLimit).exitCode, 0);
     EXPECT_NE(help->Out().find("Exit status:"), std::string::npos);
+    // Where the logs are, in the run's roaming folder.
+    EXPECT_TRUE(std::regex_search(help->Out(), std::regex("\n  service log: " + m_home.path() +
+                                                          "/drive_c/.+/Orvane/qlsDownloadV32/config/service\\.log\n"
+                                                          "  engine log:  " +
+                                                          m_home.path() +
+                                                          "/drive_c/.+/Orvane/qlsDownloadV32/QLSDownloadV32\\.log\n")))
+        << help->Out();
+    EXPECT_NE(bad->Err().find("  service log: "), std::string::npos) << "a failed run names the logs";
 
     auto version = Start({"--version"}, CliProcess::Output::Pipes);
     EXPECT_EQ(version->Wait(kRunLimit).exitCode, 0);
     EXPECT_EQ(version->Out(), std::string("qlsdownloader-cli ") + QLS_VERSION + "\n");
+}
+
+// The logs the player attaches to a support request, packed with the
+// versions and the platform into an archive whose kind its name tells.
+TEST_F(CliTest, CollectLogsPacksBothLogsWithTheVersions)
+{
+    auto help = Start({"--help"}, CliProcess::Output::Pipes);
+    ASSERT_EQ(help->Wait(kRunLimit).exitCode, 0);
+    std::smatch paths;
+    const std::string helpText = help->Out();
+    ASSERT_TRUE(std::regex_search(helpText, paths, std::regex("service log: (.+)\n  engine log:  (.+)\n")));
+    const std::string serviceLog = paths[1];
+    const std::string engineLog = paths[2];
+    ASSERT_TRUE(testsupport::writeFile(serviceLog, "[Mon Jun  2 12:00:00 2025] [MeshdropLib] Initialize\r\n"));
+    ASSERT_TRUE(testsupport::writeFile(engineLog, "[Mon Jun  2 12:00:01 2025] listening\n"));
+
+    for (const std::string name : {"logs.tar.gz", "logs.zip", "logs.bin"}) {
+        SCOPED_TRACE(name);
+        const std::string archive = m_home.file(name);
+        auto cli = Start({"--collect-logs", archive}, CliProcess::Output::Pipes);
+        ASSERT_EQ(cli->Wait(kRunLimit).exitCode, 0) << cli->Err();
+        const std::string unpacked = m_home.file("unpacked-" + name);
+        std::filesystem::create_directories(unpacked);
+        ASSERT_EQ(std::system(("bsdtar -xf '" + archive + "' -C '" + unpacked + "'").c_str()), 0);
+        const std::string folder = unpacked + "/qlsdownloader-logs/";
+        EXPECT_EQ(testsupport::readFile(folder + "service.log"), testsupport::readFile(serviceLog));
+        EXPECT_EQ(testsupport::readFile(folder + "QLSDownloadV32.log"), testsupport::readFile(engineLog));
+        const std::string versions = testsupport::readFile(folder + "versions.txt");
+        EXPECT_NE(versions.find(std::string("qlsdownloader-cli ") + QLS_VERSION + "\n"), std::string::npos) << versions;
+        EXPECT_NE(versions.find("engine: not installed"), std::string::npos) << versions;
+        EXPECT_NE(versions.find("\nsystem: "), std::string::npos) << versions;
+        EXPECT_NE(versions.find("\nkernel: Linux "), std::string::npos) << versions;
+    }
+    auto nowhere = Start({"--collect-logs", m_home.file("no/such/folder/logs.zip")}, CliProcess::Output::Pipes);
+    EXPECT_EQ(nowhere->Wait(kRunLimit).exitCode, 1);
+    EXPECT_NE(nowhere->Err().find("cannot write"), std::string::npos) << nowhere->Err();
 }
 
 // ---- One exit code per way a run fails -------------------------------------
@@ -271,6 +315,7 @@ TEST_P(CliFailureTest, EndsWithItsOwnExitCode)
     // Only the installer's case completes its file, and then runs nothing.
     EXPECT_EQ(cli->Out().find("Complete:") != std::string::npos, name == "Installer") << cli->Out();
     EXPECT_EQ(cli->Out().find("Started the installer"), std::string::npos) << cli->Out();
+    EXPECT_NE(cli->Err().find("  engine log:  "), std::string::npos) << cli->Err();
 }
 
 INSTANTIATE_TEST_SUITE_P(Failures, CliFailureTest,

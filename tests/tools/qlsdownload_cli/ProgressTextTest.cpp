@@ -89,3 +89,29 @@ TEST(CliOptions, ValuesInEitherFormAndMistakesNamed)
 }
 
 } // namespace
+
+TEST(CliOptions, RatesAsCurlTakesThem)
+{
+    const std::vector<std::pair<std::string, uint64_t>> rates = {
+        {"1000", 1000},     {"500K", 512000}, {"500k", 512000}, {"2M", 2097152}, {"2m", 2097152},
+        {"1G", 1073741824}, {"4096B", 4096},  {"0", 0},         {"007", 7},
+    };
+    for (const auto& [text, expected] : rates) {
+        uint64_t rate = 1;
+        EXPECT_TRUE(ParseRate(text, rate)) << text;
+        EXPECT_EQ(rate, expected) << text;
+    }
+    for (const std::string bad : {"", "K", "2MB", "1.5M", "-1", "2 M", "2T", "17179869184G", "99999999999999999999"}) {
+        uint64_t rate = 0;
+        EXPECT_FALSE(ParseRate(bad, rate)) << bad;
+    }
+    CliOptions options;
+    std::string error;
+    ASSERT_TRUE(ParseCliOptions({"--limit-rate=2M"}, options, error)) << error;
+    EXPECT_EQ(options.rateLimit, 2097152u);
+    CliOptions twice;
+    EXPECT_FALSE(ParseCliOptions({"--limit-rate", "1M", "--limit-rate", "2M"}, twice, error));
+    EXPECT_EQ(error, "--limit-rate is given twice");
+    EXPECT_FALSE(ParseCliOptions({"--limit-rate", "fast"}, twice, error));
+    EXPECT_NE(error.find("500K or 2M"), std::string::npos) << error;
+}

@@ -126,7 +126,11 @@ inline constexpr std::uint32_t CDN_FILE_DONE_DETAIL = 0x3158444Du;
 
 struct nwCDNJobMode { // request 0
     std::uint8_t mode;
-    std::uint8_t reserved[16];
+    // The first 8 of the 16 reserved bytes: bytes per second the whole job
+    // may use besides its mode's limit, 0 for none. An engine that does not
+    // know them reads zeros as ever and ignores what is there.
+    std::uint64_t rateLimit;
+    std::uint8_t reserved[8];
 };
 
 struct nwCDNRegion { // request 1

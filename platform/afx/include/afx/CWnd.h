@@ -113,6 +113,9 @@ public:
     CWnd* GetTopLevelParent() const;
     CWnd* SetFocus();
     static CWnd* GetFocus();
+    // The active window of this program; null while the player works in
+    // another program.
+    static CWnd* GetForegroundWindow();
 
     // Timers through the Win32 layer's thread timers: WM_TIMER arrives with
     // the id as its first parameter.

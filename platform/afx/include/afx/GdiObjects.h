@@ -20,18 +20,27 @@ public:
     virtual BOOL DeleteObject() = 0;
 };
 
+// The scale at which bitmaps hold their pixels: 2 on a screen of more than
+// one device pixel per logical pixel (150 % and 200 %), else 1. A bitmap's
+// size is always given in logical pixels; at scale 2 it holds twice as many
+// pixels in each direction, so drawing it on such a screen is sharp.
+int AfxBitmapScale();
+
 class CBitmap : public CGdiObject {
 public:
-    // Loads bitmap resource `id` from the program's artwork (":/bitmaps/<id>.bmp").
+    // Loads bitmap resource `id` from the program's artwork: ":/bitmaps/<id>.bmp",
+    // or at scale 2 the artwork drawn at twice the size, ":/bitmaps/<id>@2x.bmp".
     BOOL LoadBitmap(UINT id);
+    // Bitmaps of `width` x `height` logical pixels at AfxBitmapScale().
     BOOL CreateCompatibleBitmap(class CDC* dc, int width, int height);
     BOOL CreateBitmap(int width, int height);
     // A monochrome mask of `source`: white where the pixel has the
     // transparent colour, black elsewhere.
     BOOL CreateMask(const CBitmap& source, COLORREF transparent);
     BOOL DeleteObject() override;
+    // The size in logical pixels.
     int GetBitmap(BITMAP* info) const;
-    CSize GetSize() const { return CSize(m_image.width(), m_image.height()); }
+    CSize GetSize() const;
     bool IsNull() const { return m_image.isNull(); }
     HBITMAP GetSafeHandle() const
     {
@@ -40,6 +49,7 @@ public:
     static CBitmap* FromHandle(HBITMAP handle) { return reinterpret_cast<CBitmap*>(handle); }
     operator HBITMAP() const { return GetSafeHandle(); }
 
+    // The pixels; their device pixel ratio is the bitmap's scale.
     QImage& Image() { return m_image; }
     const QImage& Image() const { return m_image; }
 

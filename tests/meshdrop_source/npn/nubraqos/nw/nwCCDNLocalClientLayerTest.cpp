@@ -70,7 +70,7 @@ TEST_F(CDNLayerTest, RequestsLeaveAsFramesByteForByteInTheOrderSent)
     LoopbackPeer peer;
     CDNTestConnection connection(worker);
 
-    const nwCDNJobMode mode{2, {}};
+    const nwCDNJobMode mode{2, 0, {}};
     nwCDNRegion region{};
     nwCDNPutField(region.code, sizeof region.code, "TW");
     const nwCDNJobListItem items[2] = {
