@@ -76,7 +76,7 @@ void CPlatformReporter::Report(uint32_t fileCount, const nwAgentReportRecord* re
 void CPlatformReporter::OpenConnection()
 {
     const uint16_t port = nwAgentServerPort();
-    uint32_t address = 0;
+    cpAddress address;
     if (!cpCHostCache::GetInstance().GetAddress(QLS_AGENT_HOST, port, &address)) {
         WriteServiceLogFormat("[MeshdropLib] CPlatformReporter Resolve Failed : %s", QLS_AGENT_HOST);
         return;

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <vector>
 
 #include "cp/cpCHostCache.h"
 #include "cp/ovIQoSContext.h"
@@ -48,8 +49,9 @@ OVRESULT nwCHttpClientExLayer::SetURL(const char* url)
     if (OV_FAILED(m_context->GetState(&state)) || state != QOS_STATE_OPEN) {
         return OVR_NET_FAIL;
     }
-    std::uint32_t address = 0;
-    if (!cpCHostCache::GetInstance().GetAddress(parsed.host.GetString(), parsed.port, &address)) {
+    // Every address of the host is tried in turn.
+    std::vector<cpAddress> addresses;
+    if (!cpCHostCache::GetInstance().GetAddresses(parsed.host.GetString(), parsed.port, &addresses)) {
         return OVR_NET_FAIL;
     }
     if (parsed.scheme == HTTP_SCHEME_HTTPS) {
@@ -61,12 +63,15 @@ OVRESULT nwCHttpClientExLayer::SetURL(const char* url)
         }
     }
     m_path = parsed.path;
-    nwSetFieldByPrefix(m_request.headers, "Host", parsed.host.GetString());
+    nwSetFieldByPrefix(m_request.headers, "Host", parsed.HostText().c_str());
     RemoveEventMask(QOS_SEND_QUEUE_EMPTY);
     SetHostName(parsed.host.GetString());
-    const cpEndpoint endpoint{address, parsed.port};
-    SetRemoteEndpoint(endpoint);
-    Connect(endpoint);
+    std::vector<cpEndpoint> endpoints;
+    for (const cpAddress& address : addresses) {
+        endpoints.push_back({address, parsed.port});
+    }
+    SetRemoteEndpoint(endpoints.front());
+    m_context->ConnectEndpoints(endpoints);
     return OVR_NET_OK;
 }
 

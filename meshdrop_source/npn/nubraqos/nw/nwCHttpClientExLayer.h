@@ -5,6 +5,8 @@
 // chunked coding is decoded, so that the listener sees only its payload. It
 // neither follows redirects nor decompresses bodies: the caller reads the
 // status and headers and decides.
+//
+// The connection tries every address of the host in turn (cpCConnectAttempts).
 
 #include <cstdint>
 #include <memory>
