@@ -15,5 +15,4 @@
 typedef struct addrinfo ADDRINFOA, *PADDRINFOA;
 
 INT W32getaddrinfo(PCSTR pNodeName, PCSTR pServiceName, const ADDRINFOA* pHints, PADDRINFOA* ppResult);
-#define getaddrinfo(pNodeName, pServiceName, pHints, ppResult) \
-  W32getaddrinfo(pNodeName, pServiceName, pHints, ppResult)
+#define getaddrinfo(pNodeName, pServiceName, pHints, ppResult) W32getaddrinfo(pNodeName, pServiceName, pHints, ppResult)
