@@ -2,6 +2,7 @@
 // window platform the tests rely on, built in so that a test program behaves
 // the same under CTest and when started by hand.
 #include <cstdlib>
+#include <initializer_list>
 
 #ifndef MESHDROP_TSAN_SUPPRESSIONS
 #define MESHDROP_TSAN_SUPPRESSIONS ""
@@ -49,4 +50,12 @@ const int offscreen = setenv("QT_QPA_PLATFORM", "offscreen", 0);
 const int noEngineUpdate =
     setenv("MESHDROP_UPDATE_LIST_URL", "http://127.0.0.1:1/orvane/qlsdownload/update/v3_32/qlsdownload_updater.xml", 0);
 const int noEngine = setenv("MESHDROP_ENGINE_PORT", "1", 0);
+// Nor do they go through a proxy of the machine they run on: a test that
+// wants one sets it.
+const int noProxy = [] {
+    for (const char* name :
+         {"http_proxy", "HTTP_PROXY", "https_proxy", "HTTPS_PROXY", "all_proxy", "ALL_PROXY", "no_proxy", "NO_PROXY"})
+        unsetenv(name);
+    return 0;
+}();
 } // namespace

@@ -430,8 +430,14 @@ OVRESULT cpCQoSContext::ConnectedFromLayer(nwIQoSNetStack* layer)
     if (index <= 0) {
         return OVR_PLATFORM_FAIL;
     }
-    Layer above = m_layers[static_cast<std::size_t>(index) - 1];
-    above.stack->OnConnected();
+    // The notice goes on upwards from there as the socket's own does, until
+    // a layer holds it back.
+    const std::vector<Layer> layers = SnapshotLayers();
+    for (int i = index - 1; i >= 0; --i) {
+        if (!layers[static_cast<std::size_t>(i)].stack->OnConnected()) {
+            break;
+        }
+    }
     return OVR_PLATFORM_OK;
 }
 

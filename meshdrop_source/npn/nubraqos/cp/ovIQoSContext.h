@@ -75,6 +75,7 @@ public:
     virtual OVRESULT Fail() = 0;
     // The top layer's own interface, null without layers.
     virtual ovIUnknown* GetTopLayer() = 0;
+    // OnConnected of the layers above `layer`, upwards until one answers false.
     virtual OVRESULT ConnectedFromLayer(nwIQoSNetStack* layer) = 0;
     virtual int ReceiveFromLayer(nwIQoSNetStack* layer, const std::uint8_t* data, std::uint32_t length) = 0;
     virtual OVRESULT GetSendBuffer(const std::uint8_t** data, std::uint32_t* length) = 0;
