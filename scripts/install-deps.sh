@@ -11,7 +11,7 @@ packages=(
   fonts-wqy-microhei locales-all
   libssl-dev openssl
   libsqlite3-dev sqlite3
-  nginx-light curl aria2 libcurl4-openssl-dev
+  nginx-light curl aria2 libcurl4-openssl-dev tinyproxy util-linux
   xvfb xauth
   iproute2 procps valgrind
   dpkg-dev file lintian desktop-file-utils

@@ -138,6 +138,8 @@ protected:
             GTEST_SKIP() << "no IPv6 loopback (::1) on this machine";
         ASSERT_TRUE(s_certificates->ok()) << s_certificates->error();
         m_log = LibraryLog::Prepare();
+        // No engine of an earlier test in this process is found installed.
+        std::filesystem::remove_all(installedengine::Folder());
         W32SetInternetConnectedForTesting(1);
         ASSERT_TRUE(m_written);
         m_port = m_files.listenOn(0, "::1");
@@ -310,7 +312,6 @@ protected:
         Ipv6FlowTest::SetUp();
         if (IsSkipped() || HasFatalFailure())
             return;
-        std::filesystem::remove_all(installedengine::Folder());
         const uint16_t updatePort = m_updateServer.listenOn(0, "::1");
         ASSERT_NE(updatePort, 0);
         publisher::UpdateOptions update;
