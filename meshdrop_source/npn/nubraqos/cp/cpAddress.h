@@ -13,7 +13,8 @@ class cpAddress {
 public:
     cpAddress() = default;
     // An IPv4 address in network byte order (0 is the unset address).
-    cpAddress(std::uint32_t ipv4NetworkOrder); // NOLINT(google-explicit-constructor): IPv4 callers pass the number
+    // Implicit, so that code written for IPv4 numbers passes them as they are.
+    cpAddress(std::uint32_t ipv4NetworkOrder);
     static cpAddress FromIPv6(const in6_addr& address);
     // An address from a socket address of either family; false for another family.
     static bool FromSockaddr(const sockaddr* address, int length, cpAddress* out, std::uint16_t* port);
