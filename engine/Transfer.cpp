@@ -6,6 +6,8 @@
 #include <cstring>
 #include <string_view>
 
+#include "nw/nwHttpProxy.h"
+
 namespace engine {
 
 namespace {
@@ -85,6 +87,13 @@ bool Transfer::Setup(const TransferRequest& request)
     if (const char* folder = std::getenv("SSL_CERT_DIR"); folder && *folder) {
         curl_easy_setopt(e, CURLOPT_CAPATH, folder);
     }
+    // The proxy the library takes to this address: the environment as curl
+    // reads it, with the library's no_proxy rules (which know ports, too).
+    // libcurl's own reading of no_proxy is switched off so that the engine
+    // and the library never take different ways.
+    const std::string proxy = nwProxySettingFor(request.url.c_str());
+    curl_easy_setopt(e, CURLOPT_PROXY, proxy.c_str());
+    curl_easy_setopt(e, CURLOPT_NOPROXY, "");
     curl_easy_setopt(e, CURLOPT_CONNECTTIMEOUT_MS, kConnectTimeoutMs);
     curl_easy_setopt(e, CURLOPT_NOSIGNAL, 1L);
     curl_easy_setopt(e, CURLOPT_TCP_KEEPALIVE, 1L);

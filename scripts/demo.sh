@@ -10,6 +10,10 @@
 # finds the engine up to date; only its download folder starts empty.
 # DEMO_ENGINE=0 takes the update server down and gives the run a C: drive of
 # its own without an engine: the library falls back to the direct path.
+# DEMO_PROXY=1 starts a tinyproxy on 127.0.0.1 (DEMO_PROXY_PORT, 18888 by
+# default) and points http_proxy and https_proxy at it: the file list, the
+# engine update, the banner and every download go through it, and the demo
+# ends with the requests the proxy carried.
 #
 # With a display the player uses the real window. Without one (or with
 # DEMO_AUTOPILOT=1) the demo's autopilot runs the same window, presses its
@@ -18,6 +22,7 @@
 # installer has run.
 #
 #   scripts/demo.sh [build folder]     DEMO_SIZES=6M,4M,2M DEMO_RATE=256K (1536K direct) DEMO_ENGINE=1
+#                                      DEMO_PROXY=0 DEMO_PROXY_PORT=18888
 set -euo pipefail
 
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -25,6 +30,8 @@ build=${1:-build}
 case "$build" in /*) ;; *) build="$root/$build" ;; esac
 sizes=${DEMO_SIZES:-6M,4M,2M}
 engine=${DEMO_ENGINE:-1}
+proxy=${DEMO_PROXY:-0}
+proxy_port=${DEMO_PROXY_PORT:-18888}
 # Per connection: the engine opens up to eight for a file, the direct path one.
 if [ "$engine" = 0 ]; then rate=${DEMO_RATE:-1536K}; else rate=${DEMO_RATE:-256K}; fi
 
@@ -38,6 +45,7 @@ cmake --build "$build" -j"${JOBS:-2}" --target qlsdownloader demo_autopilot publ
 work=$(mktemp -d "${TMPDIR:-/tmp}/qls-demo-XXXXXX")
 server_pid=
 agent_pid=
+proxy_pid=
 if [ "$engine" = 0 ]; then
   drive_c="$work/drive_c"
 else
@@ -59,6 +67,7 @@ engine_pids() {
 cleanup() {
   if [ -n "$server_pid" ]; then kill "$server_pid" 2>/dev/null || true; wait "$server_pid" 2>/dev/null || true; fi
   if [ -n "$agent_pid" ]; then kill "$agent_pid" 2>/dev/null || true; wait "$agent_pid" 2>/dev/null || true; fi
+  if [ -n "$proxy_pid" ]; then kill "$proxy_pid" 2>/dev/null || true; wait "$proxy_pid" 2>/dev/null || true; fi
   for pid in $(engine_pids); do kill "$pid" 2>/dev/null || true; done
   rm -rf "$work"
 }
@@ -109,6 +118,24 @@ for _ in $(seq 1 100); do
 done
 head -1 "$work/agent.out"
 
+if [ "$proxy" = 1 ]; then
+  # A proxy of the demo's own: the player's http_proxy and https_proxy lead
+  # to it, and nothing is exempt.
+  command -v tinyproxy >/dev/null 2>&1 || { echo "demo: DEMO_PROXY=1 needs tinyproxy (scripts/install-deps.sh)." >&2; exit 1; }
+  printf 'Port %s\nListen 127.0.0.1\nAllow 127.0.0.1\nTimeout 60\nLogLevel Connect\nLogFile "%s"\n' \
+    "$proxy_port" "$work/proxy.log" >"$work/tinyproxy.conf"
+  tinyproxy -d -c "$work/tinyproxy.conf" >"$work/proxy.out" 2>&1 &
+  proxy_pid=$!
+  for _ in $(seq 1 100); do
+    (exec 3<>"/dev/tcp/127.0.0.1/$proxy_port") 2>/dev/null && break
+    kill -0 "$proxy_pid" 2>/dev/null || { cat "$work/proxy.out" >&2; echo "demo: port $proxy_port of 127.0.0.1 must be free." >&2; exit 1; }
+    sleep 0.1
+  done
+  export http_proxy="http://127.0.0.1:$proxy_port" https_proxy="http://127.0.0.1:$proxy_port"
+  unset HTTPS_PROXY all_proxy ALL_PROXY no_proxy NO_PROXY
+  echo "demo: DEMO_PROXY=1: http_proxy and https_proxy lead to a tinyproxy on 127.0.0.1:$proxy_port."
+fi
+
 if [ -n "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ] && [ -z "${DEMO_AUTOPILOT:-}" ]; then
   echo "demo: the downloader's window is open; press 開始 (start), then 安裝 (install) when it has finished."
   "$build/bin/qlsdownloader"
@@ -127,6 +154,10 @@ if grep -q "CPlatFormDownloader Begin" "$service_log" 2>/dev/null; then
   echo "demo: the package came by the direct path (the library fell back from the engine)."
 elif grep -q "Patch Success" "$service_log" 2>/dev/null; then
   echo "demo: the package came through the local engine."
+fi
+if [ "$proxy" = 1 ]; then
+  echo "demo: the proxy carried $(grep -c "]: Request (file descriptor" "$work/proxy.log" 2>/dev/null || true) requests:"
+  grep "]: Request (file descriptor" "$work/proxy.log" 2>/dev/null | sed 's/.*): /  /' | sort | uniq -c | head -20 || true
 fi
 if [ -f "$MESHDROP_SETUP_MARKER" ]; then
   echo "demo: the installer ran: $(cat "$MESHDROP_SETUP_MARKER")"

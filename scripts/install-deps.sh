@@ -12,7 +12,7 @@ packages=(
   libssl-dev openssl
   libsqlite3-dev sqlite3
   postgresql libpq-dev
-  nginx-light curl aria2 libcurl4-openssl-dev
+  nginx-light curl aria2 libcurl4-openssl-dev tinyproxy util-linux
   xvfb xauth
   iproute2 procps valgrind
   dpkg-dev file lintian desktop-file-utils appstream bash-completion dbus-daemon

@@ -64,8 +64,8 @@ inline Figures RunProgram(std::vector<std::string> command, const std::string& f
     return figures;
 }
 
-// One line: wall time, MiB/s, CPU seconds per GiB, peak memory and, when
-// sampled, the largest one-second window.
+// One line: wall time, MiB/s, CPU seconds per GiB, peak memory (when
+// measured) and, when sampled, the largest one-second window.
 inline void Print(const char* what, const Figures& f, std::uint64_t bytes)
 {
     if (!f.ok) {
@@ -73,8 +73,11 @@ inline void Print(const char* what, const Figures& f, std::uint64_t bytes)
         return;
     }
     const double mib = static_cast<double>(bytes) / (1024.0 * 1024.0);
-    std::printf("%-38s %7.2f s %8.1f MiB/s  %6.2f CPU s/GiB  peak %7.1f MiB", what, f.seconds, mib / f.seconds,
-                f.cpuSeconds / (mib / 1024.0), static_cast<double>(f.peakKiB) / 1024.0);
+    std::printf("%-38s %7.2f s %8.1f MiB/s  %6.2f CPU s/GiB", what, f.seconds, mib / f.seconds,
+                f.cpuSeconds / (mib / 1024.0));
+    // A run inside the benchmark's own process has no peak of its own.
+    if (f.peakKiB > 0)
+        std::printf("  peak %7.1f MiB", static_cast<double>(f.peakKiB) / 1024.0);
     if (f.largestWindow > 0)
         std::printf("  largest 1 s window %llu bytes", static_cast<unsigned long long>(f.largestWindow));
     std::printf("\n");

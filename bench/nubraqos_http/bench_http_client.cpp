@@ -1,18 +1,25 @@
 // Downloads one file from a local nginx through the HTTP client layer (a
 // kind-1 connection context, the listener taking every byte), then the same
-// file with curl, and prints both rates side by side: once as nginx serves a
-// static file (with its length), once in the chunked coding (nginx passes it
-// through its substitution filter, which drops the length). BENCH_SHORT=1
-// uses a 64 MiB file and one round; otherwise 512 MiB and three rounds.
+// file with curl, and prints both side by side (wall time, rate, CPU seconds
+// per GiB): as nginx serves a static file on 127.0.0.1 (with its length), in
+// the chunked coding (nginx passes it through its substitution filter, which
+// drops the length), from nginx on [::1] (curl -g), and through a tinyproxy
+// on 127.0.0.1 (the layer by http_proxy, curl -x). BENCH_SHORT=1 uses a 64
+// MiB file and one round; otherwise 512 MiB and three rounds.
+
+#include <sys/resource.h>
 
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+#include <vector>
 
+#include "BenchFigures.h"
 #include "NginxServer.h"
 #include "NpnWorker.h"
 #include "TempDir.h"
+#include "TinyproxyServer.h"
 #include "cp/cpCQoSContext.h"
 #include "nw/nwCHttpClientExLayer.h"
 #include "ov/ovClassIds.h"
@@ -52,11 +59,19 @@ double Seconds(Clock::time_point start)
     return std::chrono::duration<double>(Clock::now() - start).count();
 }
 
-// Seconds for one download through the layer; negative on failure.
-double LayerDownload(NpnWorker& worker, const std::string& url, std::uint64_t size)
+double ProcessCpuSeconds()
+{
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return bench::CpuSeconds(usage);
+}
+
+// One download through the layer, on the worker of this process.
+bench::Figures LayerDownload(NpnWorker& worker, const std::string& url, std::uint64_t size)
 {
     CountingListener listener;
     ovSmartPtr ctx;
+    const double cpuBefore = ProcessCpuSeconds();
     const auto start = Clock::now();
     bool started = false;
     worker.Run([&] {
@@ -76,7 +91,9 @@ double LayerDownload(NpnWorker& worker, const std::string& url, std::uint64_t si
         started = OV_SUCCEEDED(layer->SetURL(url.c_str())) && OV_SUCCEEDED(layer->SendGET());
     });
     const bool finished = started && worker.WaitUntil([&] { return listener.done; }, std::chrono::seconds(120));
-    const double seconds = Seconds(start);
+    bench::Figures figures;
+    figures.seconds = Seconds(start);
+    figures.cpuSeconds = ProcessCpuSeconds() - cpuBefore;
     worker.Run([&] {
         if (ctx) {
             ovAsHttpClientExLayer(ctx.Get<ovIQoSContext>()->GetTopLayer())->SetListener(nullptr, 0);
@@ -84,24 +101,16 @@ double LayerDownload(NpnWorker& worker, const std::string& url, std::uint64_t si
         }
         ctx.Reset();
     });
-    return finished && listener.bytes == size ? seconds : -1.0;
+    figures.ok = finished && listener.bytes == size;
+    return figures;
 }
 
-double CurlDownload(const std::string& url)
+bench::Figures CurlDownload(const std::string& url, std::vector<std::string> options = {})
 {
-    const auto start = Clock::now();
-    const std::string command = "curl -s -f -o /dev/null '" + url + "'";
-    return std::system(command.c_str()) == 0 ? Seconds(start) : -1.0;
-}
-
-void Print(const char* what, double seconds, std::uint64_t size)
-{
-    if (seconds <= 0) {
-        std::printf("%-28s failed\n", what);
-        return;
-    }
-    std::printf("%-28s %8.1f MiB/s  (%.3f s)\n", what, static_cast<double>(size) / (1024.0 * 1024.0) / seconds,
-                seconds);
+    std::vector<std::string> command = {"curl", "-s", "-f", "-o", "/dev/null"};
+    command.insert(command.end(), options.begin(), options.end());
+    command.push_back(url);
+    return bench::RunProgram(command);
 }
 
 } // namespace
@@ -120,26 +129,49 @@ int main()
     // The substitution filter never matches; it only turns the body chunked.
     testsupport::NginxServer nginx(root.path(), {"location /chunked/ { alias " + root.path() +
                                                  "/; sub_filter_types *; sub_filter 'no-such-text' ''; }"});
+    testsupport::NginxServer nginx6(root.path());
+    nginx6.listenOn("::1");
     if (!nginx.start()) {
         std::printf("nginx did not start: %s\n", nginx.error().c_str());
         return 1;
     }
+    const bool ipv6 = nginx6.start();
+    if (!ipv6) {
+        std::printf("no nginx on [::1] (no IPv6 loopback?): %s\n", nginx6.error().c_str());
+    }
+    testsupport::TinyproxyServer proxy({});
+    const bool proxied = proxy.start();
+    if (!proxied) {
+        std::printf("no tinyproxy: %s\n", proxy.error().c_str());
+    }
     const std::string url = nginx.url("/big.bin");
     NpnWorker worker;
-    std::printf("GET of %llu MiB from nginx on 127.0.0.1, %d round(s)\n", static_cast<unsigned long long>(size >> 20),
-                rounds);
+    std::printf("GET of %llu MiB from nginx, %d round(s)\n", static_cast<unsigned long long>(size >> 20), rounds);
     int failures = 0;
     const std::string chunkedUrl = nginx.url("/chunked/big.bin");
     for (int round = 0; round < rounds; ++round) {
-        const double layer = LayerDownload(worker, url, size);
-        const double curl = CurlDownload(url);
-        Print("HTTP client layer (kind 1)", layer, size);
-        Print("curl", curl, size);
-        const double layerChunked = LayerDownload(worker, chunkedUrl, size);
-        const double curlChunked = CurlDownload(chunkedUrl);
-        Print("layer, chunked body", layerChunked, size);
-        Print("curl, chunked body", curlChunked, size);
-        failures += layer <= 0 || layerChunked <= 0;
+        const bench::Figures layer = LayerDownload(worker, url, size);
+        bench::Print("HTTP client layer (kind 1)", layer, size);
+        bench::Print("curl", CurlDownload(url), size);
+        const bench::Figures layerChunked = LayerDownload(worker, chunkedUrl, size);
+        bench::Print("layer, chunked body", layerChunked, size);
+        bench::Print("curl, chunked body", CurlDownload(chunkedUrl), size);
+        failures += !layer.ok + !layerChunked.ok;
+        if (ipv6) {
+            const std::string url6 = nginx6.url("/big.bin");
+            const bench::Figures layer6 = LayerDownload(worker, url6, size);
+            bench::Print("layer over [::1]", layer6, size);
+            bench::Print("curl -g over [::1]", CurlDownload(url6, {"-g"}), size);
+            failures += !layer6.ok;
+        }
+        if (proxied) {
+            setenv("http_proxy", proxy.url().c_str(), 1);
+            const bench::Figures layerProxied = LayerDownload(worker, url, size);
+            unsetenv("http_proxy");
+            bench::Print("layer through tinyproxy", layerProxied, size);
+            bench::Print("curl -x through tinyproxy", CurlDownload(url, {"-x", proxy.url()}), size);
+            failures += !layerProxied.ok;
+        }
     }
     return failures == 0 ? 0 : 1;
 }

@@ -173,7 +173,7 @@ void CEngineDownloader::ConnectToEngine()
     if (m_connection)
         return;
     const uint16_t port = nwCDNEnginePort();
-    uint32_t address = 0;
+    cpAddress address;
     if (!cpCHostCache::GetInstance().GetAddress(CDN_ENGINE_ADDRESS, port, &address))
         return;
     CSessionLock lock;

@@ -91,7 +91,7 @@ void CPlatformReporter::SignalDrained()
 void CPlatformReporter::OpenConnection()
 {
     const uint16_t port = nwAgentServerPort();
-    uint32_t address = 0;
+    cpAddress address;
     if (!cpCHostCache::GetInstance().GetAddress(QLS_AGENT_HOST, port, &address)) {
         WriteServiceLogFormat("[MeshdropLib] CPlatformReporter Resolve Failed : %s", QLS_AGENT_HOST);
         RetryLater();

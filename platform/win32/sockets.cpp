@@ -16,6 +16,7 @@
 #include "test_switches.h"
 #include "win32_ext.h"
 #include "winsock2.h"
+#include "ws2tcpip.h"
 
 namespace w32 {
 namespace {
@@ -56,9 +57,28 @@ socklen_t Length(int len) { return len < 0 ? 0 : static_cast<socklen_t>(len); }
 
 bool IsUnreachableForTesting(const struct sockaddr* name, int namelen) {
   const unsigned short port = UnreachablePortForTesting();
-  if (port == 0 || name == nullptr || name->sa_family != AF_INET || namelen < static_cast<int>(sizeof(sockaddr_in)))
-    return false;
-  return ntohs(reinterpret_cast<const sockaddr_in*>(name)->sin_port) == port;
+  if (port == 0 || name == nullptr) return false;
+  if (name->sa_family == AF_INET && namelen >= static_cast<int>(sizeof(sockaddr_in)))
+    return ntohs(reinterpret_cast<const sockaddr_in*>(name)->sin_port) == port;
+  if (name->sa_family == AF_INET6 && namelen >= static_cast<int>(sizeof(sockaddr_in6)))
+    return ntohs(reinterpret_cast<const sockaddr_in6*>(name)->sin6_port) == port;
+  return false;
+}
+
+// Winsock's number for a failed look-up.
+int WsaErrorFromLookup(int rc) {
+  switch (rc) {
+    case EAI_AGAIN: return WSATRY_AGAIN;
+    case EAI_NONAME:
+    case EAI_NODATA:
+    case EAI_ADDRFAMILY: return WSAHOST_NOT_FOUND;
+    case EAI_FAMILY: return WSAEAFNOSUPPORT;
+    case EAI_SOCKTYPE: return WSAESOCKTNOSUPPORT;
+    case EAI_SERVICE: return WSATYPE_NOT_FOUND;
+    case EAI_MEMORY: return WSA_NOT_ENOUGH_MEMORY;
+    case EAI_BADFLAGS: return WSAEINVAL;
+    default: return WSANO_RECOVERY;
+  }
 }
 
 thread_local struct HostStorage {
@@ -446,11 +466,9 @@ struct hostent* W32gethostbyname(const char* name) {
   hints.ai_family = AF_INET;
   hints.ai_socktype = SOCK_STREAM;
   addrinfo* result = nullptr;
-  int rc = getaddrinfo(name, nullptr, &hints, &result);
+  int rc = (::getaddrinfo)(name, nullptr, &hints, &result);  // parenthesised: not our macro
   if (rc != 0) {
-    WSASetLastError(rc == EAI_AGAIN                          ? WSATRY_AGAIN
-                    : (rc == EAI_NONAME || rc == EAI_NODATA) ? WSAHOST_NOT_FOUND
-                                                             : WSANO_RECOVERY);
+    WSASetLastError(WsaErrorFromLookup(rc));
     return nullptr;
   }
   HostStorage& h = t_host;
@@ -478,4 +496,20 @@ struct hostent* W32gethostbyname(const char* name) {
   h.entry.h_length = 4;
   h.entry.h_addr_list = h.addressPointers.data();
   return &h.entry;
+}
+
+INT W32getaddrinfo(PCSTR pNodeName, PCSTR pServiceName, const ADDRINFOA* pHints, PADDRINFOA* ppResult) {
+  if (ppResult == nullptr || (pNodeName == nullptr && pServiceName == nullptr)) {
+    WSASetLastError(WSANO_RECOVERY);
+    return WSANO_RECOVERY;
+  }
+  *ppResult = nullptr;
+  const int rc = (::getaddrinfo)(pNodeName, pServiceName, pHints, ppResult);
+  if (rc != 0) {
+    *ppResult = nullptr;
+    const int error = rc == EAI_SYSTEM ? WsaErrorFromErrno(errno) : WsaErrorFromLookup(rc);
+    WSASetLastError(error);
+    return error;
+  }
+  return 0;
 }

@@ -16,31 +16,50 @@ namespace testsupport {
 
 namespace {
 
-uint16_t freeLoopbackPort()
+// The socket address of `address` (either family) and `port`; its length.
+socklen_t socketAddress(const std::string& address, uint16_t port, sockaddr_storage* out)
 {
-    int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof a;
+    *out = {};
+    auto* v6 = reinterpret_cast<sockaddr_in6*>(out);
+    if (inet_pton(AF_INET6, address.c_str(), &v6->sin6_addr) == 1) {
+        v6->sin6_family = AF_INET6;
+        v6->sin6_port = htons(port);
+        return sizeof *v6;
+    }
+    auto* v4 = reinterpret_cast<sockaddr_in*>(out);
+    v4->sin_family = AF_INET;
+    v4->sin_port = htons(port);
+    inet_pton(AF_INET, address.c_str(), &v4->sin_addr);
+    return sizeof *v4;
+}
+
+uint16_t freePort(const std::string& address)
+{
+    sockaddr_storage a{};
+    socklen_t len = socketAddress(address, 0, &a);
+    int fd = ::socket(a.ss_family, SOCK_STREAM, 0);
     uint16_t port = 0;
-    if (::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 &&
+    if (::bind(fd, reinterpret_cast<sockaddr*>(&a), len) == 0 &&
         getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len) == 0)
-        port = ntohs(a.sin_port);
+        port = ntohs(a.ss_family == AF_INET6 ? reinterpret_cast<sockaddr_in6*>(&a)->sin6_port
+                                             : reinterpret_cast<sockaddr_in*>(&a)->sin_port);
     ::close(fd);
     return port;
 }
 
-bool accepts(uint16_t port)
+bool accepts(const std::string& address, uint16_t port)
 {
-    int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    a.sin_port = htons(port);
-    bool ok = ::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
+    sockaddr_storage a{};
+    const socklen_t len = socketAddress(address, port, &a);
+    int fd = ::socket(a.ss_family, SOCK_STREAM, 0);
+    bool ok = ::connect(fd, reinterpret_cast<sockaddr*>(&a), len) == 0;
     ::close(fd);
     return ok;
+}
+
+std::string hostText(const std::string& address)
+{
+    return address.find(':') == std::string::npos ? address : "[" + address + "]";
 }
 
 } // namespace
@@ -64,7 +83,8 @@ NginxServer::~NginxServer()
 
 std::string NginxServer::url(const std::string& path) const
 {
-    return (tls_.certificate.empty() ? "http://127.0.0.1:" : "https://127.0.0.1:") + std::to_string(port_) + path;
+    return (tls_.certificate.empty() ? "http://" : "https://") + hostText(address_) + ":" + std::to_string(port_) +
+           path;
 }
 
 bool NginxServer::start()
@@ -77,7 +97,7 @@ bool NginxServer::start()
     // The port is chosen free just before nginx binds it; another process could
     // take it in between, so a few attempts are made.
     for (int attempt = 0; attempt < 5; ++attempt) {
-        port_ = freeLoopbackPort();
+        port_ = freePort(address_);
         const std::string& p = prefix_.path();
         std::ofstream conf(p + "/nginx.conf", std::ios::trunc);
         conf << "daemon off;\n"
@@ -113,8 +133,8 @@ bool NginxServer::start()
                 "  sendfile on;\n"
                 "  keepalive_timeout 30;\n"
                 "  server {\n"
-                "    listen 127.0.0.1:"
-             << port_ << (tls_.certificate.empty() ? "" : " ssl")
+                "    listen "
+             << hostText(address_) << ":" << port_ << (tls_.certificate.empty() ? "" : " ssl")
              << ";\n"
                 "    root "
              << documentRoot_ << ";\n";
@@ -139,7 +159,7 @@ bool NginxServer::start()
         pid_ = pid;
         auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
         while (std::chrono::steady_clock::now() < deadline) {
-            if (accepts(port_))
+            if (accepts(address_, port_))
                 return true;
             int status = 0;
             if (waitpid(pid_, &status, WNOHANG) == pid_) {

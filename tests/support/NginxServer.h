@@ -28,6 +28,9 @@ public:
         std::string ciphers;
     };
     void useTls(Tls tls) { tls_ = std::move(tls); }
+    // Listens on this address instead of 127.0.0.1 ("::1" for IPv6 only).
+    // Call before start().
+    void listenOn(std::string address) { address_ = std::move(address); }
 
     // Starts nginx and waits until it accepts connections; false with a reason
     // in error() when nginx is missing or does not come up.
@@ -35,7 +38,8 @@ public:
     void stop();
 
     uint16_t port() const { return port_; }
-    // "http://127.0.0.1:<port>" + path, or "https://..." with TLS.
+    // "http://127.0.0.1:<port>" + path, or "https://..." with TLS ("[::1]"
+    // for an IPv6 address).
     std::string url(const std::string& path) const;
     const std::string& error() const { return error_; }
 
@@ -46,6 +50,7 @@ private:
     std::string documentRoot_;
     std::vector<std::string> extraLocations_;
     Tls tls_;
+    std::string address_ = "127.0.0.1";
     TempDir prefix_{"meshdrop-nginx"};
     uint16_t port_ = 0;
     int pid_ = -1;

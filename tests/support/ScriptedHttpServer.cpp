@@ -175,19 +175,28 @@ void HttpConnection::close(bool reset)
     fd_ = -1;
 }
 
-ScriptedHttpServer::ScriptedHttpServer(Handler handler) : handler_(std::move(handler))
+ScriptedHttpServer::ScriptedHttpServer(Handler handler, int family) : handler_(std::move(handler)), family_(family)
 {
-    listenFd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    listenFd_ = ::socket(family, SOCK_STREAM | SOCK_CLOEXEC, 0);
     int one = 1;
     setsockopt(listenFd_, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    a.sin_port = 0;
-    if (::bind(listenFd_, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 && ::listen(listenFd_, 64) == 0) {
-        socklen_t len = sizeof a;
+    sockaddr_storage a{};
+    socklen_t len = 0;
+    if (family == AF_INET6) {
+        auto* v6 = reinterpret_cast<sockaddr_in6*>(&a);
+        v6->sin6_family = AF_INET6;
+        v6->sin6_addr = in6addr_loopback;
+        len = sizeof *v6;
+    } else {
+        auto* v4 = reinterpret_cast<sockaddr_in*>(&a);
+        v4->sin_family = AF_INET;
+        v4->sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        len = sizeof *v4;
+    }
+    if (::bind(listenFd_, reinterpret_cast<sockaddr*>(&a), len) == 0 && ::listen(listenFd_, 64) == 0) {
         getsockname(listenFd_, reinterpret_cast<sockaddr*>(&a), &len);
-        port_ = ntohs(a.sin_port);
+        port_ = ntohs(family == AF_INET6 ? reinterpret_cast<sockaddr_in6*>(&a)->sin6_port
+                                         : reinterpret_cast<sockaddr_in*>(&a)->sin_port);
     }
     wakeFd_ = eventfd(0, EFD_CLOEXEC);
     acceptThread_ = std::thread([this] { acceptLoop(); });
@@ -206,7 +215,7 @@ ScriptedHttpServer::~ScriptedHttpServer()
 
 std::string ScriptedHttpServer::url(const std::string& path) const
 {
-    return "http://127.0.0.1:" + std::to_string(port_) + path;
+    return (family_ == AF_INET6 ? "http://[::1]:" : "http://127.0.0.1:") + std::to_string(port_) + path;
 }
 
 int ScriptedHttpServer::connectionCount() const

@@ -3,6 +3,8 @@
 // own function, so that a test can answer exactly as a faulty server would: a
 // head split across writes, a body in pieces, an early close, a stall, a
 // redirect without Location, no Content-Length...
+#include <sys/socket.h>
+
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
@@ -59,14 +61,15 @@ class ScriptedHttpServer {
 public:
     using Handler = std::function<void(HttpConnection&, int connectionIndex)>;
 
-    // Starts listening on an ephemeral port of 127.0.0.1 at once.
-    explicit ScriptedHttpServer(Handler handler);
+    // Starts listening on an ephemeral port of 127.0.0.1 at once (of ::1
+    // with AF_INET6; port() is 0 when the machine has no IPv6 loopback).
+    explicit ScriptedHttpServer(Handler handler, int family = AF_INET);
     ~ScriptedHttpServer(); // stops accepting, waits for the handlers to return
     ScriptedHttpServer(const ScriptedHttpServer&) = delete;
     ScriptedHttpServer& operator=(const ScriptedHttpServer&) = delete;
 
     uint16_t port() const { return port_; }
-    // "http://127.0.0.1:<port>" + path
+    // "http://127.0.0.1:<port>" + path (or "http://[::1]:<port>" + path)
     std::string url(const std::string& path) const;
 
     // Connections accepted so far.
@@ -92,6 +95,7 @@ private:
     int listenFd_ = -1;
     int wakeFd_ = -1;
     uint16_t port_ = 0;
+    int family_ = AF_INET;
     std::thread acceptThread_;
     mutable std::mutex mutex_;
     mutable std::condition_variable changed_;

@@ -2,6 +2,7 @@
 // window platform the tests rely on, built in so that a test program behaves
 // the same under CTest and when started by hand.
 #include <cstdlib>
+#include <initializer_list>
 
 #ifndef MESHDROP_TSAN_SUPPRESSIONS
 #define MESHDROP_TSAN_SUPPRESSIONS ""
@@ -55,4 +56,12 @@ const int noAgent = setenv("MESHDROP_AGENT_PORT", "1", 0);
 // Nor do they send notifications to the desktop of whoever runs them: the
 // session bus is one that a test starts for itself, or none.
 const int noSessionBus = setenv("DBUS_SESSION_BUS_ADDRESS", "unix:path=/nonexistent/meshdrop-test-bus", 1);
+// Nor do they go through a proxy of the machine they run on: a test that
+// wants one sets it.
+const int noProxy = [] {
+    for (const char* name :
+         {"http_proxy", "HTTP_PROXY", "https_proxy", "HTTPS_PROXY", "all_proxy", "ALL_PROXY", "no_proxy", "NO_PROXY"})
+        unsetenv(name);
+    return 0;
+}();
 } // namespace

@@ -200,19 +200,33 @@ HttpFileServer::~HttpFileServer()
     shared_->changed.notify_all();
 }
 
-uint16_t HttpFileServer::listenOn(uint16_t port)
+uint16_t HttpFileServer::listenOn(uint16_t port, const std::string& address)
 {
-    int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_storage a{};
+    socklen_t len = 0;
+    auto* v4 = reinterpret_cast<sockaddr_in*>(&a);
+    auto* v6 = reinterpret_cast<sockaddr_in6*>(&a);
+    if (inet_pton(AF_INET, address.c_str(), &v4->sin_addr) == 1) {
+        v4->sin_family = AF_INET;
+        v4->sin_port = htons(port);
+        len = sizeof *v4;
+    } else if (inet_pton(AF_INET6, address.c_str(), &v6->sin6_addr) == 1) {
+        v6->sin6_family = AF_INET6;
+        v6->sin6_port = htons(port);
+        len = sizeof *v6;
+    } else {
+        errno = EINVAL;
+        return 0;
+    }
+    int fd = ::socket(a.ss_family, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (fd < 0)
         return 0;
     int one = 1;
     setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    a.sin_port = htons(port);
-    socklen_t len = sizeof a;
-    if (::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 || ::listen(fd, 128) != 0 ||
+    if (a.ss_family == AF_INET6)
+        setsockopt(fd, IPPROTO_IPV6, IPV6_V6ONLY, &one, sizeof one); // this address only
+    const socklen_t size = len;
+    if (::bind(fd, reinterpret_cast<sockaddr*>(&a), size) != 0 || ::listen(fd, 128) != 0 ||
         getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len) != 0) {
         int saved = errno;
         ::close(fd);
@@ -224,7 +238,7 @@ uint16_t HttpFileServer::listenOn(uint16_t port)
         shared_->listeners.push_back(fd);
     }
     std::thread([shared = shared_, fd] { shared->acceptLoop(shared, fd); }).detach();
-    return ntohs(a.sin_port);
+    return ntohs(a.ss_family == AF_INET6 ? v6->sin6_port : v4->sin_port);
 }
 
 } // namespace publisher

@@ -28,9 +28,11 @@ public:
     HttpFileServer(const HttpFileServer&) = delete;
     HttpFileServer& operator=(const HttpFileServer&) = delete;
 
-    // Listens on 127.0.0.1:port (0 = any free port) and serves it on a thread
-    // of its own. Returns the bound port, or 0 with errno set.
-    uint16_t listenOn(uint16_t port);
+    // Listens on address:port (0 = any free port; an address of either
+    // family, "127.0.0.1" or "::1") and serves it on a thread of its own.
+    // Returns the bound port, or 0 with errno set (EINVAL for an address
+    // that is none).
+    uint16_t listenOn(uint16_t port, const std::string& address = "127.0.0.1");
 
 private:
     struct Shared;

@@ -1,19 +1,21 @@
 // publisher_server: generates a sample package and the engine update and
-// serves them on 127.0.0.1.
+// serves them on 127.0.0.1, or on the address --address gives (of either
+// family: "::1" serves IPv6 only).
 //
 //   publisher_server [--port N] [--mirror-port N] [--sizes 6M,4M,2M] [--rate BYTES]
-//                    [--root DIR] [--host NAME] [--log]
+//                    [--root DIR] [--address ADDR] [--host NAME] [--log]
 //                    [--update-version V] [--update-archive zip|7z] [--update-files 1|2]
 //                    [--update-fault FAULT] [--update-signing-key FILE]
 //
-// The update list offers the built engine's version unless --update-version
-// names another; --update-files 2 lists the engine's notes beside the
-// program, so that the archive of all files is taken. The list and every
-// archive are signed ("<name>.sig") with the Ed25519 private key in FILE
-// (PEM), by default the build's development key; an empty FILE signs
-// nothing. FAULT: none, wrong-hash, broken-archive, no-list, no-hash,
-// short-hash, no-hash-entry, foreign-signature, no-list-signature,
-// half-broken.
+// The file list and the update list name the server by --host, by default
+// the listening address (an IPv6 one in brackets). The update list offers the
+// built engine's version unless --update-version names another;
+// --update-files 2 lists the engine's notes beside the program, so that the
+// archive of all files is taken. The list and every archive are signed
+// ("<name>.sig") with the Ed25519 private key in FILE (PEM), by default the
+// build's development key; an empty FILE signs nothing. FAULT: none,
+// wrong-hash, broken-archive, no-list, no-hash, short-hash, no-hash-entry,
+// foreign-signature, no-list-signature, half-broken.
 //
 // Prints one line "publisher_server ready port=P mirror_port=M root=DIR" once
 // both ports accept connections, then serves until SIGINT or SIGTERM.
@@ -37,7 +39,7 @@ namespace {
 void usage()
 {
     fprintf(stderr, "usage: publisher_server [--port N] [--mirror-port N] [--sizes 6M,4M,2M] [--rate BYTES]\n"
-                    "                        [--root DIR] [--host NAME] [--log]\n"
+                    "                        [--root DIR] [--address ADDR] [--host NAME] [--log]\n"
                     "                        [--update-version V] [--update-archive zip|7z] [--update-files 1|2]\n"
                     "                        [--update-fault FAULT] [--update-signing-key FILE]\n"
                     "FAULT: none, wrong-hash, broken-archive, no-list, no-hash, short-hash, no-hash-entry,\n"
@@ -59,7 +61,7 @@ bool parsePort(const char* text, uint16_t& out)
 int main(int argc, char** argv)
 {
     uint16_t port = 18080, mirrorPort = 18081;
-    std::string sizes = "6M,4M,2M", root, host = "127.0.0.1";
+    std::string sizes = "6M,4M,2M", root, address = "127.0.0.1", host;
     uint64_t rate = 0;
     bool log = false;
     UpdateOptions update;
@@ -82,6 +84,8 @@ int main(int argc, char** argv)
             ok = parseSize(v, rate);
         } else if (a == "--root") {
             root = v;
+        } else if (a == "--address") {
+            address = v;
         } else if (a == "--host") {
             host = v;
         } else if (a == "--update-version") {
@@ -139,12 +143,15 @@ int main(int argc, char** argv)
     pthread_sigmask(SIG_BLOCK, &stop, nullptr);
 
     HttpFileServer server({root, rate, log});
-    package.port = server.listenOn(port);
-    package.mirrorPort = package.port ? server.listenOn(mirrorPort) : 0;
+    package.port = server.listenOn(port, address);
+    package.mirrorPort = package.port ? server.listenOn(mirrorPort, address) : 0;
     if (!package.port || !package.mirrorPort) {
-        fprintf(stderr, "publisher_server: cannot listen on 127.0.0.1:%u/%u: %s\n", port, mirrorPort, strerror(errno));
+        fprintf(stderr, "publisher_server: cannot listen on %s:%u/%u: %s\n", address.c_str(), port, mirrorPort,
+                strerror(errno));
         return 1;
     }
+    if (host.empty())
+        host = address.find(':') == std::string::npos ? address : "[" + address + "]";
     package.root = root;
     package.host = host;
     Package generated;

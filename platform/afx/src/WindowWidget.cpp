@@ -10,6 +10,7 @@
 #include <QMouseEvent>
 #include <QMovie>
 #include <QNetworkAccessManager>
+#include <QNetworkProxyFactory>
 #include <QNetworkReply>
 #include <QPainter>
 #include <QStyle>
@@ -700,8 +701,12 @@ void AfxWindowWidget::Navigate(const CString& url)
     const QString address = QString::fromStdWString(url);
     if (address.startsWith(QLatin1String("http://"), Qt::CaseInsensitive) ||
         address.startsWith(QLatin1String("https://"), Qt::CaseInsensitive)) {
-        if (!m_network)
+        if (!m_network) {
+            // The banner goes through the proxy of the environment, as the
+            // download library's requests do.
+            QNetworkProxyFactory::setUseSystemConfiguration(true);
             m_network = new QNetworkAccessManager(this);
+        }
         QNetworkRequest request{QUrl(address)};
         request.setMaximumRedirectsAllowed(kBrowserRedirectLimit);
         request.setTransferTimeout(kBrowserStallMs);

@@ -73,6 +73,7 @@ typedef LONG* LPLONG;
 typedef UINT* PUINT;
 typedef CHAR* LPSTR;
 typedef const CHAR* LPCSTR;
+typedef const CHAR* PCSTR;
 typedef WCHAR* LPWSTR;
 typedef const WCHAR* LPCWSTR;
 typedef WCHAR* PWSTR;

@@ -33,6 +33,8 @@ typedef UINT_PTR SOCKET;
 
 typedef struct sockaddr SOCKADDR, *PSOCKADDR, *LPSOCKADDR;
 typedef struct sockaddr_in SOCKADDR_IN, *PSOCKADDR_IN, *LPSOCKADDR_IN;
+typedef struct sockaddr_in6 SOCKADDR_IN6, *PSOCKADDR_IN6, *LPSOCKADDR_IN6;
+typedef struct sockaddr_storage SOCKADDR_STORAGE, *PSOCKADDR_STORAGE, *LPSOCKADDR_STORAGE;
 typedef struct in_addr IN_ADDR, *PIN_ADDR, *LPIN_ADDR;
 typedef struct hostent HOSTENT, *PHOSTENT, *LPHOSTENT;
 typedef struct linger LINGER, *PLINGER, *LPLINGER;
@@ -89,6 +91,8 @@ typedef struct WSAData {
 #define WSASYSNOTREADY 10091
 #define WSAVERNOTSUPPORTED 10092
 #define WSANOTINITIALISED 10093
+#define WSATYPE_NOT_FOUND 10109
+#define WSA_NOT_ENOUGH_MEMORY 8
 #define WSAHOST_NOT_FOUND 11001
 #define WSATRY_AGAIN 11002
 #define WSANO_RECOVERY 11003

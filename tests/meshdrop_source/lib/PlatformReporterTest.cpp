@@ -29,7 +29,7 @@ using agenttest::ReadFrame;
 std::atomic<bool> g_resolvable{true};
 
 // Every name is this machine while resolvable, nothing otherwise.
-OVRESULT ResolveToLoopback(const char* /*name*/, std::vector<std::uint32_t>* addresses)
+OVRESULT ResolveToLoopback(const char* /*name*/, std::vector<cpAddress>* addresses)
 {
     if (!g_resolvable)
         return OVR_PLATFORM_FAIL;

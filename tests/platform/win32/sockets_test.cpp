@@ -3,6 +3,7 @@
 #include <poll.h>
 #include <win32_ext.h>
 #include <winsock2.h>
+#include <ws2tcpip.h>
 
 #include <atomic>
 #include <thread>
@@ -413,6 +414,59 @@ TEST_F(Sockets, HostLookupGivesIPv4Addresses) {
   h = gethostbyname("localhost");
   ASSERT_NE(h, nullptr);
   EXPECT_EQ(reinterpret_cast<in_addr*>(h->h_addr_list[0])->s_addr, inet_addr("127.0.0.1"));
+}
+
+TEST_F(Sockets, AddressLookupGivesBothFamiliesAndWinsockErrors) {
+  addrinfo hints{};
+  hints.ai_socktype = SOCK_STREAM;
+  for (const auto& [name, family] : {std::pair{"::1", AF_INET6}, std::pair{"127.0.0.1", AF_INET}}) {
+    addrinfo* found = nullptr;
+    ASSERT_EQ(getaddrinfo(name, nullptr, &hints, &found), 0) << name;
+    ASSERT_NE(found, nullptr);
+    EXPECT_EQ(found->ai_family, family) << name;
+    freeaddrinfo(found);
+  }
+  // A literal of the wrong family, asked for with numeric hosts only.
+  hints.ai_family = AF_INET;
+  hints.ai_flags = AI_NUMERICHOST;
+  addrinfo* found = nullptr;
+  EXPECT_EQ(getaddrinfo("::1", nullptr, &hints, &found), WSAHOST_NOT_FOUND);
+  EXPECT_EQ(WSAGetLastError(), WSAHOST_NOT_FOUND);
+  EXPECT_EQ(found, nullptr);
+  EXPECT_EQ(getaddrinfo(nullptr, nullptr, &hints, &found), WSANO_RECOVERY);
+}
+
+TEST_F(Sockets, Ipv6ConnectsAndUnreachablePortsReportThroughTheConnectNotice) {
+  SOCKET listener = Track(socket(AF_INET6, SOCK_STREAM, 0));
+  sockaddr_in6 a{};
+  a.sin6_family = AF_INET6;
+  a.sin6_addr = in6addr_loopback;
+  if (bind(listener, reinterpret_cast<sockaddr*>(&a), sizeof(a)) != 0) GTEST_SKIP() << "no IPv6 loopback (::1)";
+  ASSERT_EQ(listen(listener, 5), 0);
+  int length = sizeof(a);
+  ASSERT_EQ(getsockname(listener, reinterpret_cast<sockaddr*>(&a), &length), 0);
+
+  SOCKET client = Track(socket(AF_INET6, SOCK_STREAM, 0));
+  ASSERT_EQ(WSAAsyncSelect(client, hwnd_, kSocketMessage, FD_CONNECT | FD_READ | FD_WRITE | FD_CLOSE), 0);
+  EXPECT_EQ(connect(client, reinterpret_cast<sockaddr*>(&a), sizeof(a)), SOCKET_ERROR);
+  EXPECT_EQ(WSAGetLastError(), WSAEWOULDBLOCK);
+  ASSERT_TRUE(PumpUntil([&] { return Find(client, FD_CONNECT) != nullptr; }));
+  EXPECT_EQ(Find(client, FD_CONNECT)->error, 0);
+  sockaddr_in6 peer{};
+  int peerLength = sizeof(peer);
+  SOCKET server = Track(accept(listener, reinterpret_cast<sockaddr*>(&peer), &peerLength));
+  EXPECT_EQ(peer.sin6_family, AF_INET6);
+  ASSERT_EQ(send(server, "v6", 2, 0), 2);
+  ASSERT_TRUE(PumpUntil([&] { return Find(client, FD_READ) != nullptr; }));
+
+  // The test switch makes the port unreachable for IPv6 as for IPv4.
+  SOCKET other = Track(socket(AF_INET6, SOCK_STREAM, 0));
+  ASSERT_EQ(WSAAsyncSelect(other, hwnd_, kSocketMessage, FD_CONNECT), 0);
+  W32SetHostUnreachableForTesting(ntohs(a.sin6_port));
+  EXPECT_EQ(connect(other, reinterpret_cast<sockaddr*>(&a), sizeof(a)), SOCKET_ERROR);
+  W32SetHostUnreachableForTesting(0);
+  ASSERT_TRUE(PumpUntil([&] { return Find(other, FD_CONNECT) != nullptr; }));
+  EXPECT_EQ(Find(other, FD_CONNECT)->error, WSAEHOSTUNREACH);
 }
 
 }  // namespace

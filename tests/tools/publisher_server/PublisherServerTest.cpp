@@ -91,6 +91,20 @@ TEST(PublisherServer, ServesTheGeneratedPackageOnBothPorts)
     EXPECT_EQ(st.st_mode & S_IXUSR, 0u);
 }
 
+TEST(PublisherServer, ListensOnTheAddressItIsGivenAndNamesItInItsLists)
+{
+    testsupport::TempDir root;
+    PublisherProcess server(root.path(), "--address ::1");
+    if (server.port == 0)
+        GTEST_SKIP() << "the publisher server cannot listen on ::1 (no IPv6 loopback on this machine)";
+    const std::string main = "http://[::1]:" + std::to_string(server.port);
+    const std::string list = testsupport::responseBody(testsupport::blockingHttpGet("::1", server.port, kFileListPath));
+    EXPECT_NE(list.find(main + kPackageFolder + "package/veilrune_02.pak\r\n"), std::string::npos) << list;
+    const std::string update =
+        testsupport::responseBody(testsupport::blockingHttpGet("::1", server.port, kUpdateListPath));
+    EXPECT_NE(update.find("url=\"" + main + kUpdateFolder), std::string::npos) << update;
+}
+
 TEST(PublisherServer, OffersTheEngineUpdateAsItsOptionsSay)
 {
     testsupport::TempDir root;

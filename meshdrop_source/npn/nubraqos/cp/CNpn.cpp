@@ -2,6 +2,8 @@
 
 #include <winsock2.h>
 
+#include <atomic>
+
 #include "Lib_SSL/SSLCertificates.h"
 #include "Lib_SSL/SSLRuntime.h"
 #include "cp/cpCMutex.h"
@@ -10,8 +12,20 @@
 #include "nw/nwCHttpMimeTypeMap.h"
 #include "ov/ovCGarbageCollector.h"
 
+namespace {
+std::atomic<CNpn::LogWriter> g_log{nullptr};
+} // namespace
+
+void CNpn::Log(const char* line)
+{
+    if (LogWriter log = g_log.load(); log && line) {
+        log(line);
+    }
+}
+
 CNpn::CNpn(cpCMutex* lock, LogWriter log) : m_lock(lock)
 {
+    g_log = log;
     // Without OpenSSL the runtime still serves plain connections; every TLS
     // connection then fails its handshake.
     m_tlsStarted = SSLRuntime::Startup();
@@ -48,6 +62,7 @@ CNpn::CNpn(cpCMutex* lock, LogWriter log) : m_lock(lock)
 
 CNpn::~CNpn()
 {
+    g_log = nullptr;
     cpCMutexLock lock(m_lock.Get<cpCMutex>());
     if (m_mimeTypes) {
         nwCHttpMimeTypeMap::SetMimeTypeMap(nullptr);

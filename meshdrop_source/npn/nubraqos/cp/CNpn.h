@@ -32,6 +32,11 @@ public:
     bool IsStarted() const { return m_started; }
     OVRESULT GetStartResult() const { return m_startResult; }
 
+    // Writes a line to the running runtime's log (nothing without a runtime
+    // or a log writer). Layers report what a player needs to know, such as a
+    // proxy refusing a connection, here.
+    static void Log(const char* line);
+
     // After the worker's message loop has ended, under the library lock:
     // stops the socket library, then cleans up OpenSSL.
     void Cleanup();

@@ -8,13 +8,37 @@
 
 namespace {
 
-OVRESULT PlatformResolve(const char* name, std::vector<std::uint32_t>* addresses)
+OVRESULT PlatformResolve(const char* name, std::vector<cpAddress>* addresses)
 {
-    std::uint32_t found[cpCHostCache::kMaxAddresses];
-    int count = 0;
-    const OVRESULT result = cpResolveAll(name, found, cpCHostCache::kMaxAddresses, &count);
-    addresses->assign(found, found + count);
-    return result;
+    return cpResolveAll(name, addresses, cpCHostCache::kMaxAddresses);
+}
+
+// The items in the order to try them: working ones, then the others that
+// have not failed lately with the families taking turns, then the rest.
+std::vector<cpAddress> TryOrder(const std::vector<cpCHostCache::AddressItem>& items)
+{
+    std::vector<cpAddress> order;
+    std::vector<cpAddress> fresh[2]; // [0]: the first fresh item's family, [1]: the other
+    std::vector<cpAddress> failed;
+    for (const cpCHostCache::AddressItem& item : items) {
+        if (item.working) {
+            order.push_back(item.address);
+        } else if (item.lastFailure != 0) {
+            failed.push_back(item.address);
+        } else {
+            const bool first = fresh[0].empty() || fresh[0].front().Family() == item.address.Family();
+            fresh[first ? 0 : 1].push_back(item.address);
+        }
+    }
+    for (std::size_t i = 0; i < std::max(fresh[0].size(), fresh[1].size()); ++i) {
+        for (const auto& family : fresh) {
+            if (i < family.size()) {
+                order.push_back(family[i]);
+            }
+        }
+    }
+    order.insert(order.end(), failed.begin(), failed.end());
+    return order;
 }
 
 } // namespace
@@ -60,14 +84,15 @@ void cpCHostCache::Resolve(HostEntry& entry)
             last.push_back(item);
         }
     }
-    std::vector<std::uint32_t> resolved;
+    std::vector<cpAddress> resolved;
     (m_resolve ? m_resolve : &PlatformResolve)(entry.host.c_str(), &resolved);
     std::vector<AddressItem> middle;
-    auto known = [](const std::vector<AddressItem>& group, std::uint32_t address) {
+    auto known = [](const std::vector<AddressItem>& group, const cpAddress& address) {
         return std::any_of(group.begin(), group.end(), [&](const AddressItem& i) { return i.address == address; });
     };
-    for (std::uint32_t address : resolved) {
-        if (!known(first, address) && !known(last, address) && !known(middle, address)) {
+    for (const cpAddress& address : resolved) {
+        if (middle.size() < static_cast<std::size_t>(kMaxAddresses) && !known(first, address) &&
+            !known(last, address) && !known(middle, address)) {
             middle.push_back({address, false, 0});
         }
     }
@@ -77,10 +102,10 @@ void cpCHostCache::Resolve(HostEntry& entry)
     entry.resolvedAt = now;
 }
 
-bool cpCHostCache::GetAddress(const char* host, std::uint16_t port, std::uint32_t* address)
+cpCHostCache::HostEntry* cpCHostCache::Refresh(const char* host, std::uint16_t port)
 {
     if (!host || !*host) {
-        return false;
+        return nullptr;
     }
     HostEntry* entry = Find(host, port);
     if (!entry) {
@@ -89,25 +114,37 @@ bool cpCHostCache::GetAddress(const char* host, std::uint16_t port, std::uint32_
         fresh.port = port;
         entry = &m_entries.emplace(Key(host, port), std::move(fresh)).first->second;
         Resolve(*entry);
-    } else {
-        for (const AddressItem& item : entry->items) {
-            if (item.working) {
-                *address = item.address;
-                return true;
-            }
-        }
-        if (cpNow().seconds - entry->resolvedAt > kReResolveSeconds) {
-            Resolve(*entry);
-        }
+        return entry;
     }
-    if (entry->items.empty()) {
+    const bool working =
+        std::any_of(entry->items.begin(), entry->items.end(), [](const AddressItem& item) { return item.working; });
+    if (!working && cpNow().seconds - entry->resolvedAt > kReResolveSeconds) {
+        Resolve(*entry);
+    }
+    return entry;
+}
+
+bool cpCHostCache::GetAddresses(const char* host, std::uint16_t port, std::vector<cpAddress>* addresses)
+{
+    const HostEntry* entry = Refresh(host, port);
+    if (!entry || entry->items.empty() || !addresses) {
         return false;
     }
-    *address = entry->items.front().address;
+    *addresses = TryOrder(entry->items);
     return true;
 }
 
-bool cpCHostCache::TakeItem(const char* host, std::uint16_t port, std::uint32_t address, HostEntry** entry,
+bool cpCHostCache::GetAddress(const char* host, std::uint16_t port, cpAddress* address)
+{
+    std::vector<cpAddress> order;
+    if (!GetAddresses(host, port, &order) || !address) {
+        return false;
+    }
+    *address = order.front();
+    return true;
+}
+
+bool cpCHostCache::TakeItem(const char* host, std::uint16_t port, const cpAddress& address, HostEntry** entry,
                             AddressItem* item)
 {
     *entry = Find(host, port);
@@ -124,7 +161,7 @@ bool cpCHostCache::TakeItem(const char* host, std::uint16_t port, std::uint32_t 
     return true;
 }
 
-void cpCHostCache::MarkFailed(const char* host, std::uint16_t port, std::uint32_t address)
+void cpCHostCache::MarkFailed(const char* host, std::uint16_t port, const cpAddress& address)
 {
     HostEntry* entry = nullptr;
     AddressItem item;
@@ -135,7 +172,7 @@ void cpCHostCache::MarkFailed(const char* host, std::uint16_t port, std::uint32_
     }
 }
 
-void cpCHostCache::MarkWorking(const char* host, std::uint16_t port, std::uint32_t address)
+void cpCHostCache::MarkWorking(const char* host, std::uint16_t port, const cpAddress& address)
 {
     HostEntry* entry = nullptr;
     AddressItem item;

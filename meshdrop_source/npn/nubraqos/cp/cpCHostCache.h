@@ -1,35 +1,43 @@
 #pragma once
-// Remembers the addresses of each (host, port) and which of them worked or
-// failed, so that a connection tries a working address first and leaves one
-// that failed recently for last.
+// Remembers the addresses of each (host, port), IPv6 and IPv4, and which of
+// them worked or failed, so that a connection tries a working address first
+// and leaves one that failed recently for last.
 
 #include <cstdint>
 #include <map>
 #include <string>
 #include <vector>
 
+#include "cp/cpAddress.h"
 #include "ov/ovResult.h"
 
 class cpCHostCache {
 public:
-    // Look-up used to (re)resolve an entry: all IPv4 addresses of a name in
-    // network byte order. Replaceable for tests.
-    using ResolveFn = OVRESULT (*)(const char* name, std::vector<std::uint32_t>* addresses);
+    // Look-up used to (re)resolve an entry: all addresses of a name, of both
+    // families, in the resolver's order. Replaceable for tests.
+    using ResolveFn = OVRESULT (*)(const char* name, std::vector<cpAddress>* addresses);
 
     // The process's cache.
     static cpCHostCache& GetInstance();
 
     // A working address first, else (re-resolving when the last look-up is
     // more than 4 seconds old) the first known one; false when none is known.
-    bool GetAddress(const char* host, std::uint16_t port, std::uint32_t* address);
-    void MarkFailed(const char* host, std::uint16_t port, std::uint32_t address);
-    void MarkWorking(const char* host, std::uint16_t port, std::uint32_t address);
+    bool GetAddress(const char* host, std::uint16_t port, cpAddress* address);
+    // Every known address in the order a connection tries them (re-resolving
+    // as GetAddress does): the working ones first, then those that have not
+    // failed lately with the two families taking turns (starting with the
+    // family of the first; each family in the cache's order), then the ones
+    // that failed lately. GetAddress answers the first of them. False when
+    // none is known.
+    bool GetAddresses(const char* host, std::uint16_t port, std::vector<cpAddress>* addresses);
+    void MarkFailed(const char* host, std::uint16_t port, const cpAddress& address);
+    void MarkWorking(const char* host, std::uint16_t port, const cpAddress& address);
 
     void SetResolver(ResolveFn resolve);
     void Clear();
 
     struct AddressItem {
-        std::uint32_t address = 0;
+        cpAddress address;
         bool working = false;
         std::uint32_t lastFailure = 0; // whole seconds, 0 = none
     };
@@ -51,8 +59,12 @@ private:
     static std::string Key(const char* host, std::uint16_t port);
     void Resolve(HostEntry& entry);
     HostEntry* Find(const char* host, std::uint16_t port);
+    // The entry of (host, port), made and resolved when new, resolved again
+    // when it has no working address and its look-up is old; null for an
+    // empty host.
+    HostEntry* Refresh(const char* host, std::uint16_t port);
     // Removes the address's item from its entry and hands it out.
-    bool TakeItem(const char* host, std::uint16_t port, std::uint32_t address, HostEntry** entry, AddressItem* item);
+    bool TakeItem(const char* host, std::uint16_t port, const cpAddress& address, HostEntry** entry, AddressItem* item);
 
     std::map<std::string, HostEntry> m_entries;
     ResolveFn m_resolve = nullptr;

@@ -153,7 +153,7 @@ void cpCQoS::Unregister(cpCQoSContext* context, cpSocketRecord** record)
 bool cpCQoS::SlotUsesSocket(int slot, SOCKET socket) const
 {
     cpCQoSContext* context = GetContextAt(slot);
-    return context && context->GetRecord() && context->GetRecord()->socket == socket;
+    return context && context->UsesSocket(socket);
 }
 
 cpCQoSContext* cpCQoS::GetContextAt(int slot) const
@@ -169,7 +169,7 @@ int cpCQoS::GetLiveContextCount() const
     return static_cast<int>(std::count_if(m_table.begin(), m_table.end(), [](auto* c) { return c != nullptr; }));
 }
 
-void cpCQoS::OnSocketEvent(int slot, int kind, int error)
+void cpCQoS::OnSocketEvent(int slot, SOCKET socket, int kind, int error)
 {
     (void)error;
     cpCMutexLock lock(GetLock());
@@ -178,7 +178,11 @@ void cpCQoS::OnSocketEvent(int slot, int kind, int error)
         return;
     }
     ovSmartPtr hold(context);
-    context->OnSocketEvent(kind);
+    if (context->IsAttemptSocket(socket)) {
+        context->OnAttemptEvent(socket, kind);
+    } else if (context->GetRecord() && context->GetRecord()->socket == socket) {
+        context->OnSocketEvent(kind);
+    }
 }
 
 void cpCQoS::OnContextEvent(int slot, std::uint64_t generation)

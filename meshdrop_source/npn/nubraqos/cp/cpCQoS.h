@@ -55,14 +55,16 @@ public:
     // the record (*record becomes null).
     void Unregister(cpCQoSContext* context, cpSocketRecord** record);
 
-    // Called by the window procedure under the lock.
-    void OnSocketEvent(int slot, int kind, int error);
+    // Called by the window procedure under the lock, for a notice of
+    // `socket`: the slot's context's own socket or one of its connect attempts.
+    void OnSocketEvent(int slot, SOCKET socket, int kind, int error);
     // `generation` names the context that posted the event; an event of a
     // context that is gone (the slot reused since) is dropped.
     void OnContextEvent(int slot, std::uint64_t generation);
     // The slot's budget wake fired (cpSocketStartBudgetWake).
     void OnBudgetWake(int slot);
-    // Whether a notice about `socket` still concerns the context in `slot`.
+    // Whether a notice about `socket` still concerns the context in `slot`
+    // (its socket, or a socket of its connect attempts).
     bool SlotUsesSocket(int slot, SOCKET socket) const;
 
     std::uint32_t TakeSendBudget(std::uint32_t bytes);

@@ -41,6 +41,7 @@ cpCQoSContext::cpCQoSContext()
 cpCQoSContext::~cpCQoSContext()
 {
     --g_liveContexts;
+    m_attempts.Cancel(nullptr);
     StopConnectTimer();
     // While registered the manager's table holds a reference, so a record
     // still here is not registered: it only needs closing.
@@ -175,21 +176,75 @@ OVRESULT cpCQoSContext::GetState(int* state)
 
 OVRESULT cpCQoSContext::Connect(const cpEndpoint& endpoint)
 {
+    return ConnectEndpoints({endpoint});
+}
+
+OVRESULT cpCQoSContext::ConnectEndpoints(const std::vector<cpEndpoint>& endpoints)
+{
     MESHDROP_ASSERT_LOCKED(LibraryLock());
-    if (m_state != QOS_STATE_OPEN || !m_io.record) {
+    if (m_state != QOS_STATE_OPEN || !m_io.record || endpoints.empty()) {
         return OVR_PLATFORM_FAIL;
     }
     m_state = QOS_STATE_CONNECTING;
-    const OVRESULT result = cpSocketConnect(m_io.record, endpoint);
-    if (OV_SUCCEEDED(result)) {
-        OnConnected();
-    } else if (OV_IS_WOULDBLOCK(result)) {
-        StartConnectTimer();
-    } else {
-        m_state = QOS_STATE_FAILED;
-        Fail();
-    }
+    // The time-out covers every attempt; an outcome at once stops it again.
+    StartConnectTimer();
+    m_attempts.Begin(m_io.record, endpoints);
     return OVR_PLATFORM_OK;
+}
+
+void cpCQoSContext::OnAttemptConnected(SOCKET socket, const cpEndpoint& endpoint)
+{
+    if (OV_FAILED(cpSocketAdopt(m_io.record, socket, endpoint))) {
+        m_state = QOS_STATE_FAILED;
+        StopConnectTimer();
+        Fail();
+        return;
+    }
+    m_remote = endpoint;
+    OnConnected();
+}
+
+void cpCQoSContext::OnAttemptFailed(const cpEndpoint& endpoint)
+{
+    if ((m_mask & QOS_CONNECT_FAILED) && m_hostName[0]) {
+        cpCHostCache::GetInstance().MarkFailed(m_hostName, endpoint.port, endpoint.address);
+    }
+}
+
+void cpCQoSContext::OnAttemptsExhausted(int lastFailure)
+{
+    m_state = QOS_STATE_FAILED;
+    StopConnectTimer();
+    if (lastFailure == cpCConnectAttempts::FAILED_AT_ONCE) {
+        Fail();
+        return;
+    }
+    PostEvent(QOS_CONNECT_FAILED);
+    if (lastFailure == cpCConnectAttempts::UNREACHABLE) {
+        NotifyUnreachable();
+    }
+}
+
+void cpCQoSContext::NotifyUnreachable()
+{
+    const std::vector<Layer> layers = SnapshotLayers();
+    for (auto it = layers.rbegin(); it != layers.rend(); ++it) {
+        if (!it->stack->OnUnreachable()) {
+            break;
+        }
+    }
+}
+
+bool cpCQoSContext::UsesSocket(SOCKET socket) const
+{
+    return (m_io.record && m_io.record->socket == socket) || m_attempts.IsPending(socket);
+}
+
+void cpCQoSContext::OnAttemptEvent(SOCKET socket, int kind)
+{
+    if (kind == CP_SOCKET_EVENT_CONNECTED || kind == CP_SOCKET_EVENT_REFUSED || kind == CP_SOCKET_EVENT_UNREACHABLE) {
+        m_attempts.OnSocketEvent(socket, kind);
+    }
 }
 
 OVRESULT cpCQoSContext::ConnectEndpoint(const cpEndpoint& endpoint)
@@ -219,6 +274,14 @@ void cpCQoSContext::StopConnectTimer()
 void cpCQoSContext::OnConnectTimer(void* context)
 {
     auto* self = static_cast<cpCQoSContext*>(context);
+    // The addresses still being tried did not answer in time.
+    std::vector<cpEndpoint> abandoned;
+    self->m_attempts.Cancel(&abandoned);
+    for (const cpEndpoint& endpoint : abandoned) {
+        if (endpoint.address != self->m_remote.address || endpoint.port != self->m_remote.port) {
+            self->OnAttemptFailed(endpoint);
+        }
+    }
     self->m_state = QOS_STATE_FAILED;
     self->StopConnectTimer();
     self->PostEvent(QOS_CONNECT_FAILED);
@@ -330,6 +393,7 @@ OVRESULT cpCQoSContext::Close()
     }
     // Unregistering drops the manager's reference: stay alive to the end.
     ovSmartPtr self(this);
+    m_attempts.Cancel(nullptr);
     StopConnectTimer();
     cpSocketStopBudgetWake(m_io.record);
     m_state = QOS_STATE_CLOSING;
@@ -366,8 +430,14 @@ OVRESULT cpCQoSContext::ConnectedFromLayer(nwIQoSNetStack* layer)
     if (index <= 0) {
         return OVR_PLATFORM_FAIL;
     }
-    Layer above = m_layers[static_cast<std::size_t>(index) - 1];
-    above.stack->OnConnected();
+    // The notice goes on upwards from there as the socket's own does, until
+    // a layer holds it back.
+    const std::vector<Layer> layers = SnapshotLayers();
+    for (int i = index - 1; i >= 0; --i) {
+        if (!layers[static_cast<std::size_t>(i)].stack->OnConnected()) {
+            break;
+        }
+    }
     return OVR_PLATFORM_OK;
 }
 
@@ -497,7 +567,7 @@ OVRESULT cpCQoSContext::SetHostName(const char* name)
 
 bool cpCQoSContext::HasAddress() const
 {
-    return m_hostName[0] && m_remote.address && m_remote.port;
+    return m_hostName[0] && m_remote.address.IsSet() && m_remote.port;
 }
 
 OVRESULT cpCQoSContext::MarkAddressWorking()
@@ -571,20 +641,16 @@ void cpCQoSContext::OnSocketEvent(int kind)
         Close();
         break;
     case CP_SOCKET_EVENT_REFUSED:
-    case CP_SOCKET_EVENT_UNREACHABLE: {
+    case CP_SOCKET_EVENT_UNREACHABLE:
+        // A connect outcome outside the attempts (their notices go to
+        // OnAttemptEvent): the context's socket was connected some other way.
         m_state = QOS_STATE_FAILED;
         StopConnectTimer();
         PostEvent(QOS_CONNECT_FAILED);
         if (kind == CP_SOCKET_EVENT_UNREACHABLE) {
-            const std::vector<Layer> layers = SnapshotLayers();
-            for (auto it = layers.rbegin(); it != layers.rend(); ++it) {
-                if (!it->stack->OnUnreachable()) {
-                    break;
-                }
-            }
+            NotifyUnreachable();
         }
         break;
-    }
     default:
         break;
     }

@@ -10,6 +10,7 @@
 #include <memory>
 #include <vector>
 
+#include "cp/cpCConnectAttempts.h"
 #include "cp/cpCQoSContextAction.h"
 #include "cp/cpClock.h"
 #include "cp/cpQoSContextIo.h"
@@ -20,7 +21,8 @@
 // Contexts alive in the process, for the tests' leak check.
 int cpCQoSContextLiveCountForTesting();
 
-class cpCQoSContext : public ovTAtomicRefCounted<ovIQoSContext> {
+class cpCQoSContext : public ovTAtomicRefCounted<ovIQoSContext>,
+                      private cpIConnectAttemptsListener {
 public:
     cpCQoSContext();
     ~cpCQoSContext() override;
@@ -33,6 +35,7 @@ public:
     OVRESULT Open(int actionKind, std::uint32_t mask, cpSocketRecord* record) override;
     OVRESULT SetQuota(int direction, const std::uint32_t* bytesPerSecond) override;
     OVRESULT ShareQuota(int direction, std::shared_ptr<cpCQoSQuota> quota) override;
+    OVRESULT ConnectEndpoints(const std::vector<cpEndpoint>& endpoints) override;
     OVRESULT SetAction(int kind) override;
     OVRESULT SetEventMask(std::uint32_t mask) override;
     OVRESULT AddEventMask(std::uint32_t bits) override;
@@ -65,8 +68,14 @@ public:
     OVRESULT MarkAddressWorking() override;
     OVRESULT MarkAddressFailed() override;
 
-    // Called by the bandwidth manager under the lock.
+    // Called by the bandwidth manager under the lock: a notice of the
+    // context's socket, or the connect notice of an attempt's socket.
     void OnSocketEvent(int kind);
+    void OnAttemptEvent(SOCKET socket, int kind);
+    // Whether notices of `socket` concern this context: its own socket, or
+    // that of a pending connect attempt.
+    bool UsesSocket(SOCKET socket) const;
+    bool IsAttemptSocket(SOCKET socket) const { return m_attempts.IsPending(socket); }
     void OnContextEvent();
     // One second passed: counts idle seconds and refills the action's budget.
     void OnTick(cpQoSStats* stats);
@@ -105,6 +114,12 @@ private:
         void Add(std::uint32_t n);
         std::uint32_t TakeRate();
     };
+
+    // cpIConnectAttemptsListener
+    void OnAttemptConnected(SOCKET socket, const cpEndpoint& endpoint) override;
+    void OnAttemptFailed(const cpEndpoint& endpoint) override;
+    void OnAttemptsExhausted(int lastFailure) override;
+    void NotifyUnreachable();
 
     int IndexOf(const nwIQoSNetStack* layer) const;
     OVRESULT TakeRate(std::uint32_t maskBit, RateCounter& counter, std::uint32_t* bytesPerSecond);
@@ -147,4 +162,5 @@ private:
     std::deque<std::uint32_t> m_events;
     std::uint32_t m_timerSetting = 0;
     std::uint64_t m_generation = 0;
+    cpCConnectAttempts m_attempts{this};
 };

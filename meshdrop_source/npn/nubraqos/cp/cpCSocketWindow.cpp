@@ -28,7 +28,9 @@ int SocketEventKind(WORD event, int error)
         if (error == WSAECONNREFUSED) {
             return CP_SOCKET_EVENT_REFUSED;
         }
-        if (error == WSAEHOSTUNREACH) {
+        // No route to the host, or to its network (an IPv6 address on a
+        // machine without IPv6 routes): the next address is tried at once.
+        if (error == WSAEHOSTUNREACH || error == WSAENETUNREACH) {
             return CP_SOCKET_EVENT_UNREACHABLE;
         }
         // Any other connect error (a time-out among them) is left to the
@@ -122,7 +124,7 @@ LRESULT CALLBACK cpCSocketWindow::WindowProc(HWND window, UINT message, WPARAM w
     const int error = static_cast<short>(WSAGETSELECTERROR(lParam));
     const int kind = SocketEventKind(WSAGETSELECTEVENT(lParam), error);
     if (kind != 0) {
-        manager->OnSocketEvent(slot, kind, error);
+        manager->OnSocketEvent(slot, socket, kind, error);
     }
     return 0;
 }

@@ -15,6 +15,7 @@ using cpTimerCallback = void (*)(void* context);
 inline constexpr std::uint32_t CP_TIMER_TAG_COLLECTOR = 0x1000001;
 inline constexpr std::uint32_t CP_TIMER_TAG_QOS_TICK = 0x1000002;
 inline constexpr std::uint32_t CP_TIMER_TAG_CONNECT = 0x1000003;
+inline constexpr std::uint32_t CP_TIMER_TAG_HEAD_START = 0x1000004;
 inline constexpr std::uint32_t CP_TIMER_TAG_UPDATE_RETRY = 0x7000001;
 inline constexpr std::uint32_t CP_TIMER_TAG_PROGRESS = 0xFFFFFFFF;
 

@@ -1,27 +1,28 @@
 #include "cp/cpSocketRecord.h"
 
+#include <algorithm>
 #include <cstring>
 #include <memory>
 
 #include <win32_ext.h>
+#include <ws2tcpip.h>
 
 namespace {
 
 constexpr long kAllEvents = FD_READ | FD_WRITE | FD_OOB | FD_ACCEPT | FD_CONNECT | FD_CLOSE;
 constexpr long kRearmEvents = FD_READ | FD_WRITE | FD_OOB | FD_CLOSE; // 0x27
 
-sockaddr_in ToSockaddr(const cpEndpoint& endpoint)
+// Stores the endpoint as the record's last peer.
+void SetPeer(cpSocketRecord* record, const cpEndpoint& endpoint)
 {
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(endpoint.port);
-    address.sin_addr.s_addr = endpoint.address;
-    return address;
+    record->addressLength = endpoint.address.ToSockaddr(endpoint.port, &record->address);
 }
 
-cpEndpoint FromSockaddr(const sockaddr_in& address)
+cpEndpoint FromSockaddr(const sockaddr_storage& address, int length)
 {
-    return {address.sin_addr.s_addr, ntohs(address.sin_port)};
+    cpEndpoint endpoint;
+    cpAddress::FromSockaddr(reinterpret_cast<const sockaddr*>(&address), length, &endpoint.address, &endpoint.port);
+    return endpoint;
 }
 
 OVRESULT SetLingerReset(SOCKET s)
@@ -75,7 +76,21 @@ OVRESULT cpLastSocketError()
     return cpMapSocketError(WSAGetLastError());
 }
 
-OVRESULT cpSocketCreate(cpSocketRecord** record, int kind)
+SOCKET cpSocketCreateStream(int family)
+{
+    const SOCKET s = socket(family, SOCK_STREAM, IPPROTO_TCP);
+    if (s == INVALID_SOCKET) {
+        return INVALID_SOCKET;
+    }
+    // Closing resets the connection rather than lingering.
+    if (OV_FAILED(SetLingerReset(s))) {
+        closesocket(s);
+        return INVALID_SOCKET;
+    }
+    return s;
+}
+
+OVRESULT cpSocketCreate(cpSocketRecord** record, int kind, int family)
 {
     if (!record) {
         return OVR_BAD_SOCKET;
@@ -90,10 +105,10 @@ OVRESULT cpSocketCreate(cpSocketRecord** record, int kind)
     cpSocketRecord* target = made ? made.get() : *record;
     OVRESULT result = OVR_PLATFORM_OK;
     if (kind == CP_SOCKET_UDP) {
-        target->socket = socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP);
+        target->socket = socket(family, SOCK_DGRAM, IPPROTO_UDP);
         result = target->HasSocket() ? OVR_PLATFORM_OK : OVR_BAD_SOCKET;
     } else {
-        target->socket = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+        target->socket = socket(family, SOCK_STREAM, IPPROTO_TCP);
         // Closing resets the connection rather than lingering.
         result = SetLingerReset(target->socket);
         if (OV_FAILED(result) && target->HasSocket()) {
@@ -105,6 +120,7 @@ OVRESULT cpSocketCreate(cpSocketRecord** record, int kind)
         return result;
     }
     target->kind = kind;
+    target->family = family;
     if (made) {
         *record = made.release();
     }
@@ -128,8 +144,7 @@ OVRESULT cpSocketConnect(cpSocketRecord* record, const cpEndpoint& endpoint)
     if (!record) {
         return OVR_BAD_SOCKET;
     }
-    record->address = ToSockaddr(endpoint);
-    record->addressLength = sizeof(record->address);
+    SetPeer(record, endpoint);
     if (connect(record->socket, reinterpret_cast<const sockaddr*>(&record->address), record->addressLength) != 0) {
         return cpLastSocketError();
     }
@@ -143,8 +158,7 @@ OVRESULT cpSocketBind(cpSocketRecord* record, const cpEndpoint& endpoint)
     }
     BOOL reuse = TRUE;
     setsockopt(record->socket, SOL_SOCKET, SO_REUSEADDR, reinterpret_cast<const char*>(&reuse), sizeof(reuse));
-    record->address = ToSockaddr(endpoint);
-    record->addressLength = sizeof(record->address);
+    SetPeer(record, endpoint);
     if (bind(record->socket, reinterpret_cast<const sockaddr*>(&record->address), record->addressLength) != 0) {
         return cpLastSocketError();
     }
@@ -167,7 +181,7 @@ OVRESULT cpSocketAccept(cpSocketRecord* record, cpSocketRecord** accepted, cpEnd
     if (!record || !accepted) {
         return OVR_BAD_SOCKET;
     }
-    sockaddr_in address{};
+    sockaddr_storage address{};
     int length = sizeof(address);
     SOCKET s = accept(record->socket, reinterpret_cast<sockaddr*>(&address), &length);
     if (s == INVALID_SOCKET) {
@@ -177,10 +191,11 @@ OVRESULT cpSocketAccept(cpSocketRecord* record, cpSocketRecord** accepted, cpEnd
     auto made = std::make_unique<cpSocketRecord>();
     made->socket = s;
     made->kind = CP_SOCKET_TCP;
+    made->family = address.ss_family;
     made->address = address;
     made->addressLength = length;
     if (peer) {
-        *peer = FromSockaddr(address);
+        *peer = FromSockaddr(address, length);
     }
     *accepted = made.release();
     return OVR_PLATFORM_OK;
@@ -235,8 +250,7 @@ OVRESULT cpSocketSendTo(cpSocketRecord* record, const void* bytes, std::uint32_t
     if (!record) {
         return OVR_BAD_SOCKET;
     }
-    record->address = ToSockaddr(endpoint);
-    record->addressLength = sizeof(record->address);
+    SetPeer(record, endpoint);
     const int n = sendto(record->socket, static_cast<const char*>(bytes), static_cast<int>(length), 0,
                          reinterpret_cast<const sockaddr*>(&record->address), record->addressLength);
     if (n == SOCKET_ERROR) {
@@ -254,7 +268,7 @@ OVRESULT cpSocketReceiveFrom(cpSocketRecord* record, void* buffer, std::uint32_t
     if (!record) {
         return OVR_BAD_SOCKET;
     }
-    sockaddr_in address{};
+    sockaddr_storage address{};
     int length = sizeof(address);
     const int n = recvfrom(record->socket, static_cast<char*>(buffer), static_cast<int>(size), 0,
                            reinterpret_cast<sockaddr*>(&address), &length);
@@ -262,7 +276,7 @@ OVRESULT cpSocketReceiveFrom(cpSocketRecord* record, void* buffer, std::uint32_t
         return cpLastSocketError();
     }
     if (from) {
-        *from = FromSockaddr(address);
+        *from = FromSockaddr(address, length);
     }
     if (received) {
         *received = static_cast<std::uint32_t>(n);
@@ -367,35 +381,82 @@ void cpSocketStopBudgetWake(cpSocketRecord* record)
     }
 }
 
-OVRESULT cpResolveAll(const char* name, std::uint32_t* addresses, int capacity, int* count)
+OVRESULT cpSocketWatchAttempt(cpSocketRecord* record, SOCKET socket)
 {
-    if (count) {
-        *count = 0;
+    if (!record || !record->window || record->slot < 0 || socket == INVALID_SOCKET) {
+        return OVR_BAD_SOCKET;
     }
-    if (!name || !*name) {
-        return OVR_PLATFORM_FAIL;
+    if (WSAAsyncSelect(socket, record->window->window, CP_WM_SOCKET_NOTIFY + record->slot, FD_CONNECT) != 0) {
+        return cpLastSocketError();
     }
-    hostent* host = gethostbyname(name);
-    if (!host || host->h_addrtype != AF_INET || host->h_length != 4 || !host->h_addr_list) {
-        return OVR_PLATFORM_FAIL;
-    }
-    int n = 0;
-    for (char** entry = host->h_addr_list; *entry && n < capacity; ++entry) {
-        std::memcpy(&addresses[n++], *entry, 4);
-    }
-    if (count) {
-        *count = n;
-    }
-    return n > 0 ? OVR_PLATFORM_OK : OVR_PLATFORM_FAIL;
+    return OVR_PLATFORM_OK;
 }
 
-OVRESULT cpResolveFirst(const char* name, std::uint32_t* address)
+void cpSocketForgetAttempt(cpSocketRecord* record, SOCKET socket)
 {
-    std::uint32_t first = 0;
-    int count = 0;
-    const OVRESULT result = cpResolveAll(name, &first, 1, &count);
+    if (socket == INVALID_SOCKET) {
+        return;
+    }
+    if (record && record->window) {
+        WSAAsyncSelect(socket, record->window->window, 0, 0);
+    }
+    closesocket(socket);
+}
+
+OVRESULT cpSocketAdopt(cpSocketRecord* record, SOCKET socket, const cpEndpoint& peer)
+{
+    if (!record || !record->window || record->slot < 0 || socket == INVALID_SOCKET) {
+        return OVR_BAD_SOCKET;
+    }
+    SetPeer(record, peer);
+    if (socket == record->socket) {
+        return OVR_PLATFORM_OK; // registered for everything already
+    }
+    if (record->HasSocket()) {
+        WSAAsyncSelect(record->socket, record->window->window, 0, 0);
+        closesocket(record->socket);
+    }
+    record->socket = socket;
+    record->kind = CP_SOCKET_TCP;
+    record->family = peer.address.Family();
+    if (WSAAsyncSelect(record->socket, record->window->window, CP_WM_SOCKET_NOTIFY + record->slot, kAllEvents) != 0) {
+        return cpLastSocketError();
+    }
+    return OVR_PLATFORM_OK;
+}
+
+OVRESULT cpResolveAll(const char* name, std::vector<cpAddress>* addresses, std::size_t capacity)
+{
+    if (addresses) {
+        addresses->clear();
+    }
+    if (!name || !*name || !addresses) {
+        return OVR_PLATFORM_FAIL;
+    }
+    addrinfo hints{};
+    hints.ai_family = AF_UNSPEC;
+    hints.ai_socktype = SOCK_STREAM;
+    addrinfo* found = nullptr;
+    if (getaddrinfo(name, nullptr, &hints, &found) != 0) {
+        return OVR_PLATFORM_FAIL;
+    }
+    for (const addrinfo* entry = found; entry && addresses->size() < capacity; entry = entry->ai_next) {
+        cpAddress address;
+        if (cpAddress::FromSockaddr(entry->ai_addr, static_cast<int>(entry->ai_addrlen), &address, nullptr) &&
+            std::find(addresses->begin(), addresses->end(), address) == addresses->end()) {
+            addresses->push_back(address);
+        }
+    }
+    freeaddrinfo(found);
+    return addresses->empty() ? OVR_PLATFORM_FAIL : OVR_PLATFORM_OK;
+}
+
+OVRESULT cpResolveFirst(const char* name, cpAddress* address)
+{
+    std::vector<cpAddress> found;
+    const OVRESULT result = cpResolveAll(name, &found, 1);
     if (OV_SUCCEEDED(result) && address) {
-        *address = first;
+        *address = found.front();
     }
     return result;
 }

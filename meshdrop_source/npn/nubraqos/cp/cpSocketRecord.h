@@ -7,6 +7,9 @@
 
 #include <cstdint>
 
+#include <vector>
+
+#include "cp/cpAddress.h"
 #include "ov/ovResult.h"
 
 // Messages of the hidden socket window.
@@ -17,9 +20,9 @@ inline constexpr int CP_SOCKET_SLOTS = 64;
 // Timers of the hidden socket window (WM_TIMER): a slot's budget wake.
 inline constexpr UINT_PTR CP_BUDGET_TIMER_ID = 0x40A; // + slot 0..63
 
-// The address callers pass: IPv4 address in network byte order, port in host order.
+// The address callers pass: an address of either family, port in host order.
 struct cpEndpoint {
-    std::uint32_t address = 0;
+    cpAddress address;
     std::uint16_t port = 0;
 };
 
@@ -33,7 +36,8 @@ enum cpSocketKind : int { CP_SOCKET_TCP = 0, CP_SOCKET_UDP = 1 };
 struct cpSocketRecord {
     SOCKET socket = INVALID_SOCKET;
     int kind = CP_SOCKET_TCP;
-    sockaddr_in address{};
+    int family = AF_INET; // of the socket
+    sockaddr_storage address{};
     int addressLength = 0;
     u_long nonBlocking = 0;
     int slot = -1;
@@ -46,10 +50,15 @@ struct cpSocketRecord {
 OVRESULT cpMapSocketError(int platformError);
 OVRESULT cpLastSocketError();
 
-// Makes the socket in *record (a new record when *record is null). Fails with
-// OVR_SOCK_EXISTS when the record already holds a socket. On failure a record
-// made here is freed again and *record set back to null.
-OVRESULT cpSocketCreate(cpSocketRecord** record, int kind);
+// Makes the socket in *record (a new record when *record is null), of the
+// address family `family` (AF_INET or AF_INET6). Fails with OVR_SOCK_EXISTS
+// when the record already holds a socket. On failure a record made here is
+// freed again and *record set back to null.
+OVRESULT cpSocketCreate(cpSocketRecord** record, int kind, int family = AF_INET);
+// A TCP socket of `family` that closes with a reset, as cpSocketCreate makes
+// them, on its own (a connect attempt beside a record's socket);
+// INVALID_SOCKET when the platform cannot make one.
+SOCKET cpSocketCreateStream(int family);
 OVRESULT cpSocketSetNonBlocking(cpSocketRecord* record, int flag);
 OVRESULT cpSocketConnect(cpSocketRecord* record, const cpEndpoint& endpoint);
 OVRESULT cpSocketBind(cpSocketRecord* record, const cpEndpoint& endpoint);
@@ -79,6 +88,14 @@ OVRESULT cpSocketRegister(cpSocketRecord* record, cpSocketWindowHolder* window, 
 OVRESULT cpSocketRearm(cpSocketRecord* record);
 // Cancels the notifications; *slot receives the slot or -1.
 OVRESULT cpSocketUnregister(cpSocketRecord* record, int* slot);
+// Asks for the connect notification of `socket`, a connect attempt beside the
+// record's own socket, with the record's message, and cancels it again.
+OVRESULT cpSocketWatchAttempt(cpSocketRecord* record, SOCKET socket);
+void cpSocketForgetAttempt(cpSocketRecord* record, SOCKET socket);
+// Puts `socket` (connected by an attempt) in the record's place: the record's
+// own socket is closed and the new one registered for every notification at
+// the record's slot.
+OVRESULT cpSocketAdopt(cpSocketRecord* record, SOCKET socket, const cpEndpoint& peer);
 // Posts CP_WM_CONTEXT_EVENT for the record's slot, with the posting
 // context's generation number as the second parameter.
 OVRESULT cpSocketPostContextEvent(cpSocketRecord* record, std::uint64_t generation);
@@ -89,6 +106,8 @@ OVRESULT cpSocketPostContextEvent(cpSocketRecord* record, std::uint64_t generati
 OVRESULT cpSocketStartBudgetWake(cpSocketRecord* record, std::uint32_t ms);
 void cpSocketStopBudgetWake(cpSocketRecord* record);
 
-// Host look-up (IPv4): the first address, or all of them in the platform's order.
-OVRESULT cpResolveFirst(const char* name, std::uint32_t* address);
-OVRESULT cpResolveAll(const char* name, std::uint32_t* addresses, int capacity, int* count);
+// Host look-up of both families: the first address, or up to `capacity` of
+// them in the platform's order (which prefers what the system's address
+// selection rules prefer), each once.
+OVRESULT cpResolveFirst(const char* name, cpAddress* address);
+OVRESULT cpResolveAll(const char* name, std::vector<cpAddress>* addresses, std::size_t capacity);

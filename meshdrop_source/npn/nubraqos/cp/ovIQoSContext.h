@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <vector>
 
 #include "cp/cpSocketRecord.h"
 #include "nw/nwCStreamDispatcher.h"
@@ -57,7 +58,7 @@ public:
     virtual OVRESULT RemoveEventMask(std::uint32_t bits) = 0;
     virtual OVRESULT SetOption(int option, const std::uint32_t* value) = 0;
     virtual OVRESULT GetState(int* state) = 0;
-    // Only in state 2.
+    // Only in state 2. The same as ConnectEndpoints with this one endpoint.
     virtual OVRESULT Connect(const cpEndpoint& endpoint) = 0;
     // The same as Connect.
     virtual OVRESULT ConnectEndpoint(const cpEndpoint& endpoint) = 0;
@@ -74,6 +75,7 @@ public:
     virtual OVRESULT Fail() = 0;
     // The top layer's own interface, null without layers.
     virtual ovIUnknown* GetTopLayer() = 0;
+    // OnConnected of the layers above `layer`, upwards until one answers false.
     virtual OVRESULT ConnectedFromLayer(nwIQoSNetStack* layer) = 0;
     virtual int ReceiveFromLayer(nwIQoSNetStack* layer, const std::uint8_t* data, std::uint32_t length) = 0;
     virtual OVRESULT GetSendBuffer(const std::uint8_t** data, std::uint32_t* length) = 0;
@@ -91,4 +93,14 @@ public:
     // other), so that they move no more than its bytes per second together.
     // OVR_PLATFORM_FAIL without an action that has own quotas.
     virtual OVRESULT ShareQuota(int direction, std::shared_ptr<cpCQoSQuota> quota) = 0;
+    // Only in state 2: connects to the first of `endpoints` that answers,
+    // trying them in order (cpCConnectAttempts): the next starts when one
+    // fails or has not connected within its head start. An address that
+    // fails is marked failed in the host cache (with the host name set and
+    // mask bit 0x01); the connect time-out covers the whole sequence. When
+    // every address has failed, the context ends as one failed connect does
+    // (event 0x01, or 0x20 when the platform refused the connect call, and
+    // OnUnreachable when the last one was unreachable). OVR_PLATFORM_FAIL
+    // for an empty list.
+    virtual OVRESULT ConnectEndpoints(const std::vector<cpEndpoint>& endpoints) = 0;
 };

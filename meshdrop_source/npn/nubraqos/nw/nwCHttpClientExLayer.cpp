@@ -1,14 +1,18 @@
 #include "nw/nwCHttpClientExLayer.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
+#include <vector>
 
+#include "cp/CNpn.h"
 #include "cp/cpCHostCache.h"
 #include "cp/ovIQoSContext.h"
 #include "nw/nwCHttpGETHeaderBuilder.h"
 #include "nw/nwCHttpPOSTHeaderBuilder.h"
 #include "nw/nwHttpConstants.h"
 #include "nw/nwHttpUrl.h"
+#include "nw/ovIHttpProxyTunnelLayer.h"
 #include "ov/ovClassIds.h"
 
 namespace {
@@ -48,26 +52,71 @@ OVRESULT nwCHttpClientExLayer::SetURL(const char* url)
     if (OV_FAILED(m_context->GetState(&state)) || state != QOS_STATE_OPEN) {
         return OVR_NET_FAIL;
     }
-    std::uint32_t address = 0;
-    if (!cpCHostCache::GetInstance().GetAddress(parsed.host.GetString(), parsed.port, &address)) {
+    nwHttpProxy proxy;
+    const nwProxyChoice choice = nwChooseProxy(parsed, &proxy);
+    if (choice == nwProxyChoice::Unusable) {
+        LogProxy("[MeshdropLib] Proxy Unusable : %s", proxy.text.c_str());
+        return OVR_NET_FAIL;
+    }
+    const bool viaProxy = choice == nwProxyChoice::Proxy;
+    // The connection goes to the proxy when there is one, else to the origin;
+    // every address of that host is tried in turn.
+    const ovCString& host = viaProxy ? proxy.host : parsed.host;
+    const std::uint16_t port = viaProxy ? proxy.port : parsed.port;
+    std::vector<cpAddress> addresses;
+    if (!cpCHostCache::GetInstance().GetAddresses(host.GetString(), port, &addresses)) {
         return OVR_NET_FAIL;
     }
     if (parsed.scheme == HTTP_SCHEME_HTTPS) {
-        // HTTPS runs over a TLS layer at the bottom; without one the address
-        // cannot be served and nothing is connected.
-        ovIUnknown* tls = nullptr;
-        if (OV_FAILED(FindLayer(OVCLS_TLS_LAYER, &tls)) && OV_FAILED(AddLayer(OVCLS_TLS_LAYER, true))) {
+        // HTTPS runs over a TLS layer at the bottom (through a proxy: over a
+        // tunnel below it); without them the address cannot be served and
+        // nothing is connected.
+        if (!PushBottomLayer(OVCLS_TLS_LAYER) || (viaProxy && !OpenTunnel(parsed, proxy))) {
             return OVR_NET_FAIL;
         }
+    } else if (viaProxy) {
+        // A plain request goes to the proxy in absolute form.
+        m_origin = parsed.Origin();
+        if (!proxy.authorization.empty()) {
+            nwSetFieldByPrefix(m_request.headers, "Proxy-Authorization", proxy.authorization.c_str());
+        }
     }
+    m_proxyText = viaProxy ? proxy.text : std::string();
     m_path = parsed.path;
-    nwSetFieldByPrefix(m_request.headers, "Host", parsed.host.GetString());
+    nwSetFieldByPrefix(m_request.headers, "Host", parsed.HostText().c_str());
     RemoveEventMask(QOS_SEND_QUEUE_EMPTY);
-    SetHostName(parsed.host.GetString());
-    const cpEndpoint endpoint{address, parsed.port};
-    SetRemoteEndpoint(endpoint);
-    Connect(endpoint);
+    SetHostName(host.GetString());
+    std::vector<cpEndpoint> endpoints;
+    for (const cpAddress& address : addresses) {
+        endpoints.push_back({address, port});
+    }
+    SetRemoteEndpoint(endpoints.front());
+    m_context->ConnectEndpoints(endpoints);
     return OVR_NET_OK;
+}
+
+bool nwCHttpClientExLayer::PushBottomLayer(std::uint32_t classId)
+{
+    ovIUnknown* layer = nullptr;
+    return OV_SUCCEEDED(FindLayer(classId, &layer)) || OV_SUCCEEDED(AddLayer(classId, true));
+}
+
+bool nwCHttpClientExLayer::OpenTunnel(const nwHttpUrl& origin, const nwHttpProxy& proxy)
+{
+    ovIUnknown* tunnel = nullptr;
+    if (!PushBottomLayer(OVCLS_HTTP_PROXY_TUNNEL_LAYER) ||
+        OV_FAILED(FindLayer(OVCLS_HTTP_PROXY_TUNNEL_LAYER, &tunnel)) || !tunnel) {
+        return false;
+    }
+    return OV_SUCCEEDED(static_cast<ovIHttpProxyTunnelLayer*>(tunnel)->SetTarget(
+        origin.host.GetString(), origin.port, proxy.authorization.c_str(), proxy.text.c_str()));
+}
+
+void nwCHttpClientExLayer::LogProxy(const char* format, const char* detail)
+{
+    char line[512];
+    std::snprintf(line, sizeof line, format, detail);
+    CNpn::Log(line);
 }
 
 OVRESULT nwCHttpClientExLayer::AddHeader(const char* name, const char* value)
@@ -141,6 +190,7 @@ OVRESULT nwCHttpClientExLayer::SendRequest(std::unique_ptr<nwCHttpRequestHeaderB
     for (const nwHttpField& parameter : m_request.parameters) {
         builder->AddParameter(parameter.name.GetString(), parameter.value.GetString());
     }
+    builder->SetTargetOrigin(m_origin.c_str());
     ovCString head;
     builder->Build(&head);
     m_request.builder = std::move(builder);
@@ -203,6 +253,9 @@ void nwCHttpClientExLayer::OnClose()
 
 bool nwCHttpClientExLayer::OnConnectFailed()
 {
+    if (!m_proxyText.empty()) {
+        LogProxy("[MeshdropLib] Proxy Connect Failed : %s", m_proxyText.c_str());
+    }
     Notify(&nwIHttpClientExEventListener::OnConnectTimeout);
     return true;
 }
@@ -264,6 +317,11 @@ int nwCHttpClientExLayer::ParseHead(const std::uint8_t* data, std::uint32_t leng
     m_chunked = m_response.IsChunked();
     m_contentLength = m_response.GetContentLength();
     m_headComplete = true;
+    // A plain request through a proxy that wants credentials: the session
+    // sees the status; the log says which proxy refused.
+    if (!m_origin.empty() && m_response.GetStatusCode() == 407) {
+        LogProxy("[MeshdropLib] Proxy Refused(407) : %s", m_proxyText.c_str());
+    }
     Notify(&nwIHttpClientExEventListener::OnHeaderReceived);
     return static_cast<int>(headLength);
 }

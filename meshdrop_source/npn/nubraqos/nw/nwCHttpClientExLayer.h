@@ -5,13 +5,20 @@
 // chunked coding is decoded, so that the listener sees only its payload. It
 // neither follows redirects nor decompresses bodies: the caller reads the
 // status and headers and decides.
+//
+// A proxy set in the environment (nwHttpProxy.h) carries the request: a plain
+// one goes to it in absolute form, an "https://" one through a CONNECT
+// tunnel (nwCHttpProxyTunnelLayer) with TLS above it, verified against the
+// origin's name. The connection then goes to the proxy's addresses.
 
 #include <cstdint>
 #include <memory>
+#include <string>
 
 #include "nw/nwCApplicationStack.h"
 #include "nw/nwCHttpMessage.h"
 #include "nw/nwCHttpRequestHeaderBuilder.h"
+#include "nw/nwHttpProxy.h"
 #include "nw/ovIHttpClientExLayer.h"
 
 // The request a layer carries: its builder (made by SendGET/SendPOST), the
@@ -71,6 +78,12 @@ private:
     void Complete();
     // Builds the request with `builder` and writes its head down.
     OVRESULT SendRequest(std::unique_ptr<nwCHttpRequestHeaderBuilder> builder, const char* marker);
+    // Pushes a layer of the class at the bottom unless the context has one.
+    bool PushBottomLayer(std::uint32_t classId);
+    // Pushes the proxy tunnel below TLS, aimed at `origin`.
+    bool OpenTunnel(const nwHttpUrl& origin, const nwHttpProxy& proxy);
+    // A service log line of the proxy.
+    static void LogProxy(const char* format, const char* detail);
 
     nwIHttpClientExEventListener* m_listener = nullptr;
     std::uint32_t m_cookie = 0;
@@ -78,6 +91,10 @@ private:
     nwCHttpRequest m_request;
     nwCHttpMessage m_response;
     ovCString m_path;
+    // A plain request through a proxy: "http://host[:port]" before the path.
+    std::string m_origin;
+    // The proxy as log lines name it; empty without one.
+    std::string m_proxyText;
     bool m_trailerSent = false;
     std::int64_t m_bodyReceived = 0;
     std::int64_t m_bodySent = 0;

@@ -116,6 +116,7 @@ void nwCHttpRequestHeaderBuilder::EmitRequestStart(ovCString* out, const char* m
     StartBuild();
     out->Append(method);
     out->Append(" ");
+    out->Append(m_origin);
     out->Append(BuildTarget());
     out->Append(" ");
     out->Append(kHttpVersion);
@@ -155,7 +156,8 @@ void nwCHttpRequestHeaderBuilder::EmitOthers(ovCString* out)
             continue;
         }
         entry.emitted = true;
-        if (entry.name.Equals("Cookie")) {
+        // Credentials go out as given: Base64 must not be percent-encoded.
+        if (entry.name.Equals("Cookie") || entry.name.Equals("Proxy-Authorization")) {
             EmitHeader(out, entry.name.GetString(), entry.value.GetString());
         } else {
             EmitHeader(out, entry.name.GetString(), utCUriCodec::EncodeString(entry.value).GetString());

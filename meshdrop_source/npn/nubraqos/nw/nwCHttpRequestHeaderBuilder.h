@@ -5,7 +5,7 @@
 // parameters. Standard headers go out at fixed places with their default
 // values unless a request header of the same name replaces the value; every
 // other request header follows in the order added, its value percent-encoded
-// (except "Cookie").
+// (except "Cookie" and "Proxy-Authorization").
 
 #include <cstdint>
 #include <vector>
@@ -32,6 +32,9 @@ public:
     // case ignored).
     bool AddParameter(const char* name, const char* value);
     void SetBodyLength(std::int64_t length) { m_bodyLength = length; }
+    // "http://host[:port]" to put in front of the target: the absolute form
+    // a request to an HTTP proxy takes. Empty (the default) for none.
+    void SetTargetOrigin(const char* origin) { m_origin.Assign(origin ? origin : ""); }
     std::int64_t GetBodyLength() const { return m_bodyLength; }
     int GetRequestKind() const { return m_requestKind; }
 
@@ -66,4 +69,5 @@ private:
     std::vector<Entry> m_headers;
     nwHttpFieldList m_parameters;
     std::int64_t m_bodyLength = 0;
+    ovCString m_origin;
 };

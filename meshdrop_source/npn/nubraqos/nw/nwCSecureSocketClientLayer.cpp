@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "nw/ovIHttpProxyTunnelLayer.h"
+
 nwCSecureSocketClientLayer::~nwCSecureSocketClientLayer()
 {
     m_ssl.reset();
@@ -59,8 +61,15 @@ bool nwCSecureSocketClientLayer::OnConnected()
     }
     cpEndpoint remote;
     GetRemoteEndpoint(&remote);
+    // Through a proxy the connection's host is the proxy: the certificate
+    // must name the origin at the far end of the tunnel.
     const char* hostName = nullptr;
-    GetHostName(&hostName);
+    ovIUnknown* tunnel = nullptr;
+    if (OV_SUCCEEDED(FindLayer(OVCLS_HTTP_PROXY_TUNNEL_LAYER, &tunnel)) && tunnel) {
+        hostName = static_cast<ovIHttpProxyTunnelLayer*>(tunnel)->GetTargetHost();
+    } else {
+        GetHostName(&hostName);
+    }
     const COpenSSL::Callbacks callbacks{&nwCSecureSocketClientLayer::OnHandshakeDone,
                                         &nwCSecureSocketClientLayer::OnPlaintext,
                                         &nwCSecureSocketClientLayer::OnCiphertext, this};

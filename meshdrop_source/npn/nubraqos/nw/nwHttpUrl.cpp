@@ -1,10 +1,74 @@
 #include "nw/nwHttpUrl.h"
 
+#include <ws2tcpip.h>
+
 #include <cstring>
 #include <string>
 #include <vector>
 
 #include "nw/nwHttpText.h"
+
+std::string nwUrlHostText(const char* host)
+{
+    const std::string text = host ? host : "";
+    return text.find(':') == std::string::npos ? text : "[" + text + "]";
+}
+
+std::string nwHttpUrl::HostText() const
+{
+    return nwUrlHostText(host.GetString());
+}
+
+std::string nwHttpUrl::Authority() const
+{
+    return HostText() + ":" + std::to_string(port);
+}
+
+std::string nwHttpUrl::Origin() const
+{
+    const bool https = scheme == HTTP_SCHEME_HTTPS;
+    const bool defaultPort = port == (https ? 443 : 80);
+    return (https ? "https://" : "http://") + (defaultPort ? HostText() : Authority());
+}
+
+namespace {
+
+// Splits host[:port] of `length` bytes at `text`: the host (an IPv6 literal
+// without its brackets) and where the port part starts (null without one).
+bool SplitHostPort(const char* text, std::uint32_t length, ovCString* host, const char** portPart,
+                   std::uint32_t* portLength)
+{
+    const char* end = text + length;
+    const char* hostEnd = nullptr;
+    if (length > 0 && *text == '[') {
+        const char* close = static_cast<const char*>(std::memchr(text, ']', length));
+        if (!close) {
+            return false;
+        }
+        const std::string literal(text + 1, close);
+        in6_addr address{};
+        if (inet_pton(AF_INET6, literal.c_str(), &address) != 1) {
+            return false;
+        }
+        host->Assign(literal.c_str());
+        hostEnd = close + 1;
+        if (hostEnd != end && *hostEnd != ':') {
+            return false; // nothing but a port may follow the literal
+        }
+    } else {
+        hostEnd = static_cast<const char*>(std::memchr(text, ':', length));
+        hostEnd = hostEnd ? hostEnd : end;
+        if (hostEnd == text) {
+            return false;
+        }
+        host->Assign(text, static_cast<std::uint32_t>(hostEnd - text));
+    }
+    *portPart = hostEnd == end ? nullptr : hostEnd + 1;
+    *portLength = hostEnd == end ? 0 : static_cast<std::uint32_t>(end - hostEnd - 1);
+    return true;
+}
+
+} // namespace
 
 bool nwParseHttpUrl(const char* url, nwHttpUrl* out)
 {
@@ -29,21 +93,19 @@ bool nwParseHttpUrl(const char* url, nwHttpUrl* out)
     }
     const char* slash = std::strchr(rest, '/');
     const auto hostPortLength = static_cast<std::uint32_t>(slash ? slash - rest : std::strlen(rest));
-    const char* colon = static_cast<const char*>(std::memchr(rest, ':', hostPortLength));
-    const auto hostLength = static_cast<std::uint32_t>(colon ? colon - rest : hostPortLength);
-    if (hostLength == 0) {
+    const char* portPart = nullptr;
+    std::uint32_t portLength = 0;
+    if (!SplitHostPort(rest, hostPortLength, &parsed.host, &portPart, &portLength)) {
         return false;
     }
-    parsed.host.Assign(rest, hostLength);
     // The host goes into the Host header as it is.
     if (nwHasLineBreak(parsed.host.GetString())) {
         return false;
     }
-    if (colon) {
-        const auto portLength = hostPortLength - hostLength - 1;
-        const std::int64_t port = nwParseLeadingDecimal(colon + 1, portLength, 65535);
+    if (portPart) {
+        const std::int64_t port = nwParseLeadingDecimal(portPart, portLength, 65535);
         // The whole port part must be the number.
-        if (port <= 0 || portLength > 5 || std::strspn(colon + 1, "0123456789") < portLength) {
+        if (port <= 0 || portLength > 5 || std::strspn(portPart, "0123456789") < portLength) {
             return false;
         }
         parsed.port = static_cast<std::uint16_t>(port);

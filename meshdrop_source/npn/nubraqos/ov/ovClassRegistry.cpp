@@ -15,6 +15,7 @@
 #include "nw/nwCCDNLocalClientLayer.h"
 #include "nw/nwCHTTPDownloader.h"
 #include "nw/nwCHttpClientExLayer.h"
+#include "nw/nwCHttpProxyTunnelLayer.h"
 #include "nw/nwCSecureSocketClientLayer.h"
 #include "nw/nwCStreamDispatcher.h"
 
@@ -47,6 +48,7 @@ constexpr ovClassEntry kLibraryClasses[] = {
     {OVCLS_HTTP_DOWNLOADER, &CreateDownloader},
     {OVCLS_HTTP_CLIENT_LAYER, &nwCHttpClientExLayer::CreateLayer<nwCHttpClientExLayer>},
     {OVCLS_TLS_LAYER, &nwCSecureSocketClientLayer::CreateLayer<nwCSecureSocketClientLayer>},
+    {OVCLS_HTTP_PROXY_TUNNEL_LAYER, &nwCHttpProxyTunnelLayer::CreateLayer<nwCHttpProxyTunnelLayer>},
     {OVCLS_AGENT_LAYER, &nwCAgentLayer::CreateLayer<nwCAgentLayer>},
     {OVCLS_LOCAL_ENGINE_LAYER, &nwCCDNLocalClientLayer::CreateLayer<nwCCDNLocalClientLayer>},
 };

@@ -7,13 +7,42 @@
 
 namespace {
 
+// Addresses by number: n stands for the IPv4 address n, and 1000 + n for the
+// IPv6 address ::n.
 std::vector<std::uint32_t> g_lookup;
 int g_lookups = 0;
 
-OVRESULT FakeResolve(const char*, std::vector<std::uint32_t>* addresses)
+cpAddress AddressOf(std::uint32_t n)
+{
+    if (n < 1000) {
+        return cpAddress(n);
+    }
+    in6_addr v6{};
+    v6.s6_addr[15] = static_cast<std::uint8_t>(n - 1000);
+    return cpAddress::FromIPv6(v6);
+}
+
+std::uint32_t NumberOf(const cpAddress& address)
+{
+    return address.IsIPv6() ? 1000 + address.Bytes()[15] : address.IPv4();
+}
+
+std::vector<std::uint32_t> Numbers(const std::vector<cpAddress>& addresses)
+{
+    std::vector<std::uint32_t> numbers;
+    for (const cpAddress& address : addresses) {
+        numbers.push_back(NumberOf(address));
+    }
+    return numbers;
+}
+
+OVRESULT FakeResolve(const char*, std::vector<cpAddress>* addresses)
 {
     ++g_lookups;
-    *addresses = g_lookup;
+    addresses->clear();
+    for (std::uint32_t n : g_lookup) {
+        addresses->push_back(AddressOf(n));
+    }
     return g_lookup.empty() ? OVR_PLATFORM_FAIL : OVR_PLATFORM_OK;
 }
 
@@ -35,7 +64,7 @@ protected:
     {
         std::vector<std::uint32_t> order;
         for (const auto& item : cache.GetItems("h", 80)) {
-            order.push_back(item.address);
+            order.push_back(NumberOf(item.address));
         }
         return order;
     }
@@ -49,20 +78,20 @@ protected:
 TEST_F(HostCacheTest, WorkingAddressComesFirstAndFailedOnesLast)
 {
     g_lookup = {1, 2, 3};
-    std::uint32_t address = 0;
+    cpAddress address;
     ASSERT_TRUE(cache.GetAddress("h", 80, &address));
-    EXPECT_EQ(address, 1u);
+    EXPECT_EQ(NumberOf(address), 1u);
 
     cache.MarkWorking("h", 80, 2);
     ASSERT_TRUE(cache.GetAddress("h", 80, &address));
-    EXPECT_EQ(address, 2u);
+    EXPECT_EQ(NumberOf(address), 2u);
     EXPECT_EQ(Order(), (std::vector<std::uint32_t>{2, 1, 3}));
 
     // The only working address fails: within 4 s of the look-up the first
     // remaining item is answered without asking again.
     cache.MarkFailed("h", 80, 2);
     ASSERT_TRUE(cache.GetAddress("h", 80, &address));
-    EXPECT_EQ(address, 1u);
+    EXPECT_EQ(NumberOf(address), 1u);
     EXPECT_EQ(g_lookups, 1);
     EXPECT_EQ(Order(), (std::vector<std::uint32_t>{1, 3, 2}));
 
@@ -75,7 +104,7 @@ TEST_F(HostCacheTest, WorkingAddressComesFirstAndFailedOnesLast)
 TEST_F(HostCacheTest, ResolutionGroupsWorkingNewAndRecentlyFailed)
 {
     g_lookup = {1, 2, 3, 4};
-    std::uint32_t address = 0;
+    cpAddress address;
     ASSERT_TRUE(cache.GetAddress("h", 80, &address));
     cache.MarkFailed("h", 80, 1); // failed at t
     clock.Advance(10'000);
@@ -89,32 +118,50 @@ TEST_F(HostCacheTest, ResolutionGroupsWorkingNewAndRecentlyFailed)
     EXPECT_EQ(g_lookups, 2);
     // Kept: 3 and 2 failed recently (last group, in list order); new: 5, 1.
     EXPECT_EQ(Order(), (std::vector<std::uint32_t>{5, 1, 2, 3}));
-    EXPECT_EQ(address, 5u);
+    EXPECT_EQ(NumberOf(address), 5u);
 }
 
 TEST_F(HostCacheTest, WorkingItemSurvivesResolutionAtTheFront)
 {
     g_lookup = {1, 2};
-    std::uint32_t address = 0;
+    cpAddress address;
     ASSERT_TRUE(cache.GetAddress("h", 80, &address));
     cache.MarkWorking("h", 80, 2);
     clock.Advance(5'000);
     cache.MarkFailed("h", 80, 1);
     // A working address is answered without re-resolving, however old the look-up.
     ASSERT_TRUE(cache.GetAddress("h", 80, &address));
-    EXPECT_EQ(address, 2u);
+    EXPECT_EQ(NumberOf(address), 2u);
     EXPECT_EQ(g_lookups, 1);
 }
 
 TEST_F(HostCacheTest, NoAddressMeansFalse)
 {
     g_lookup = {};
-    std::uint32_t address = 7;
+    cpAddress address(7);
     EXPECT_FALSE(cache.GetAddress("h", 80, &address));
     EXPECT_FALSE(cache.GetAddress("", 80, &address));
-    EXPECT_EQ(address, 7u);
+    EXPECT_EQ(NumberOf(address), 7u);
     clock.Advance(5'000);
     g_lookup = {9};
     EXPECT_TRUE(cache.GetAddress("h", 80, &address));
-    EXPECT_EQ(address, 9u);
+    EXPECT_EQ(NumberOf(address), 9u);
+}
+
+TEST_F(HostCacheTest, FamiliesTakeTurnsAfterTheWorkingAddressesAndBeforeTheFailedOnes)
+{
+    // The resolver's order: three IPv6 addresses, then two IPv4 ones.
+    g_lookup = {1001, 1002, 1003, 1, 2};
+    std::vector<cpAddress> order;
+    ASSERT_TRUE(cache.GetAddresses("h", 80, &order));
+    EXPECT_EQ(Numbers(order), (std::vector<std::uint32_t>{1001, 1, 1002, 2, 1003}));
+    cpAddress first;
+    ASSERT_TRUE(cache.GetAddress("h", 80, &first));
+    EXPECT_EQ(NumberOf(first), 1001u);
+
+    cache.MarkFailed("h", 80, AddressOf(1001));
+    cache.MarkWorking("h", 80, AddressOf(2));
+    ASSERT_TRUE(cache.GetAddresses("h", 80, &order));
+    EXPECT_EQ(Numbers(order), (std::vector<std::uint32_t>{2, 1002, 1, 1003, 1001}));
+    EXPECT_EQ(g_lookups, 1);
 }

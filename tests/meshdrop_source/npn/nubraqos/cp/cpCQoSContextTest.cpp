@@ -18,6 +18,7 @@
 #include "NpnWorker.h"
 #include "RecordingLayer.h"
 #include "cp/CNpn.h"
+#include "cp/cpCHostCache.h"
 #include "cp/cpCQoS.h"
 #include "cp/cpCQoSContext.h"
 #include "cp/cpCQoSLowContextAction.h"
@@ -358,6 +359,104 @@ TEST_F(ContextTest, RefusedConnectFailsAndCloses)
     EXPECT_EQ(State(), QOS_STATE_CLOSED);
 }
 
+namespace {
+
+// A TCP port of 127.0.0.1 bound but not listening: connects to it are
+// refused, and nothing else can listen there while the socket is held.
+class RefusingPort {
+public:
+    explicit RefusingPort(std::uint16_t port = 0)
+    {
+        m_fd = ::socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = LoopbackPeer::LoopbackAddress();
+        address.sin_port = htons(port);
+        socklen_t length = sizeof(address);
+        if (::bind(m_fd, reinterpret_cast<sockaddr*>(&address), sizeof(address)) == 0 &&
+            ::getsockname(m_fd, reinterpret_cast<sockaddr*>(&address), &length) == 0) {
+            m_port = ntohs(address.sin_port);
+        }
+    }
+    ~RefusingPort() { ::closesocket(m_fd); }
+    std::uint16_t Port() const { return m_port; }
+
+private:
+    int m_fd = -1;
+    std::uint16_t m_port = 0;
+};
+
+cpAddress Ipv6Loopback()
+{
+    return cpAddress::FromIPv6(in6addr_loopback);
+}
+
+} // namespace
+
+TEST_F(ContextTest, RefusingAddressHandsOnToTheNextWhichCarriesTheConnection)
+{
+    // The name has two addresses on one port: 127.0.0.1 refuses, ::1 answers.
+    LoopbackPeer peer6(AF_INET6);
+    if (peer6.Port() == 0) {
+        GTEST_SKIP() << "no IPv6 loopback (::1) on this machine";
+    }
+    RefusingPort refusing(peer6.Port());
+    ASSERT_EQ(refusing.Port(), peer6.Port()) << "127.0.0.1 at the port of ::1 is taken";
+    const std::uint16_t port = peer6.Port();
+    OpenWithLayer(1, 0x05);
+    worker.Run([&] {
+        cpCHostCache::GetInstance().SetResolver([](const char*, std::vector<cpAddress>* addresses) {
+            *addresses = {cpAddress(LoopbackPeer::LoopbackAddress()), Ipv6Loopback()};
+            return OVR_PLATFORM_OK;
+        });
+        std::vector<cpAddress> order;
+        ASSERT_TRUE(cpCHostCache::GetInstance().GetAddresses("two.test", port, &order));
+        Context()->SetHostName("two.test");
+        Context()->SetRemoteEndpoint({order.front(), port});
+        EXPECT_EQ(Context()->ConnectEndpoints({{order[0], port}, {order[1], port}}), OVR_PLATFORM_OK);
+        Context()->Enqueue("ping", 4);
+    });
+    ASSERT_TRUE(peer6.Accept());
+    ASSERT_TRUE(worker.WaitUntil([&] { return layer->connected == 1; }));
+    std::string got;
+    ASSERT_TRUE(peer6.ReadExactly(4, &got));
+    EXPECT_EQ(got, "ping");
+    ASSERT_TRUE(peer6.SendAll("pong"));
+    ASSERT_TRUE(worker.WaitUntil([&] { return layer->received == "pong"; }));
+    worker.Run([&] {
+        EXPECT_EQ(layer->connectFailed, 0);
+        cpEndpoint remote;
+        Context()->GetRemoteEndpoint(&remote);
+        EXPECT_EQ(remote.address, Ipv6Loopback());
+        EXPECT_EQ(Context()->GetRecord()->family, AF_INET6);
+        // The refusing address goes last, marked with its failure.
+        const auto items = cpCHostCache::GetInstance().GetItems("two.test", port);
+        ASSERT_EQ(items.size(), 2u);
+        EXPECT_EQ(items.back().address, cpAddress(LoopbackPeer::LoopbackAddress()));
+        EXPECT_NE(items.back().lastFailure, 0u);
+        cpCHostCache::GetInstance().SetResolver(nullptr);
+        cpCHostCache::GetInstance().Clear();
+    });
+}
+
+TEST_F(ContextTest, EveryAddressRefusingEndsAsOneFailedConnect)
+{
+    RefusingPort first;
+    RefusingPort second;
+    OpenWithLayer(1, 0x05);
+    worker.Run([&] {
+        Context()->ConnectEndpoints(
+            {{LoopbackPeer::LoopbackAddress(), first.Port()}, {LoopbackPeer::LoopbackAddress(), second.Port()}});
+    });
+    ASSERT_TRUE(worker.WaitUntil([&] { return layer->closed == 1; }));
+    worker.Run([&] {
+        EXPECT_EQ(layer->connected, 0);
+        EXPECT_EQ(layer->connectFailed, 1);
+        EXPECT_EQ(layer->unreachable, 0);
+        EXPECT_EQ(Context()->ConnectEndpoints({}), OVR_PLATFORM_FAIL);
+    });
+}
+
 TEST_F(ContextTest, ConnectTimerEndsAnAttemptThatNeverCompletes)
 {
     // A listener whose accept queue is full drops further connection requests,
@@ -405,6 +504,56 @@ TEST_F(ContextTest, ConnectTimerEndsAnAttemptThatNeverCompletes)
     worker.Run([&] {
         EXPECT_EQ(layer->connectFailed, 1);
         EXPECT_EQ(layer->closed, 1);
+    });
+}
+
+TEST_F(ContextTest, SilentAddressGetsAHeadStartThenTheNextAddressWins)
+{
+    // A listener whose accept queue is full leaves the first attempt pending.
+    int listener = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = LoopbackPeer::LoopbackAddress();
+    socklen_t length = sizeof(address);
+    ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof(address)), 0);
+    ASSERT_EQ(::listen(listener, 0), 0);
+    ASSERT_EQ(::getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length), 0);
+    std::vector<int> fillers;
+    for (int i = 0; i < 3; ++i) {
+        int filler = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0);
+        ::connect(filler, reinterpret_cast<sockaddr*>(&address), sizeof(address));
+        fillers.push_back(filler);
+    }
+    auto cleanUp = [&] {
+        for (int filler : fillers) {
+            ::closesocket(filler);
+        }
+        ::closesocket(listener);
+    };
+
+    OpenWithLayer(1, 0x05);
+    worker.Run([&] {
+        Context()->ConnectEndpoints({{address.sin_addr.s_addr, ntohs(address.sin_port)}, PeerEndpoint()});
+    });
+    Drain();
+    if (worker.Call([&] { return layer->connected; }) == 1) {
+        cleanUp();
+        GTEST_SKIP() << "the kernel accepted the connection despite the full queue";
+    }
+    // Nothing asks the second address before the head start has passed.
+    EXPECT_FALSE(peer.Accept(std::chrono::milliseconds(0)));
+    worker.Run([&] {
+        clock.Advance(cpCConnectAttempts::kHeadStartMs);
+        worker.GetNpn()->GetTimerQueue()->Tick();
+    });
+    ASSERT_TRUE(peer.Accept());
+    ASSERT_TRUE(worker.WaitUntil([&] { return layer->connected == 1; }));
+    cleanUp();
+    worker.Run([&] {
+        EXPECT_EQ(layer->connectFailed, 0);
+        cpEndpoint remote;
+        Context()->GetRemoteEndpoint(&remote);
+        EXPECT_EQ(remote.port, peer.Port());
     });
 }
 

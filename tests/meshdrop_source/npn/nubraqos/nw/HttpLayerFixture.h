@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <functional>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -87,6 +88,22 @@ public:
 };
 
 class HttpLayerTest : public ::testing::Test {
+    static std::mutex& LogMutex()
+    {
+        static std::mutex mutex;
+        return mutex;
+    }
+    static std::vector<std::string>& LogLines()
+    {
+        static std::vector<std::string> lines;
+        return lines;
+    }
+    static void CaptureLog(const char* line)
+    {
+        std::lock_guard lock(LogMutex());
+        LogLines().emplace_back(line);
+    }
+
 protected:
     void SetUp() override { ASSERT_TRUE(worker.IsStarted()); }
 
@@ -181,7 +198,19 @@ protected:
         return worker.Call([&] { return listener.Folded(); });
     }
 
-    NpnWorker worker;
+    // The runtime's log lines so far (proxy refusals, for example).
+    static std::vector<std::string> Logged()
+    {
+        std::lock_guard lock(LogMutex());
+        return LogLines();
+    }
+    static void ClearLog()
+    {
+        std::lock_guard lock(LogMutex());
+        LogLines().clear();
+    }
+
+    NpnWorker worker{&CaptureLog};
     RecordingHttpListener listener;
     ovSmartPtr ctx;
     ovIHttpClientExLayer* layer = nullptr;

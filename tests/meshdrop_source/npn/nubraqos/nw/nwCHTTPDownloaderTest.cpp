@@ -215,7 +215,8 @@ TEST_F(DownloaderTest, AnUnreachableHostIsTriedThreeTimesInAllThenReportedOnce)
         // attempt's connection in turn.
         while (auto* context = static_cast<cpCQoSContext*>(downloader->FindContext(9))) {
             ++contexts;
-            worker.GetNpn()->GetQoS()->OnSocketEvent(context->GetRecord()->slot, CP_SOCKET_EVENT_UNREACHABLE, 10065);
+            worker.GetNpn()->GetQoS()->OnSocketEvent(context->GetRecord()->slot, context->GetRecord()->socket,
+                                                     CP_SOCKET_EVENT_UNREACHABLE, 10065);
         }
     });
     EXPECT_EQ(contexts, 3);

@@ -22,7 +22,7 @@ namespace {
 
 // Resolves the name "h" to 127.0.0.1 (and nothing else), so that requests can
 // carry "Host: h" while going to a local server.
-OVRESULT ResolveH(const char* name, std::vector<std::uint32_t>* addresses)
+OVRESULT ResolveH(const char* name, std::vector<cpAddress>* addresses)
 {
     if (std::strcmp(name, "h") != 0) {
         return OVR_PLATFORM_FAIL;
@@ -87,6 +87,27 @@ TEST_F(ScriptedLayerTest, GetLeavesByteForByteAndTheBodyArrivesInOrderThenComple
     });
     EXPECT_EQ(StatusCode(), 206);
     EXPECT_EQ(ContentLength(), static_cast<std::int64_t>(body.size()));
+}
+
+TEST_F(ScriptedLayerTest, BracketedLiteralConnectsOverIPv6AndNamesItsHostInBrackets)
+{
+    ScriptedHttpServer server(
+        [](HttpConnection& c, int) {
+            if (c.readRequest()) {
+                c.respond(200, "OK", "over v6");
+            }
+            c.waitForPeerClose();
+        },
+        AF_INET6);
+    if (server.port() == 0) {
+        GTEST_SKIP() << "no IPv6 loopback (::1) on this machine";
+    }
+    StartGet(server.url("/x"));
+    ASSERT_TRUE(WaitFor("complete"));
+    ASSERT_EQ(server.requests().size(), 1u);
+    EXPECT_EQ(server.requests()[0].target, "/x");
+    EXPECT_EQ(server.requests()[0].header("Host"), "[::1]");
+    worker.Run([&] { EXPECT_EQ(listener.body, "over v6"); });
 }
 
 TEST_F(ScriptedLayerTest, PlainHostSendsSlashAndEmptyPiecesOfThePathAreDropped)
@@ -267,7 +288,8 @@ TEST_F(ScriptedLayerTest, UnreachableHostIsReportedThenTheConnectFailure)
         OpenOnWorker();
         // The platform's report, as the socket window hands it on.
         auto* context = static_cast<cpCQoSContext*>(ctx.Get<ovIQoSContext>());
-        worker.GetNpn()->GetQoS()->OnSocketEvent(context->GetRecord()->slot, CP_SOCKET_EVENT_UNREACHABLE, 10065);
+        worker.GetNpn()->GetQoS()->OnSocketEvent(context->GetRecord()->slot, context->GetRecord()->socket,
+                                                 CP_SOCKET_EVENT_UNREACHABLE, 10065);
     });
     ASSERT_TRUE(WaitFor("closed"));
     EXPECT_EQ(Seen(), (Events{"unreach", "connect-timeout", "closed"}));

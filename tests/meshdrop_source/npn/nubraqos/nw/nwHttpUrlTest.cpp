@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <string>
 #include <utility>
 
 #include "nw/nwHttpUrl.h"
@@ -37,6 +38,43 @@ TEST(HttpUrl, RefusesOtherSchemesEmptyHostsAndPortsThatAreNoPort)
     EXPECT_FALSE(nwParseHttpUrl(nullptr, &url));
     EXPECT_TRUE(nwParseHttpUrl("http://h:65535", &url));
     EXPECT_EQ(url.port, 65535);
+}
+
+TEST(HttpUrl, BracketedIPv6LiteralsStandForTheirAddress)
+{
+    struct Case {
+        const char* url;
+        const char* host;
+        std::uint16_t port;
+        const char* path;
+        const char* origin; // how the URL names its server again
+    };
+    const Case good[] = {
+        {"http://[2001:db8::1]:8080/x", "2001:db8::1", 8080, "/x", "http://[2001:db8::1]:8080"},
+        {"http://[::1]", "::1", 80, "", "http://[::1]"},
+        {"https://[::ffff:127.0.0.1]/a?b=[c]", "::ffff:127.0.0.1", 443, "/a?b=[c]", "https://[::ffff:127.0.0.1]"},
+        {"http://[FE80::A]:80/", "FE80::A", 80, "/", "http://[FE80::A]"},
+    };
+    for (const Case& c : good) {
+        nwHttpUrl url;
+        ASSERT_TRUE(nwParseHttpUrl(c.url, &url)) << c.url;
+        EXPECT_STREQ(url.host.GetString(), c.host) << c.url;
+        EXPECT_EQ(url.port, c.port) << c.url;
+        EXPECT_STREQ(url.path.GetString(), c.path) << c.url;
+        EXPECT_EQ(url.Origin(), c.origin) << c.url;
+        EXPECT_EQ(url.HostText(), "[" + std::string(c.host) + "]") << c.url;
+    }
+    nwHttpUrl url;
+    for (const char* bad : {"http://[::1/x", "http://[]/", "http://[127.0.0.1]/", "http://[::1]x/", "http://[::1]:/",
+                            "http://[fe80::1%25eth0]/", "http://[::g]/", "http://::1/", "http://[::1]:65536/"}) {
+        EXPECT_FALSE(nwParseHttpUrl(bad, &url)) << bad;
+    }
+    ASSERT_TRUE(nwParseHttpUrl("http://h:8080/", &url));
+    EXPECT_EQ(url.Authority(), "h:8080");
+    EXPECT_EQ(url.Origin(), "http://h:8080");
+    // Redirects keep the brackets of the server they are resolved against.
+    EXPECT_STREQ(nwResolveUrl("http://[::1]:81/d/f", "g").GetString(), "http://[::1]:81/d/g");
+    EXPECT_STREQ(nwResolveUrl("http://h/", "//[::1]:82/x").GetString(), "http://[::1]:82/x");
 }
 
 TEST(HttpUrl, RedirectTargetsAreResolvedAgainstTheRequestedAddress)

@@ -9,19 +9,29 @@
 #include <algorithm>
 #include <cerrno>
 
-LoopbackPeer::LoopbackPeer()
+LoopbackPeer::LoopbackPeer(int family)
 {
-    m_listener = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof(address);
-    if (m_listener < 0 || ::bind(m_listener, reinterpret_cast<sockaddr*>(&address), sizeof(address)) != 0 ||
+    m_listener = ::socket(family, SOCK_STREAM, 0);
+    sockaddr_storage address{};
+    socklen_t length = 0;
+    if (family == AF_INET6) {
+        auto* v6 = reinterpret_cast<sockaddr_in6*>(&address);
+        v6->sin6_family = AF_INET6;
+        v6->sin6_addr = in6addr_loopback;
+        length = sizeof(*v6);
+    } else {
+        auto* v4 = reinterpret_cast<sockaddr_in*>(&address);
+        v4->sin_family = AF_INET;
+        v4->sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        length = sizeof(*v4);
+    }
+    if (m_listener < 0 || ::bind(m_listener, reinterpret_cast<sockaddr*>(&address), length) != 0 ||
         ::listen(m_listener, 128) != 0 ||
         ::getsockname(m_listener, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
         return;
     }
-    m_port = ntohs(address.sin_port);
+    m_port = ntohs(family == AF_INET6 ? reinterpret_cast<sockaddr_in6*>(&address)->sin6_port
+                                      : reinterpret_cast<sockaddr_in*>(&address)->sin_port);
 }
 
 LoopbackPeer::~LoopbackPeer()

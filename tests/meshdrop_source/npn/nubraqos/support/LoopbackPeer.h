@@ -1,7 +1,9 @@
 #pragma once
 // The other end of a test connection: a plain blocking POSIX socket on
-// 127.0.0.1, independent of the Win32 layer under test. Listen() opens a
-// listening socket on a free port; Accept() waits for the connection.
+// 127.0.0.1 (or ::1), independent of the Win32 layer under test. The
+// constructor listens on a free port; Accept() waits for the connection.
+
+#include <sys/socket.h>
 
 #include <chrono>
 #include <cstdint>
@@ -9,7 +11,9 @@
 
 class LoopbackPeer {
 public:
-    LoopbackPeer();
+    // On 127.0.0.1, or on ::1 with AF_INET6 (Port() is 0 when the machine has
+    // no IPv6 loopback).
+    explicit LoopbackPeer(int family = AF_INET);
     ~LoopbackPeer();
     LoopbackPeer(const LoopbackPeer&) = delete;
     LoopbackPeer& operator=(const LoopbackPeer&) = delete;

@@ -19,9 +19,9 @@ struct Task {
 
 } // namespace
 
-NpnWorker::NpnWorker()
+NpnWorker::NpnWorker(void (*log)(const char* line))
 {
-    m_thread = std::thread([this] { ThreadMain(); });
+    m_thread = std::thread([this, log] { ThreadMain(log); });
     std::unique_lock lock(m_mutex);
     m_changed.wait(lock, [this] { return m_ready; });
 }
@@ -37,14 +37,14 @@ cpCMutex* NpnWorker::GetLock() const
     return static_cast<ovSmartPtr*>(m_lockHolder)->Get<cpCMutex>();
 }
 
-void NpnWorker::ThreadMain()
+void NpnWorker::ThreadMain(void (*log)(const char* line))
 {
     ovSmartPtr lock;
     lock.CreateInstance(OVCLS_MUTEX);
     m_lockHolder = &lock;
     auto* mutex = lock.Get<cpCMutex>();
     mutex->Lock();
-    auto npn = std::make_unique<CNpn>(mutex);
+    auto npn = std::make_unique<CNpn>(mutex, log);
     m_npn = npn.get();
     m_started = npn->IsStarted();
     {

@@ -33,7 +33,8 @@ class cpCMutex;
 
 class NpnWorker {
 public:
-    NpnWorker();
+    // `log` receives the runtime's log lines (CNpn::Log); null drops them.
+    explicit NpnWorker(void (*log)(const char* line) = nullptr);
     ~NpnWorker();
     NpnWorker(const NpnWorker&) = delete;
     NpnWorker& operator=(const NpnWorker&) = delete;
@@ -60,7 +61,7 @@ private:
         std::function<bool()> pred;
         bool done = false;
     };
-    void ThreadMain();
+    void ThreadMain(void (*log)(const char* line));
     void CheckWaiters();
 
     std::thread m_thread;
