@@ -245,7 +245,9 @@ TEST_F(ProxyEnginePathTest, EngineUpdateAndTheEnginesJobGoThroughTheProxy)
 {
     Initialize();
     ASSERT_TRUE(m_window.PumpUntil(MESHDROPLIB_EVENT_ENGINE_READY));
-    EXPECT_EQ(ProxyRequests("GET " + Url(publisher::kUpdateListPath + 1)), 1u);
+    // The update list and its signature, once each.
+    EXPECT_EQ(ProxyRequests("GET " + Url(publisher::kUpdateListPath + 1) + " "), 1u);
+    EXPECT_EQ(ProxyRequests("GET " + Url(publisher::kUpdateListPath + 1) + ".sig "), 1u);
     ExpectJobArrives(StartJob({Url("a.pak"), SecureUrl("b.pak")}, true), {{"a.pak", &m_a}, {"b.pak", &m_b}});
     const auto log = Log();
     EXPECT_EQ(std::count(log.begin(), log.end(), "[MeshdropLib] CPlatFormDownloader Begin"), 0);
