@@ -1,20 +1,24 @@
 #pragma once
-// One job of a client: its files, the transfers that fetch them, and the
-// notifications that report them. A job keeps up to 8 transfers going with
-// the player's consent (one without, held to 393216 bytes per second in
-// all), spread over its files in order and, within a large file, over
-// segments and mirrors. It asks about partial files of an earlier run before
-// it starts, reports progress once a second, reports each file once it is
-// complete on disk under its name, and ends exactly once.
+// One job of a client: the glue between its files, the transfers that fetch
+// them, the flusher that makes them durable and the notifications that
+// report them. The decisions are the units': AnswerJudge judges each answer,
+// FailurePolicy decides what a failed try leads to, SegmentPlanner plans the
+// ranges and mirrors, ProgressReport makes the figures. A job keeps up to 8
+// transfers going with the player's consent (one without, held to 393216
+// bytes per second in all). It asks about partial files of an earlier run
+// before it starts, reports progress once a second from its first second on,
+// reports each file once it is complete on disk under its name, and ends
+// exactly once, right after a progress report with its final figures.
 
-#include <chrono>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "ControlConnection.h"
 #include "CurlMulti.h"
+#include "FailurePolicy.h"
 #include "FileTask.h"
 #include "Flusher.h"
 #include "NetworkWatch.h"
@@ -56,8 +60,8 @@ public:
     // Ends the job with 6 and `result`: stopped by its client, or the client left.
     void Stop(std::uint32_t result);
     void OnTransferDone(Transfer& transfer, CURLcode code, Clock::time_point now);
-    // After the transfers moved: what their callbacks left to do, retries
-    // that are due, new transfers for free connections.
+    // After the transfers moved: retries that are due, new transfers for
+    // free connections, files that are complete.
     void Service(Clock::time_point now);
     // Once a second: progress, stalled transfers, state files.
     void OnTick(Clock::time_point now);
@@ -90,33 +94,29 @@ public:
 private:
     void AskNext(Clock::time_point now);
     void StartRunning(Clock::time_point now);
-    void Schedule(Clock::time_point now);
-    bool AssignGaps(FileTask& file, int* slots, Clock::time_point now);
-    bool Split(Clock::time_point now);
-    Segment& AddSegment(FileTask& file, std::int64_t begin, std::int64_t end);
-    void StartSegment(Segment& segment, Clock::time_point now);
+    // False with errno when the part file cannot be opened.
+    bool StartSegment(Segment& segment, Clock::time_point now, int* error);
+    Transfer* TransferOf(const Segment& segment) const;
     void StopTransfer(Segment& segment);
-    void RemoveSegment(Segment& segment);
     void DropSegments(FileTask& file);
-    void HandleFailure(Segment& segment, Clock::time_point now);
-    bool MoveToNextMirror(Segment& segment);
-    std::size_t ChooseMirror(FileTask& file);
+    void Act(Segment& segment, const FailureReport& report, Clock::time_point now);
+    FileTask& FileOf(const Segment& segment) const { return *m_files[segment.file]; }
     void FinishIfComplete(FileTask& file);
     void FailLocal(const FileTask& file, int error);
     void Fail(const std::string& text, const nwCDNTail& tail);
     void End(std::uint32_t result);
-    void EnterDiskFull();
+    void EnterDiskFull(std::uint64_t spaceNeeded);
     void SaveStates(bool all);
     void SendProgress(Clock::time_point now);
     void Send(const std::vector<std::uint8_t>& frame);
     int SegmentCount() const;
-    std::uint64_t TotalSize() const;
-    std::uint64_t DoneSize() const;
 
     JobServices m_services;
     ControlConnection* m_client;
     JobSettings m_settings;
     std::vector<std::unique_ptr<FileTask>> m_files;
+    std::vector<FileProgress*> m_progress; // the same files, as the units see them
+    std::vector<std::unique_ptr<Transfer>> m_transfers;
     State m_state = State::Asking;
     RateBudget m_budget;
     int m_maxConnections;
@@ -128,16 +128,12 @@ private:
     bool m_answerForAll = false;
     bool m_resumeAll = false;
 
-    // Left by transfer callbacks for Service.
-    bool m_diskFull = false;
-    std::uint64_t m_spaceNeeded = 0;
-    const FileTask* m_localErrorFile = nullptr;
-    int m_localError = 0;
-
     std::uint32_t m_filesCompleted = 0;
+    std::uint32_t m_failedFile = CDN_NO_FILE;
+    bool m_transferring = false; // since StartRunning
     Clock::time_point m_started{};
-    Clock::time_point m_lastTick{};
-    std::uint64_t m_intervalBytes = 0;
+    Clock::time_point m_lastReport{};
+    bool m_reported = false;
     std::uint32_t m_speed = 0;
 };
 

@@ -12,16 +12,9 @@
 #include <cstdint>
 #include <string>
 
-namespace engine {
+#include "AnswerJudge.h"
 
-struct ResponseHead {
-    long status = 0;
-    std::string contentRange;
-    std::string etag;
-    std::string lastModified;
-    std::int64_t contentLength = -1;
-    bool location = false;
-};
+namespace engine {
 
 class Transfer;
 
@@ -63,8 +56,6 @@ public:
     // The address the last response came from, after redirects.
     std::string EffectiveUrl() const;
     const TransferRequest& Request() const { return m_request; }
-
-    bool paused = false;
 
 private:
     static std::size_t HeaderCallback(char* data, std::size_t size, std::size_t count, void* user);
