@@ -40,12 +40,12 @@ struct ResponseHead {
 
 // What the engine asked and knew when the answer came.
 struct AnswerContext {
-    std::int64_t first = 0;   // first byte asked
-    std::int64_t last = -1;   // last byte asked, -1 for "to the end"
-    bool ifRange = false;     // the request carried If-Range
-    std::int64_t declared = -1; // the job's size of the file
-    std::int64_t known = -1;    // the size learned so far
-    std::int64_t mirrorSize = -1;    // the size this mirror answered with before
+    std::int64_t first = 0;           // first byte asked
+    std::int64_t last = -1;           // last byte asked, -1 for "to the end"
+    bool ifRange = false;             // the request carried If-Range
+    std::int64_t declared = -1;       // the job's size of the file
+    std::int64_t known = -1;          // the size learned so far
+    std::int64_t mirrorSize = -1;     // the size this mirror answered with before
     std::string_view mirrorValidator; // the validator this mirror gave before
 };
 

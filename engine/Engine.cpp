@@ -155,7 +155,7 @@ void Engine::Run()
         Transfer* transfer = nullptr;
         CURLcode code = CURLE_OK;
         while (m_multi.NextFinished(&transfer, &code)) {
-            static_cast<Job&>(transfer->Sink()).OnTransferDone(*transfer, code, now);
+            transfer->Sink().OnDone(*transfer, code, now);
         }
         for (const auto& job : m_jobs) {
             job->Refill(now);

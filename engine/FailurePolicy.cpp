@@ -58,8 +58,8 @@ FailureAction FailForGood(const FailureReport& report, const MirrorState& last)
     if (last.certificateRefused) {
         return Ending(Kind::FailJob, "the server's certificate was refused for " + last.url, CDN_CODE_CERTIFICATE);
     }
-    return Ending(Kind::FailJob, "HTTP " + std::to_string(last.lastStatus) + " for " + last.url,
-                  CDN_CODE_HTTP_STATUS, static_cast<std::uint64_t>(last.lastStatus));
+    return Ending(Kind::FailJob, "HTTP " + std::to_string(last.lastStatus) + " for " + last.url, CDN_CODE_HTTP_STATUS,
+                  static_cast<std::uint64_t>(last.lastStatus));
 }
 
 } // namespace

@@ -46,7 +46,7 @@ struct FailureReport {
 // One address of a file, with what its answers taught.
 struct MirrorState {
     std::string url;
-    std::string pinned;    // where the address led, once it answered well
+    std::string pinned;     // where the address led, once it answered well
     std::int64_t size = -1; // the size it answered with
     std::string validator;  // its ETag (or Last-Modified) of that answer
     bool dead = false;      // answered with a status that will not change, or with another file
@@ -90,7 +90,8 @@ struct Segment {
 struct FileProgress {
     enum class State { Waiting, Active, Finishing, Done };
 
-    FileProgress(std::uint32_t fileIndex, std::string name, std::int64_t declared, const std::vector<std::string>& urls);
+    FileProgress(std::uint32_t fileIndex, std::string name, std::int64_t declared,
+                 const std::vector<std::string>& urls);
 
     bool SizeKnown() const { return size >= 0; }
     // Bytes on disk (complete files: their size).
@@ -101,7 +102,7 @@ struct FileProgress {
     void ForgetMirrorFacts();
 
     std::uint32_t index;
-    std::string displayName; // as the job gave it
+    std::string displayName;   // as the job gave it
     std::int64_t declaredSize; // by the job, -1 when it gave none
     std::int64_t size;
     RangeSet done;

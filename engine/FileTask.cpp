@@ -6,7 +6,6 @@
 
 #include <cerrno>
 
-
 namespace engine {
 
 FileTask::FileTask(FileOrder order)

@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cstring>
 
-#include "AnswerJudge.h"
 #include "EngineLog.h"
 #include "ProgressReport.h"
 #include "SegmentPlanner.h"
@@ -13,31 +12,7 @@ namespace engine {
 namespace {
 
 constexpr double kNetworkGiveUpSeconds = 120.0;
-constexpr long kFullBuffer = 512 * 1024;
-constexpr long kLimitedBuffer = 16 * 1024;
 constexpr auto kReportInterval = std::chrono::seconds(1);
-
-// A failure without an answer: the host could not be reached or said nothing.
-bool IsUnanswered(CURLcode code)
-{
-    switch (code) {
-    case CURLE_COULDNT_CONNECT:
-    case CURLE_COULDNT_RESOLVE_HOST:
-    case CURLE_COULDNT_RESOLVE_PROXY:
-    case CURLE_GOT_NOTHING:
-    case CURLE_OPERATION_TIMEDOUT:
-    case CURLE_SEND_ERROR:
-    case CURLE_RECV_ERROR:
-        return true;
-    default:
-        return false;
-    }
-}
-
-Segment& SegmentOf(const Transfer& transfer)
-{
-    return *static_cast<Segment*>(transfer.Owner());
-}
 
 const char* DeathOf(Failure failure)
 {
@@ -59,7 +34,9 @@ const char* DeathOf(Failure failure)
 
 Job::Job(JobServices services, ControlConnection* client, JobSettings settings, std::vector<FileOrder> files)
     : m_services(services), m_client(client), m_settings(std::move(settings)),
-      m_budget(m_settings.fullSpeed ? 0 : kLimitedRate), m_maxConnections(m_settings.fullSpeed ? kMaxConnections : 1)
+      m_budget(m_settings.fullSpeed ? 0 : kLimitedRate),
+      m_transfers({services.multi, services.network}, m_budget, m_files, *this),
+      m_maxConnections(m_settings.fullSpeed ? kMaxConnections : 1)
 {
     for (FileOrder& order : files) {
         m_files.push_back(std::make_unique<FileTask>(std::move(order)));
@@ -185,178 +162,16 @@ int Job::SegmentCount() const
     return count;
 }
 
-bool Job::StartSegment(Segment& segment, Clock::time_point now, int* error)
+void Job::OnSegmentComplete(Segment& segment, Clock::time_point)
 {
     FileTask& file = FileOf(segment);
-    if (!file.OpenPart(error)) {
-        return false;
-    }
-    if (!file.rangesSupported) {
-        // Only a whole answer from the first byte can be taken.
-        file.done.Clear();
-        segment.pos = 0;
-    }
-    const MirrorState& mirror = file.mirrors[segment.mirror];
-    TransferRequest request;
-    request.url = mirror.pinned.empty() ? mirror.url : mirror.pinned;
-    request.first = segment.pos;
-    request.last = segment.end == kOpenEnd ? -1 : segment.end - 1;
-    request.ifRange = mirror.validator;
-    request.bufferSize = m_budget.IsLimited() ? kLimitedBuffer : kFullBuffer;
-    segment.stopped.reset();
-    segment.whole = false;
-    segment.progressed = false;
-    segment.paused = false;
-    segment.lastByte = now;
-    segment.started = now;
-    segment.intervalBytes = 0;
-    auto transfer = std::make_unique<Transfer>(*this, &segment);
-    if (!transfer->Setup(request) || !m_services.multi.Add(*transfer)) {
-        segment.retryAt = now + std::chrono::seconds(1);
-        return true;
-    }
-    segment.transferring = true;
-    m_transfers.push_back(std::move(transfer));
-    return true;
+    file.mirrors[segment.mirror].failures = 0;
+    std::erase_if(file.segments, [&](const std::unique_ptr<Segment>& s) { return s.get() == &segment; });
+    FinishIfComplete(file);
 }
 
-Transfer* Job::TransferOf(const Segment& segment) const
+void Job::OnSegmentFailed(Segment& segment, const FailureReport& report, Clock::time_point now)
 {
-    for (const auto& transfer : m_transfers) {
-        if (transfer->Owner() == &segment) {
-            return transfer.get();
-        }
-    }
-    return nullptr;
-}
-
-void Job::StopTransfer(Segment& segment)
-{
-    segment.transferring = false;
-    segment.paused = false;
-    std::erase_if(m_transfers, [&](const std::unique_ptr<Transfer>& transfer) {
-        if (transfer->Owner() != &segment) {
-            return false;
-        }
-        m_services.multi.Remove(*transfer);
-        return true;
-    });
-}
-
-void Job::DropSegments(FileTask& file)
-{
-    for (auto& segment : file.segments) {
-        StopTransfer(*segment);
-    }
-    file.segments.clear();
-}
-
-bool Job::OnResponse(Transfer& transfer, const ResponseHead& head)
-{
-    Segment& segment = SegmentOf(transfer);
-    FileTask& file = FileOf(segment);
-    MirrorState& mirror = file.mirrors[segment.mirror];
-    const TransferRequest& request = transfer.Request();
-    const Verdict verdict = JudgeAnswer(
-        {request.first, request.last, !request.ifRange.empty(), file.declaredSize, file.size, mirror.size,
-         mirror.validator},
-        head);
-    if (verdict.kind == Verdict::Kind::Refused) {
-        segment.stopped = FailureReport{verdict.failure, head.status, verdict.size, 0, false};
-        return false;
-    }
-    int error = 0;
-    if (verdict.size >= 0 && !file.SetSize(verdict.size, &error)) {
-        segment.stopped = FailureReport{Failure::Local, head.status, -1, error, false};
-        return false;
-    }
-    if (verdict.kind == Verdict::Kind::Whole) {
-        // This answer brings the whole file: the other segments stop.
-        file.rangesSupported = false;
-        file.done.Clear();
-        segment.whole = true;
-        segment.end = verdict.end;
-    } else {
-        // A split may since have moved the segment's end closer.
-        segment.end = std::min(segment.end, verdict.end);
-    }
-    mirror.size = verdict.size;
-    if (mirror.validator.empty()) {
-        mirror.validator = verdict.validator;
-    }
-    if (file.validator.empty()) {
-        file.validator = verdict.validator;
-    }
-    if (mirror.pinned.empty()) {
-        mirror.pinned = transfer.EffectiveUrl();
-    }
-    return true;
-}
-
-std::size_t Job::OnBody(Transfer& transfer, const char* data, std::size_t size)
-{
-    Segment& segment = SegmentOf(transfer);
-    FileTask& file = FileOf(segment);
-    if (!m_budget.HasRoom()) {
-        segment.paused = true;
-        return CURL_WRITEFUNC_PAUSE;
-    }
-    // Past the end of a segment that was split: stop there (the connection closes).
-    const std::int64_t room = segment.end - segment.pos;
-    const auto take = static_cast<std::size_t>(std::min<std::int64_t>(room, static_cast<std::int64_t>(size)));
-    if (take == 0) {
-        return 0;
-    }
-    int error = 0;
-    if (!file.WriteAt(data, take, segment.pos, &error)) {
-        segment.stopped = FailureReport{Failure::Local, transfer.Head().status, -1, error, true};
-        return 0;
-    }
-    file.done.Add(segment.pos, segment.pos + static_cast<std::int64_t>(take));
-    segment.progressed = true;
-    segment.failing = false;
-    segment.pos += static_cast<std::int64_t>(take);
-    segment.intervalBytes += take;
-    file.intervalBytes += take;
-    m_budget.Take(take);
-    const Clock::time_point now = Clock::now();
-    segment.lastByte = now;
-    m_services.network.NoteBytes(now);
-    return take;
-}
-
-void Job::OnTransferDone(Transfer& transfer, CURLcode code, Clock::time_point now)
-{
-    Segment& segment = SegmentOf(transfer);
-    FileTask& file = FileOf(segment);
-    const bool answered = transfer.HeadSeen();
-    const long status = transfer.Head().status;
-    StopTransfer(segment); // the transfer is gone from here on
-    if (code == CURLE_OK && segment.end == kOpenEnd) {
-        // A whole answer without a length ends where the server stopped.
-        int error = 0;
-        if (!file.SetSize(segment.pos, &error)) {
-            FailLocal(file, error);
-            return;
-        }
-        segment.end = segment.pos;
-    }
-    if (segment.pos >= segment.end) {
-        file.mirrors[segment.mirror].failures = 0;
-        std::erase_if(file.segments, [&](const std::unique_ptr<Segment>& s) { return s.get() == &segment; });
-        FinishIfComplete(file);
-        return;
-    }
-    FailureReport report;
-    if (segment.stopped) {
-        report = *segment.stopped;
-    } else {
-        report.status = status;
-        report.failure = code == CURLE_PEER_FAILED_VERIFICATION ? Failure::Certificate
-                         : IsUnanswered(code) && !answered      ? Failure::Unanswered
-                                                                : Failure::Transient;
-    }
-    report.progressed = segment.progressed;
     Act(segment, report, now);
 }
 
@@ -368,8 +183,8 @@ void Job::Act(Segment& segment, const FailureReport& report, Clock::time_point n
     if (report.failure == Failure::Unanswered) {
         m_services.network.NoteUnanswered();
     }
-    const FailureAction action = DecideFailure(
-        report, file, segment, {now, m_services.network.IsLost(), m_services.network.LastByte()});
+    const FailureAction action =
+        DecideFailure(report, file, segment, {now, m_services.network.IsLost(), m_services.network.LastByte()});
     if (const char* death = DeathOf(report.failure)) {
         Log("job %u/%u: %s answered %ld%s: left for %s", JobNumber(), EngineJobId(), url.c_str(), report.status, death,
             file.Order().localPath.c_str());
@@ -561,12 +376,12 @@ void Job::Service(Clock::time_point now)
                 if (segment->whole) {
                     return false;
                 }
-                StopTransfer(*segment);
+                m_transfers.Stop(*segment);
                 return true;
             });
         }
         for (auto& segment : file->segments) {
-            if (!segment->transferring && segment->retryAt <= now && !StartSegment(*segment, now, &error)) {
+            if (!segment->transferring && segment->retryAt <= now && !m_transfers.Start(*segment, now, &error)) {
                 FailLocal(*file, error);
                 return;
             }
@@ -577,7 +392,7 @@ void Job::Service(Clock::time_point now)
         }
     }
     for (Segment* segment : PlanSegments(m_progress, m_maxConnections - SegmentCount(), now)) {
-        if (!StartSegment(*segment, now, &error)) {
+        if (!m_transfers.Start(*segment, now, &error)) {
             FailLocal(FileOf(*segment), error);
             return;
         }
@@ -594,7 +409,7 @@ void Job::OnTick(Clock::time_point now)
     for (Segment* segment : StalledSegments(m_progress, now)) {
         Log("job %u/%u: transfer of %s at %lld stalled", JobNumber(), EngineJobId(),
             FileOf(*segment).Order().localPath.c_str(), static_cast<long long>(segment->pos));
-        StopTransfer(*segment);
+        m_transfers.Stop(*segment);
         Act(*segment, {Failure::Transient, 0, -1, 0, segment->progressed}, now);
         if (m_state != State::Running) {
             return;
@@ -639,19 +454,9 @@ void Job::SendProgress(Clock::time_point now)
 
 void Job::Refill(Clock::time_point now)
 {
-    if (!m_budget.IsLimited()) {
-        return;
-    }
-    m_budget.Refill(now);
-    for (auto& file : m_files) {
-        for (auto& segment : file->segments) {
-            if (segment->paused && m_budget.HasRoom()) {
-                segment->paused = false;
-                if (Transfer* transfer = TransferOf(*segment)) {
-                    curl_easy_pause(transfer->Handle(), CURLPAUSE_CONT);
-                }
-            }
-        }
+    if (m_budget.IsLimited()) {
+        m_budget.Refill(now);
+        m_transfers.Wake();
     }
 }
 

@@ -1,9 +1,10 @@
 #pragma once
 // One job of a client: the glue between its files, the transfers that fetch
-// them, the flusher that makes them durable and the notifications that
-// report them. The decisions are the units': AnswerJudge judges each answer,
-// FailurePolicy decides what a failed try leads to, SegmentPlanner plans the
-// ranges and mirrors, ProgressReport makes the figures. A job keeps up to 8
+// them (SegmentTransfers), the flusher that makes them durable and the
+// notifications that report them. The decisions are the units': AnswerJudge
+// judges each answer, FailurePolicy decides what a failed try leads to,
+// SegmentPlanner plans the ranges and mirrors, ProgressReport makes the
+// figures. A job keeps up to 8
 // transfers going with the player's consent (one without, held to 393216
 // bytes per second in all). It asks about partial files of an earlier run
 // before it starts, reports progress once a second from its first second on,
@@ -23,7 +24,7 @@
 #include "Flusher.h"
 #include "NetworkWatch.h"
 #include "RateBudget.h"
-#include "Transfer.h"
+#include "SegmentTransfers.h"
 
 namespace engine {
 
@@ -45,7 +46,7 @@ struct JobSettings {
     bool engineFlag = false;
 };
 
-class Job : public TransferSink {
+class Job : private SegmentListener {
 public:
     enum class State { Asking, Running, DiskFull, Ended };
 
@@ -59,7 +60,6 @@ public:
     void OnResumeAnswer(bool resume, bool applyToAll, Clock::time_point now);
     // Ends the job with 6 and `result`: stopped by its client, or the client left.
     void Stop(std::uint32_t result);
-    void OnTransferDone(Transfer& transfer, CURLcode code, Clock::time_point now);
     // After the transfers moved: retries that are due, new transfers for
     // free connections, files that are complete.
     void Service(Clock::time_point now);
@@ -87,19 +87,15 @@ public:
         return (std::uint64_t{engineJobId} << 32) | index;
     }
 
-    // TransferSink
-    bool OnResponse(Transfer& transfer, const ResponseHead& head) override;
-    std::size_t OnBody(Transfer& transfer, const char* data, std::size_t size) override;
-
 private:
+    // SegmentListener
+    void OnSegmentComplete(Segment& segment, Clock::time_point now) override;
+    void OnSegmentFailed(Segment& segment, const FailureReport& report, Clock::time_point now) override;
+
     void AskNext(Clock::time_point now);
     void StartRunning(Clock::time_point now);
-    // False with errno when the part file cannot be opened.
-    bool StartSegment(Segment& segment, Clock::time_point now, int* error);
-    Transfer* TransferOf(const Segment& segment) const;
-    void StopTransfer(Segment& segment);
-    void DropSegments(FileTask& file);
     void Act(Segment& segment, const FailureReport& report, Clock::time_point now);
+    void DropSegments(FileTask& file) { m_transfers.Drop(file); }
     FileTask& FileOf(const Segment& segment) const { return *m_files[segment.file]; }
     void FinishIfComplete(FileTask& file);
     void FailLocal(const FileTask& file, int error);
@@ -116,9 +112,9 @@ private:
     JobSettings m_settings;
     std::vector<std::unique_ptr<FileTask>> m_files;
     std::vector<FileProgress*> m_progress; // the same files, as the units see them
-    std::vector<std::unique_ptr<Transfer>> m_transfers;
     State m_state = State::Asking;
     RateBudget m_budget;
+    SegmentTransfers m_transfers;
     int m_maxConnections;
     std::uint8_t m_fileOption = 0;
 

@@ -50,9 +50,8 @@ void AppendProgress(std::vector<std::uint8_t>& out, const JobFigures& figures, c
     block.elapsedSeconds = figures.elapsedSeconds;
     block.flags = static_cast<std::uint16_t>((figures.limited ? CDN_PROGRESS_LIMITED : 0) |
                                              (figures.networkLost ? CDN_PROGRESS_NETWORK_LOST : 0));
-    const auto current = std::find_if(files.begin(), files.end(), [](const FileProgress* file) {
-        return file->state != FileProgress::State::Done;
-    });
+    const auto current = std::find_if(
+        files.begin(), files.end(), [](const FileProgress* file) { return file->state != FileProgress::State::Done; });
     const FileProgress* first = current != files.end() ? *current : (files.empty() ? nullptr : files.back());
     auto entryOf = [&](const FileProgress& file) {
         nwCDNProgressEntry entry{};

@@ -41,7 +41,7 @@ void AssignGaps(FileProgress& file, int* slots, std::vector<Segment*>* added)
     for (const ByteRange& gap : covered.Gaps(file.size)) {
         const std::int64_t pieces = std::clamp<std::int64_t>(gap.Size() / kMinSegment, 1, std::max(*slots, 1));
         const std::int64_t piece = (gap.Size() + pieces - 1) / pieces;
-        for (std::int64_t begin = gap.begin; begin < gap.end && *slots > 0; begin += piece) {
+        for (std::int64_t begin = gap.begin; begin<gap.end&& * slots> 0; begin += piece) {
             added->push_back(&AddSegment(file, begin, std::min(gap.end, begin + piece)));
             --*slots;
         }

@@ -9,6 +9,7 @@
 
 #include <curl/curl.h>
 
+#include <chrono>
 #include <cstdint>
 #include <string>
 
@@ -26,6 +27,8 @@ public:
     // Body bytes; answers as a libcurl write callback does (all of them, fewer
     // to stop, or CURL_WRITEFUNC_PAUSE).
     virtual std::size_t OnBody(Transfer& transfer, const char* data, std::size_t size) = 0;
+    // The transfer ended (the engine's loop, outside libcurl's callbacks).
+    virtual void OnDone(Transfer& transfer, CURLcode code, std::chrono::steady_clock::time_point now) = 0;
 
 protected:
     ~TransferSink() = default;

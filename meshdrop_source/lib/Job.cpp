@@ -4,9 +4,9 @@
 #include <cstdio>
 #include <cstring>
 
-#include "ut/utFileEntry.h"
 #include "FolderPath.h"
 #include "ServiceLog.h"
+#include "ut/utFileEntry.h"
 
 namespace {
 

@@ -8,10 +8,10 @@
 #include "HttpGetRequest.h"
 #include "IPlatFormSessionEventListener.h"
 #include "MeshdropLib.h"
-#include "ut/utFileEntry.h"
 #include "ServiceLog.h"
 #include "cp/cpCQoSQuota.h"
 #include "cp/ovIQoSContext.h"
+#include "ut/utFileEntry.h"
 
 namespace {
 // Connect and idle time-outs of a download request.

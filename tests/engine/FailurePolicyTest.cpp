@@ -47,7 +47,9 @@ TEST(FailurePolicy, EachRuleOfTheTransfers)
     FailureReport progressed = Report(Failure::Transient);
     progressed.progressed = true;
     const Row rows[] = {
-        {.what = "a first failed attempt waits 250 ms", .report = Report(Failure::Transient, 503), .wait = milliseconds(250)},
+        {.what = "a first failed attempt waits 250 ms",
+         .report = Report(Failure::Transient, 503),
+         .wait = milliseconds(250)},
         {.what = "a second one 500 ms", .attempts = 1, .report = Report(Failure::Transient), .wait = milliseconds(500)},
         {.what = "the third moves to the next mirror at once",
          .attempts = 2,
@@ -93,7 +95,9 @@ TEST(FailurePolicy, EachRuleOfTheTransfers)
          .mirrors = 1,
          .report = Report(Failure::NoRanges, 200),
          .kind = Kind::FetchWhole},
-        {.what = "the file changed: it starts over", .report = Report(Failure::Changed, 200), .kind = Kind::RestartFile},
+        {.what = "the file changed: it starts over",
+         .report = Report(Failure::Changed, 200),
+         .kind = Kind::RestartFile},
         {.what = "the file keeps changing: the job fails",
          .restarts = kMaxRestarts,
          .report = Report(Failure::Changed, 200),

@@ -71,20 +71,22 @@ TEST(SegmentPlanner, GapsGoToFreeConnectionsInFileOrder)
         RangeList expected;
     };
     const Row rows[] = {
-        {"a file of unknown size: one request for its first piece",
-         [] { return Files(File(0, -1)); }, 8, {{0, kMiB}}},
+        {"a file of unknown size: one request for its first piece", [] { return Files(File(0, -1)); }, 8, {{0, kMiB}}},
         {"a file that comes whole: one request for everything",
          [] {
              std::vector<FileProgress> files = Files(File(0, 10 * kMiB));
              files[0].rangesSupported = false;
              return files;
          },
-         8, {{0, kOpenEnd}}},
+         8,
+         {{0, kOpenEnd}}},
         {"a large file: pieces of at least 4 MiB",
-         [] { return Files(File(0, 10 * kMiB)); }, 8,
+         [] { return Files(File(0, 10 * kMiB)); },
+         8,
          {{0, 5 * kMiB}, {5 * kMiB, 10 * kMiB}}},
         {"as many pieces as connections are free",
-         [] { return Files(File(0, 64 * kMiB)); }, 3,
+         [] { return Files(File(0, 64 * kMiB)); },
+         3,
          {{0, 22369622}, {22369622, 44739244}, {44739244, 64 * kMiB}}},
         {"only the bytes neither on disk nor on their way",
          [] {
@@ -93,9 +95,12 @@ TEST(SegmentPlanner, GapsGoToFreeConnectionsInFileOrder)
              Running(files[0], 4 * kMiB, 8 * kMiB, 1000);
              return files;
          },
-         1, {{8 * kMiB, 12 * kMiB}}},
+         1,
+         {{8 * kMiB, 12 * kMiB}}},
         {"then the next files",
-         [] { return Files(File(0, 100), File(1, -1), File(2, 200)); }, 2, {{0, 100}, {0, kMiB}}},
+         [] { return Files(File(0, 100), File(1, -1), File(2, 200)); },
+         2,
+         {{0, 100}, {0, kMiB}}},
         {"files complete or being finished are left alone",
          [] {
              std::vector<FileProgress> files = Files(File(0, 100), File(1, 100), File(2, 300));
@@ -103,7 +108,8 @@ TEST(SegmentPlanner, GapsGoToFreeConnectionsInFileOrder)
              files[1].state = FileProgress::State::Finishing;
              return files;
          },
-         8, {{0, 300}}},
+         8,
+         {{0, 300}}},
         {"no free connection, nothing planned", [] { return Files(File(0, 100)); }, 0, {}},
     };
     for (const Row& row : rows) {

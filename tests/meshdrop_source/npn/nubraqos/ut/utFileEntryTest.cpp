@@ -38,13 +38,17 @@ TEST(FileEntryTest, MirrorsAndNamesOfEntries)
     const Row rows[] = {
         {"http://h/dir/f.bin", "", utEntryCheck::Ok, {"http://h/dir/f.bin"}, "f.bin"},
         {"HTTPS://h:8443/f.bin?x=1/y.bin#z", "", utEntryCheck::Ok, {"HTTPS://h:8443/f.bin?x=1/y.bin#z"}, "f.bin"},
-        {" http://a/f.bin | http://b/old/f.bin\r\n", "",
+        {" http://a/f.bin | http://b/old/f.bin\r\n",
+         "",
          utEntryCheck::Ok,
          {"http://a/f.bin", "http://b/old/f.bin"},
          "f.bin"},
         // The name comes from the first address, not from the last "/" of the entry.
-        {"http://a/ok.bin|http://b/..\\..\\evil.exe", "", utEntryCheck::Ok,
-         {"http://a/ok.bin", "http://b/..\\..\\evil.exe"}, "ok.bin"},
+        {"http://a/ok.bin|http://b/..\\..\\evil.exe",
+         "",
+         utEntryCheck::Ok,
+         {"http://a/ok.bin", "http://b/..\\..\\evil.exe"},
+         "ok.bin"},
         // Parts that are not http(s) addresses are left out.
         {"nonsense://x|https://h/a", "", utEntryCheck::Ok, {"https://h/a"}, "a"},
         {"ftp://h/a|http://h:0/a|http://:80/a|http://h:99999/a|http://h/b", "", utEntryCheck::Ok, {"http://h/b"}, "b"},
