@@ -113,6 +113,17 @@ TEST_F(EngineDownloadTest, MultiFileJobArrivesByteExactAndIsReportedInOrder)
     EXPECT_EQ(kinds.back(), "ended");
     EXPECT_EQ(std::count(kinds.begin(), kinds.end(), "done"), 5);
     connection.Read([&](const CDNRecordingListener& l) {
+        // Right before the end, the job's final figures: every byte, the last file whole.
+        ASSERT_GE(l.events.size(), 2u);
+        const CDNEvent& final = l.events[l.events.size() - 2];
+        ASSERT_EQ(final.kind, "progress");
+        EXPECT_EQ(+final.progress.doneSize, big.size() + small.size() + tiny.size() + tiny.size());
+        EXPECT_EQ(+final.progress.totalSize, +final.progress.doneSize);
+        EXPECT_EQ(+final.progress.filesCompleted, 5u);
+        EXPECT_EQ(+final.progress.currentFile, 4u);
+        ASSERT_EQ(final.items.size(), 1u);
+        EXPECT_EQ(+final.items[0].first.state, CDN_FILE_DONE);
+        EXPECT_EQ(final.items[0].second, "copy.bin");
         const CDNEvent accepted = l.Last("accepted");
         EXPECT_EQ(+accepted.accepted.fileCount, 5u);
         EXPECT_EQ(+accepted.accepted.totalSize, 1u); // only the tiny file's size was given
@@ -196,6 +207,13 @@ TEST_F(EngineDownloadTest, LostNetworkIsReportedAndTheJobGoesOnWhenItIsBack)
     RangeServer server(body, 256 * 1024);
     SubmitJob(connection, 1, {{"C:\\dl\\", "n.bin", server.Url(), static_cast<std::int64_t>(body.size())}}, true);
     ASSERT_TRUE(WaitFor(connection, "progress"));
+    // The first report comes once the job has run a second: real figures.
+    connection.Read([](const CDNRecordingListener& l) {
+        const nwCDNProgressBlock first = l.Last("progress").progress;
+        EXPECT_GE(+first.elapsedSeconds, 1u);
+        EXPECT_GT(+first.speed, 0u);
+        EXPECT_GT(+first.doneSize, 0u);
+    });
     server.SetDown(true);
     ASSERT_TRUE(WaitFor(connection, "lost")) << engine.Log();
     server.SetDown(false);
