@@ -438,11 +438,12 @@ void Engine::ReapJobs(Clock::time_point now)
 {
     (void)now;
     for (std::size_t i = 0; i < m_jobs.size();) {
-        if (!m_jobs[i]->IsEnded()) {
+        if (!m_jobs[i]->IsSettled()) {
             ++i;
             continue;
         }
         const Job* job = m_jobs[i].get();
+        Log("job %u/%u: files released", job->JobNumber(), job->EngineJobId());
         for (auto it = m_jobFiles.begin(); it != m_jobFiles.end(); ++it) {
             if (it->first == job) {
                 for (const std::string& key : it->second) {

@@ -58,6 +58,12 @@ void Job::Send(const std::vector<std::uint8_t>& frame)
     }
 }
 
+void Job::SubmitTask(FlushTask task)
+{
+    ++m_flushing;
+    m_services.flusher.Submit(std::move(task));
+}
+
 void Job::SetFileOption(std::uint8_t value)
 {
     m_fileOption = value;
@@ -234,7 +240,7 @@ void Job::FinishIfComplete(FileTask& file)
         return;
     }
     file.state = FileTask::State::Finishing;
-    m_services.flusher.Submit(file.FinishTask(Token(EngineJobId(), file.Order().index)));
+    SubmitTask(file.FinishTask(Token(EngineJobId(), file.Order().index)));
 }
 
 void Job::OnFlushResult(const FlushResult& result)
@@ -243,6 +249,7 @@ void Job::OnFlushResult(const FlushResult& result)
     if (index >= m_files.size()) {
         return;
     }
+    --m_flushing;
     FileTask& file = *m_files[index];
     if (result.kind == FlushTask::SaveState) {
         file.saveInFlight = false;
@@ -283,7 +290,7 @@ void Job::SaveStates(bool all)
         }
         file->stateDirty = false;
         file->saveInFlight = true;
-        m_services.flusher.Submit(file->SaveTask(Token(EngineJobId(), file->Order().index)));
+        SubmitTask(file->SaveTask(Token(EngineJobId(), file->Order().index)));
     }
 }
 
@@ -297,7 +304,7 @@ void Job::End(std::uint32_t result)
         // Nothing worth resuming: no part file is left behind.
         if (file->HasPart() && file->state != FileTask::State::Finishing && file->state != FileTask::State::Done &&
             file->done.Total() == 0) {
-            m_services.flusher.Submit(file->DiscardTask(Token(EngineJobId(), file->Order().index)));
+            SubmitTask(file->DiscardTask(Token(EngineJobId(), file->Order().index)));
         }
     }
     SaveStates(true);

@@ -78,6 +78,9 @@ public:
     ControlConnection* Client() const { return m_client; }
     State GetState() const { return m_state; }
     bool IsEnded() const { return m_state == State::Ended; }
+    // Ended, and every task of its files has run: the files may go to
+    // another job without a late state file of this one landing on theirs.
+    bool IsSettled() const { return IsEnded() && m_flushing == 0; }
     bool IsRunning() const { return m_state == State::Running; }
     std::uint32_t JobNumber() const { return m_settings.jobNumber; }
     std::uint32_t EngineJobId() const { return m_settings.engineJobId; }
@@ -105,6 +108,7 @@ private:
     void SaveStates(bool all);
     void SendProgress(Clock::time_point now);
     void Send(const std::vector<std::uint8_t>& frame);
+    void SubmitTask(FlushTask task);
     int SegmentCount() const;
 
     JobServices m_services;
@@ -124,6 +128,7 @@ private:
     bool m_answerForAll = false;
     bool m_resumeAll = false;
 
+    int m_flushing = 0; // tasks submitted whose result has not come back
     std::uint32_t m_filesCompleted = 0;
     std::uint32_t m_failedFile = CDN_NO_FILE;
     bool m_transferring = false; // since StartRunning

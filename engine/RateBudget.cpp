@@ -5,7 +5,7 @@
 namespace engine {
 
 RateBudget::RateBudget(std::uint64_t bytesPerSecond, Clock::time_point now)
-    : m_rate(bytesPerSecond), m_tokens(static_cast<double>(bytesPerSecond) / 10.0), m_last(now)
+    : m_rate(bytesPerSecond), m_tokens(0), m_last(now)
 {}
 
 void RateBudget::Take(std::uint64_t bytes)

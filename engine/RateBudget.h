@@ -1,9 +1,9 @@
 #pragma once
 // A token bucket shared by every transfer of a job held to a rate: transfers
 // take what they write; a transfer that finds the bucket empty pauses until
-// a refill puts bytes back. The bucket holds at most a tenth of a second of
-// the rate, so the rate holds without bursts; a write may take the bucket
-// below zero by one buffer, which the next refills repay.
+// a refill puts bytes back. The bucket starts empty and holds at most a
+// tenth of a second of the rate, so the rate holds without bursts; a write
+// may take the bucket below zero by one buffer, which the next refills repay.
 
 #include <chrono>
 #include <cstdint>

@@ -9,7 +9,9 @@ namespace engine {
 namespace {
 
 constexpr long kFullBuffer = 512 * 1024;
-constexpr long kLimitedBuffer = 16 * 1024;
+// Held to a rate, a transfer takes small writes: a write may overdraw the
+// budget by one buffer, so no second carries much more than the rate.
+constexpr long kLimitedBuffer = 8 * 1024;
 
 // A failure without an answer: the host could not be reached or said nothing.
 bool IsUnanswered(CURLcode code)

@@ -262,3 +262,40 @@ TEST(EngineHttpsTest, FetchesFromAServerWithATrustedCertificateOnly)
     });
     EXPECT_FALSE(std::filesystem::exists(drive.path() + "/dl/u.bin"));
 }
+
+TEST_F(EngineDownloadTest, WithoutConsentNoSecondCarriesMoreThanTheRate)
+{
+    using Clock = std::chrono::steady_clock;
+    const std::string body = patternBytes(1536 * 1024, 14);
+    RangeServer server(body);
+    // The engine's own count of the bytes it took, once a second. (The
+    // server's count moves in bursts: a reader that paused opens its
+    // receive window a buffer at a time.)
+    std::vector<std::pair<Clock::time_point, std::uint64_t>> reports; // on the worker
+    worker.Run([&] {
+        connection.listener.onEvent = [&reports](const CDNEvent& event) {
+            if (event.kind == "progress") {
+                reports.emplace_back(Clock::now(), event.progress.doneSize);
+            }
+        };
+    });
+    SubmitJob(connection, 1, {{"C:\\dl\\", "r.bin", server.Url(), static_cast<std::int64_t>(body.size())}}, false);
+    ASSERT_TRUE(WaitFor(connection, "ended")) << engine.Log();
+    EXPECT_EQ(+Last("ended").ended.result, CDN_RESULT_OK);
+    EXPECT_TRUE(Downloaded("r.bin") == body);
+    worker.Run([&] { connection.listener.onEvent = nullptr; });
+    // Every stretch between two reports about a second apart.
+    int windows = 0;
+    for (std::size_t i = 0; i < reports.size(); ++i) {
+        for (std::size_t j = i + 1; j < reports.size(); ++j) {
+            const double seconds = std::chrono::duration<double>(reports[j].first - reports[i].first).count();
+            if (seconds < 0.9 || seconds > 1.1) {
+                continue;
+            }
+            ++windows;
+            const auto bytes = static_cast<double>(reports[j].second - reports[i].second);
+            EXPECT_LE(bytes / seconds, 393216 * 1.05) << "from report " << i << " to " << j;
+        }
+    }
+    EXPECT_GE(windows, 2);
+}
