@@ -77,6 +77,7 @@ bool utIsHttpAddress(std::string_view url)
 std::vector<std::string> utSplitMirrors(std::string_view entry)
 {
     std::vector<std::string> mirrors;
+    entry = Trim(entry);
     if (entry.size() > kMaxEntryBytes) {
         return mirrors;
     }

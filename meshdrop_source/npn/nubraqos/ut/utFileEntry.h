@@ -21,7 +21,7 @@ bool utIsHttpAddress(std::string_view url);
 
 // The mirrors of an entry, in order: each part between "|" with spaces, tabs
 // and line breaks trimmed. A part that is not an http:// or https:// address
-// is left out. Empty for an entry longer than kMaxEntryBytes.
+// is left out. Empty for an entry longer than kMaxEntryBytes (trimmed).
 std::vector<std::string> utSplitMirrors(std::string_view entry);
 
 // The name a file takes when the job gives none: the last step of its first
