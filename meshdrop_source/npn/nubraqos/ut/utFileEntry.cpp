@@ -9,7 +9,7 @@ namespace {
 
 bool IsBlank(char c)
 {
-    return c == ' ' || c == '\t' || c == '\r' || c == '\n';
+    return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\v' || c == '\f';
 }
 
 std::string_view Trim(std::string_view text)

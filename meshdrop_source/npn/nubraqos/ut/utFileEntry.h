@@ -19,8 +19,8 @@ inline constexpr std::size_t kMaxEntryMirrors = 16;
 // character.
 bool utIsHttpAddress(std::string_view url);
 
-// The mirrors of an entry, in order: each part between "|" with spaces, tabs
-// and line breaks trimmed. A part that is not an http:// or https:// address
+// The mirrors of an entry, in order: each part between "|" with spaces, tabs,
+// line breaks and form feeds trimmed. A part that is not an http:// or https:// address
 // is left out. Empty for an entry longer than kMaxEntryBytes (trimmed).
 std::vector<std::string> utSplitMirrors(std::string_view entry);
 
