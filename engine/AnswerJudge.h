@@ -16,7 +16,11 @@
 //   the server when this mirror said otherwise earlier.
 // - A validator other than the one the same mirror gave before is the file
 //   changing on the server; mirrors may well have validators of their own.
-// - 200 to a request with If-Range: the file changed. 200 to a request from
+// - 200 to a request with If-Range: the file changed, unless the answer
+//   carries the mirror's validator and size (the server did not compare: a
+//   date it holds too fresh, as Apache does for a file changed within the
+//   last second); the mirror is then asked without If-Range, its answers
+//   still checked against its validator. 200 to a request from
 //   the first byte: the server ignores ranges and sends the whole file. 200
 //   to a request from further on: the mirror cannot serve the range.
 // - 416 with "bytes */0" to the first request of a file: an empty file.

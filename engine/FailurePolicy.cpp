@@ -105,6 +105,10 @@ FailureAction DecideFailure(const FailureReport& report, FileProgress& file, Seg
             return Ending(Kind::FetchWhole);
         }
         break;
+    case Failure::NoIfRange:
+        // The range again at once, without If-Range: nothing was tried.
+        mirror.noIfRange = true;
+        return RetryAt(situation.now);
     case Failure::Permanent:
     case Failure::Certificate:
     case Failure::SizeMismatch:

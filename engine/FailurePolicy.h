@@ -14,7 +14,8 @@
 // - A mirror that answers ranges with the whole file is left; when no
 //   mirror serves ranges, the file comes whole from the first byte.
 // - The file changed on the server: it starts over, at most three times,
-//   then the job fails.
+//   then the job fails. A mirror that does not compare its validator in
+//   If-Range is asked again at once without it.
 // - No answer while the network is lost: wait, without using up attempts.
 //   When every mirror failed without an answer and no byte arrived from
 //   anywhere since, go round them again: the network may be gone.

@@ -28,6 +28,7 @@ void FileProgress::ForgetMirrorFacts()
         mirror.size = -1;
         mirror.validator.clear();
         mirror.noRanges = false;
+        mirror.noIfRange = false;
     }
 }
 

@@ -32,6 +32,7 @@ enum class Failure {
     Stale,        // the mirror holds another file than the mirror that answered first
     Changed,      // the file changed on the server
     NoRanges,     // a range was answered with the whole file
+    NoIfRange,    // the whole file to If-Range, of the same validator and size: the server did not compare
     Local,        // the file could not be written
 };
 
@@ -51,6 +52,7 @@ struct MirrorState {
     std::string validator;  // its ETag (or Last-Modified) of that answer
     bool dead = false;      // answered with a status that will not change, or with another file
     bool noRanges = false;  // answered a range with the whole file
+    bool noIfRange = false; // does not compare its own validator (a date it holds too fresh): ask without If-Range
     int failures = 0;       // failures since its last good answer
     long lastStatus = 0;
     bool certificateRefused = false;

@@ -65,7 +65,7 @@ bool SegmentTransfers::Start(Segment& segment, Clock::time_point now, int* error
     request.url = mirror.pinned.empty() ? mirror.url : mirror.pinned;
     request.first = segment.pos;
     request.last = segment.end == kOpenEnd ? -1 : segment.end - 1;
-    request.ifRange = mirror.validator;
+    request.ifRange = mirror.noIfRange ? std::string() : mirror.validator;
     request.bufferSize = m_budget.IsLimited() ? kLimitedBuffer : kFullBuffer;
     segment.stopped.reset();
     segment.whole = false;

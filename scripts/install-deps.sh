@@ -12,6 +12,7 @@ packages=(
   libssl-dev openssl
   libsqlite3-dev sqlite3
   nginx-light curl aria2 libcurl4-openssl-dev
+  apache2-bin lighttpd python3
   xvfb xauth
   iproute2 procps valgrind
   dpkg-dev file lintian desktop-file-utils

@@ -299,3 +299,46 @@ TEST_F(EngineDownloadTest, WithoutConsentNoSecondCarriesMoreThanTheRate)
     }
     EXPECT_GE(windows, 2);
 }
+
+namespace {
+
+class EngineRealServerTest : public EngineDownloadTest,
+                             public ::testing::WithParamInterface<enginetest::WebServer::Kind> {};
+
+} // namespace
+
+TEST_P(EngineRealServerTest, DownloadsByteExactOrRefusesCleanly)
+{
+    const std::string big = patternBytes(10 * 1024 * 1024 + 123, 15);
+    const std::string small = patternBytes(65536, 16);
+    ASSERT_TRUE(testsupport::writeFile(served.file("big.bin"), big));
+    ASSERT_TRUE(testsupport::writeFile(served.file("small.bin"), small));
+    ASSERT_TRUE(testsupport::writeFile(served.file("empty.bin"), ""));
+    enginetest::WebServer server(GetParam(), served.path());
+    ASSERT_TRUE(server.Start()) << server.Error();
+
+    SubmitJob(connection, 1,
+              {{"C:\\dl\\", "", server.Url("/big.bin")},
+               {"C:\\dl\\", "small.bin", server.Url("/small.bin"), static_cast<std::int64_t>(small.size())},
+               {"C:\\dl\\", "", server.Url("/empty.bin")}},
+              true);
+    ASSERT_TRUE(WaitFor(connection, "ended")) << engine.Log();
+    EXPECT_EQ(+Last("ended").ended.result, CDN_RESULT_OK) << engine.Log();
+    EXPECT_TRUE(Downloaded("big.bin") == big);
+    EXPECT_TRUE(Downloaded("small.bin") == small);
+    EXPECT_EQ(Downloaded("empty.bin"), "");
+
+    SubmitJob(connection, 2, {{"C:\\dl\\", "", server.Url("/missing.bin")}}, true);
+    ASSERT_TRUE(WaitFor(connection, "ended", 2)) << engine.Log();
+    EXPECT_EQ(+Last("failed").tail.code, CDN_CODE_HTTP_STATUS) << Last("failed").text;
+    EXPECT_EQ(+Last("failed").tail.value, 404u);
+    EXPECT_EQ(+Last("ended").ended.result, CDN_RESULT_FAILED);
+    EXPECT_TRUE(enginetest::PollUntil([&] {
+        return Names() == std::vector<std::string>{"big.bin", "empty.bin", "small.bin"};
+    })) << testing::PrintToString(Names());
+}
+
+INSTANTIATE_TEST_SUITE_P(Servers, EngineRealServerTest,
+                         ::testing::Values(enginetest::WebServer::Kind::Apache, enginetest::WebServer::Kind::Lighttpd,
+                                           enginetest::WebServer::Kind::Python),
+                         [](const auto& info) { return std::string(enginetest::WebServer::Name(info.param)); });
