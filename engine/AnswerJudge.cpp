@@ -79,17 +79,26 @@ Verdict JudgeAnswer(const AnswerContext& context, const ResponseHead& head)
         return Refuse(Failure::Permanent);
     }
     if (head.status == 416) {
-        // An empty file answers any range with 416 and a total of 0.
-        if (context.first == 0 && head.contentRange == "bytes */0") {
-            if (std::optional<Verdict> refused = CheckSize(context, 0)) {
-                return *refused;
-            }
+        // "bytes */<size>": the range lies outside the server's file, whose
+        // size may tell another file; an empty file answers any range so.
+        std::int64_t size = -1;
+        const std::string_view total = std::string_view(head.contentRange).substr(0, 8) == "bytes */"
+                                           ? std::string_view(head.contentRange).substr(8)
+                                           : std::string_view();
+        const auto [end, error] = std::from_chars(total.data(), total.data() + total.size(), size);
+        if (total.empty() || error != std::errc() || end != total.data() + total.size() || size < 0) {
+            return Refuse(Failure::Transient);
+        }
+        if (std::optional<Verdict> refused = CheckSize(context, size)) {
+            return *refused;
+        }
+        if (size == 0 && context.first == 0) {
             Verdict verdict;
             verdict.kind = Verdict::Kind::Empty;
             verdict.size = 0;
             return verdict;
         }
-        return Refuse(Failure::Transient);
+        return Refuse(Failure::Transient, size);
     }
     const std::string validator = ValidatorOf(head);
     if (head.status == 200) {

@@ -23,7 +23,8 @@
 //   still checked against its validator. 200 to a request from
 //   the first byte: the server ignores ranges and sends the whole file. 200
 //   to a request from further on: the mirror cannot serve the range.
-// - 416 with "bytes */0" to the first request of a file: an empty file.
+// - 416 with "bytes */<size>": the size is checked as above; "bytes */0" to
+//   the first request of a file is an empty file.
 
 #include <cstdint>
 #include <string>

@@ -95,7 +95,10 @@ TEST(AnswerJudge, EachRuleOfTheTransfers)
         {"no total", FirstPiece(), Head(206, "bytes 0-99/*"), Kind::Refused},
         {"no Content-Range", FirstPiece(), Head(206), Kind::Refused},
         {"a range past its total", FirstPiece(), Head(206, Range(0, 100, 100)), Kind::Refused},
-        {"a range outside the file", FirstPiece(), Head(416, "bytes */100"), Kind::Refused},
+        {"a range outside the file", FirstPiece(), Head(416, "bytes */100"), Kind::Refused, Failure::Transient, 100},
+        {"a range outside a stale mirror's smaller file", Later(20 * kMiB, -1, -1, {}), Head(416, "bytes */65536"),
+         Kind::Refused, Failure::Stale, 65536},
+        {"a garbled 416", FirstPiece(), Head(416, "bytes */x"), Kind::Refused},
         {"a server error", FirstPiece(), Head(503), Kind::Refused},
         // Answers that do not change on a retry.
         {"401", FirstPiece(), Head(401), Kind::Refused, Failure::Permanent},

@@ -317,8 +317,10 @@ TEST_P(EngineRealServerTest, DownloadsByteExactOrRefusesCleanly)
     enginetest::WebServer server(GetParam(), served.path());
     ASSERT_TRUE(server.Start()) << server.Error();
 
+    // The big file's second mirror holds another file (a stale mirror): it is
+    // left and the first one serves the whole file.
     SubmitJob(connection, 1,
-              {{"C:\\dl\\", "", server.Url("/big.bin")},
+              {{"C:\\dl\\", "", server.Url("/big.bin") + "|" + server.Url("/small.bin")},
                {"C:\\dl\\", "small.bin", server.Url("/small.bin"), static_cast<std::int64_t>(small.size())},
                {"C:\\dl\\", "", server.Url("/empty.bin")}},
               true);
