@@ -410,7 +410,7 @@ TEST_F(EngineProtocolTest, NotificationsDecodeAsTheProtocolPageDescribesThem)
     EXPECT_EQ((std::vector<std::uint16_t>(types.begin(), types.begin() + 3)),
               (std::vector<std::uint16_t>{CDN_NOTE_STATUS, CDN_NOTE_JOB_FAILED, CDN_NOTE_JOB_ACCEPTED}));
     EXPECT_EQ(std::count(types.begin(), types.end(), CDN_NOTE_FILE_DONE), 2);
-    EXPECT_GE(std::count(types.begin(), types.end(), CDN_NOTE_JOB_PROGRESS), 2);
+    EXPECT_GE(std::count(types.begin(), types.end(), CDN_NOTE_JOB_PROGRESS), 1);
     // Right before the end: the final figures, the last file complete.
     ASSERT_EQ(types[types.size() - 2], CDN_NOTE_JOB_PROGRESS);
     const std::string& last = frames[frames.size() - 2];
