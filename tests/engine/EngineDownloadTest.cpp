@@ -219,8 +219,8 @@ TEST_F(EngineDownloadTest, LostNetworkIsReportedAndTheJobGoesOnWhenItIsBack)
         EXPECT_EQ(l.Count("back"), 1);
         EXPECT_EQ(+l.Last("lost").tail.code, CDN_CODE_NETWORK);
         // The first report comes once the job has run a second: real figures.
-        const auto first = std::find_if(l.events.begin(), l.events.end(),
-                                        [](const CDNEvent& e) { return e.kind == "progress"; });
+        const auto first =
+            std::find_if(l.events.begin(), l.events.end(), [](const CDNEvent& e) { return e.kind == "progress"; });
         ASSERT_NE(first, l.events.end());
         EXPECT_GE(+first->progress.elapsedSeconds, 1u);
         EXPECT_GT(+first->progress.speed, 0u);

@@ -254,16 +254,17 @@ bool WebServer::Start()
     std::filesystem::permissions(m_root, std::filesystem::perms::owner_all | std::filesystem::perms::group_read |
                                              std::filesystem::perms::group_exec | std::filesystem::perms::others_read |
                                              std::filesystem::perms::others_exec);
+    // Nothing is allocated between fork and exec: other threads run.
+    std::vector<char*> argv;
+    for (std::string& argument : command) {
+        argv.push_back(argument.data());
+    }
+    argv.push_back(nullptr);
     const pid_t pid = ::fork();
     if (pid == 0) {
         const int null = ::open("/dev/null", O_WRONLY);
         ::dup2(null, 1);
         ::dup2(null, 2);
-        std::vector<char*> argv;
-        for (std::string& argument : command) {
-            argv.push_back(argument.data());
-        }
-        argv.push_back(nullptr);
         ::execv(argv[0], argv.data());
         ::_exit(127);
     }

@@ -75,31 +75,31 @@ TEST(ProgressReport, CurrentFileFirstThenTheFilesOnTheirWay)
     std::vector<std::uint8_t> frame;
     AppendProgress(frame, figures, pointers);
     const Decoded d = Decode(frame);
-    EXPECT_EQ(d.header.messageClass, CDN_CLASS);
-    EXPECT_EQ(d.header.messageType, CDN_NOTE_JOB_PROGRESS);
-    EXPECT_EQ(d.block.jobNumber, 7u);
-    EXPECT_EQ(d.block.engineJobId, 3u);
-    EXPECT_EQ(d.block.fileCount, 4u);
-    EXPECT_EQ(d.block.currentFile, 1u);
-    EXPECT_EQ(d.block.totalSize, 100u + 1000u + 500u); // unknown sizes count 0
-    EXPECT_EQ(d.block.doneSize, 100u + 400u + 50u);
-    EXPECT_EQ(d.block.speed, 350u);
-    EXPECT_EQ(d.block.filesCompleted, 1u);
-    EXPECT_EQ(d.block.elapsedSeconds, 12u);
-    EXPECT_EQ(d.block.connections, 2u); // the segment waiting for its retry has none
-    EXPECT_EQ(d.block.flags, CDN_PROGRESS_LIMITED);
+    EXPECT_EQ(+d.header.messageClass, CDN_CLASS);
+    EXPECT_EQ(+d.header.messageType, CDN_NOTE_JOB_PROGRESS);
+    EXPECT_EQ(+d.block.jobNumber, 7u);
+    EXPECT_EQ(+d.block.engineJobId, 3u);
+    EXPECT_EQ(+d.block.fileCount, 4u);
+    EXPECT_EQ(+d.block.currentFile, 1u);
+    EXPECT_EQ(+d.block.totalSize, 100u + 1000u + 500u); // unknown sizes count 0
+    EXPECT_EQ(+d.block.doneSize, 100u + 400u + 50u);
+    EXPECT_EQ(+d.block.speed, 350u);
+    EXPECT_EQ(+d.block.filesCompleted, 1u);
+    EXPECT_EQ(+d.block.elapsedSeconds, 12u);
+    EXPECT_EQ(+d.block.connections, 2u); // the segment waiting for its retry has none
+    EXPECT_EQ(+d.block.flags, CDN_PROGRESS_LIMITED);
     ASSERT_EQ(d.items.size(), 2u);
     EXPECT_EQ(d.items[0].second, "current.bin");
-    EXPECT_EQ(d.items[0].first.fileIndex, 1u);
-    EXPECT_EQ(d.items[0].first.size, 1000u);
-    EXPECT_EQ(d.items[0].first.done, 400u);
-    EXPECT_EQ(d.items[0].first.speed, 300u);
-    EXPECT_EQ(d.items[0].first.connections, 1u);
-    EXPECT_EQ(d.items[0].first.state, CDN_FILE_ACTIVE);
-    EXPECT_EQ(d.items[0].first.flags, CDN_ITEM_SIZE_KNOWN);
+    EXPECT_EQ(+d.items[0].first.fileIndex, 1u);
+    EXPECT_EQ(+d.items[0].first.size, 1000u);
+    EXPECT_EQ(+d.items[0].first.done, 400u);
+    EXPECT_EQ(+d.items[0].first.speed, 300u);
+    EXPECT_EQ(+d.items[0].first.connections, 1u);
+    EXPECT_EQ(+d.items[0].first.state, CDN_FILE_ACTIVE);
+    EXPECT_EQ(+d.items[0].first.flags, CDN_ITEM_SIZE_KNOWN);
     EXPECT_EQ(d.items[1].second, "learning.bin");
-    EXPECT_EQ(d.items[1].first.size, 0u);
-    EXPECT_EQ(d.items[1].first.flags, 0);
+    EXPECT_EQ(+d.items[1].first.size, 0u);
+    EXPECT_EQ(+d.items[1].first.flags, 0);
 }
 
 TEST(ProgressReport, FinalReportShowsTheWholeJobOrTheFileThatFailedIt)
@@ -118,11 +118,11 @@ TEST(ProgressReport, FinalReportShowsTheWholeJobOrTheFileThatFailedIt)
     std::vector<std::uint8_t> frame;
     AppendProgress(frame, figures, pointers);
     Decoded d = Decode(frame);
-    EXPECT_EQ(d.block.doneSize, d.block.totalSize);
-    EXPECT_EQ(d.block.currentFile, 9u);
+    EXPECT_EQ(+d.block.doneSize, +d.block.totalSize);
+    EXPECT_EQ(+d.block.currentFile, 9u);
     ASSERT_EQ(d.items.size(), 1u);
-    EXPECT_EQ(d.items[0].first.state, CDN_FILE_DONE);
-    EXPECT_EQ(d.items[0].first.done, d.items[0].first.size);
+    EXPECT_EQ(+d.items[0].first.state, CDN_FILE_DONE);
+    EXPECT_EQ(+d.items[0].first.done, +d.items[0].first.size);
 
     // The job failed on file 4; more than 8 files on their way are cut to 8.
     for (std::uint32_t i = 4; i < 10; ++i) {
@@ -144,9 +144,9 @@ TEST(ProgressReport, FinalReportShowsTheWholeJobOrTheFileThatFailedIt)
     AppendProgress(frame, figures, pointers);
     d = Decode(frame);
     ASSERT_EQ(d.items.size(), kMaxProgressItems);
-    EXPECT_EQ(d.items[0].first.fileIndex, 4u);
-    EXPECT_EQ(d.items[0].first.state, CDN_FILE_FAILED);
-    EXPECT_EQ(d.block.connections, 6u + 3u);
+    EXPECT_EQ(+d.items[0].first.fileIndex, 4u);
+    EXPECT_EQ(+d.items[0].first.state, CDN_FILE_FAILED);
+    EXPECT_EQ(+d.block.connections, 6u + 3u);
 }
 
 TEST(ProgressReport, SpeedsAreTheBytesOfTheIntervalOverItsLength)
