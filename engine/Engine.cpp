@@ -157,7 +157,7 @@ void Engine::Run()
         Transfer* transfer = nullptr;
         CURLcode code = CURLE_OK;
         while (m_multi.NextFinished(&transfer, &code)) {
-            static_cast<Job&>(transfer->Sink()).OnTransferDone(*transfer, code, now);
+            transfer->Sink().OnDone(*transfer, code, now);
         }
         for (const auto& job : m_jobs) {
             job->Refill(now);
@@ -468,11 +468,12 @@ void Engine::ReapJobs(Clock::time_point now)
 {
     (void)now;
     for (std::size_t i = 0; i < m_jobs.size();) {
-        if (!m_jobs[i]->IsEnded()) {
+        if (!m_jobs[i]->IsSettled()) {
             ++i;
             continue;
         }
         const Job* job = m_jobs[i].get();
+        Log("job %u/%u: files released", job->JobNumber(), job->EngineJobId());
         m_reporter.Report(MakeJobReport(*job));
         for (auto it = m_jobFiles.begin(); it != m_jobFiles.end(); ++it) {
             if (it->first == job) {

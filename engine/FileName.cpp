@@ -7,10 +7,6 @@ namespace engine {
 
 namespace {
 
-constexpr std::string_view kPartSuffix = ".mdpart";
-constexpr std::string_view kStateSuffix = ".mdstate";
-constexpr std::string_view kStateTempSuffix = ".mdstate~";
-
 std::string WithSuffix(std::string_view name, std::string_view suffix)
 {
     if (name.size() + suffix.size() <= kMaxFileNameBytes) {
@@ -25,33 +21,16 @@ std::string WithSuffix(std::string_view name, std::string_view suffix)
     return "~" + std::string(digits) + std::string(suffix);
 }
 
-bool EndsWith(std::string_view text, std::string_view suffix)
-{
-    return text.size() >= suffix.size() && text.substr(text.size() - suffix.size()) == suffix;
-}
-
 } // namespace
-
-std::string NameFromUrl(std::string_view url)
-{
-    const std::size_t slash = url.rfind('/');
-    std::string_view name = slash == std::string_view::npos ? std::string_view() : url.substr(slash + 1);
-    return std::string(name.substr(0, name.find_first_of("?#")));
-}
-
-bool HasEngineSuffix(std::string_view name)
-{
-    return EndsWith(name, kPartSuffix) || EndsWith(name, kStateSuffix) || EndsWith(name, kStateTempSuffix);
-}
 
 std::string PartFileName(std::string_view name)
 {
-    return WithSuffix(name, kPartSuffix);
+    return WithSuffix(name, kPartFileSuffix);
 }
 
 std::string StateFileName(std::string_view name)
 {
-    return WithSuffix(name, kStateSuffix);
+    return WithSuffix(name, kStateFileSuffix);
 }
 
 std::string StateTempName(std::string_view name)

@@ -1,7 +1,8 @@
 #pragma once
-// The names the engine writes under. A file of a job is written only under a
-// name that passes the library's rule, IsPlainFileName: one plain path
-// component of the job's folder.
+// The names of the engine's work files beside a download. A file of a job is
+// written only under a name that passes the rule the library shares
+// (utFileEntry.h): one plain path component of the job's folder that is not
+// one of these work files' names.
 
 #include <string>
 #include <string_view>
@@ -9,14 +10,6 @@
 #include "ut/utFileName.h"
 
 namespace engine {
-
-// The name a file takes when the job gives none: the text after the last "/"
-// of its first address, up to a "?" or "#".
-std::string NameFromUrl(std::string_view url);
-
-// Whether the name ends in one of the engine's own suffixes (a job may not
-// name a file that would collide with another file's part or state file).
-bool HasEngineSuffix(std::string_view name);
 
 // The part file and the state file of a file (and the state file's temporary
 // name): the name with a suffix, or, when that would pass 255 bytes, "~" and

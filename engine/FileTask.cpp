@@ -7,19 +7,11 @@
 
 #include <cerrno>
 
-#include "Transfer.h"
-
 namespace engine {
 
-FileTask::FileTask(FileOrder order) : m_order(std::move(order))
-{
-    for (const std::string& url : m_order.mirrors) {
-        Mirror mirror;
-        mirror.url = url;
-        mirrors.push_back(std::move(mirror));
-    }
-    size = m_order.declaredSize;
-}
+FileTask::FileTask(FileOrder order)
+    : FileProgress(order.index, order.displayName, order.declaredSize, order.mirrors), m_order(std::move(order))
+{}
 
 FileTask::~FileTask() = default;
 

@@ -7,26 +7,17 @@
 // name, so nothing is written outside the folder, and no step follows a
 // symbolic link planted there.
 
-#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "FileProgress.h"
 #include "Flusher.h"
-#include "RangeSet.h"
 #include "StateFile.h"
 
 namespace engine {
-
-class Transfer;
-class FileTask;
-
-using Clock = std::chrono::steady_clock;
-
-// The end of a range whose size is not known yet.
-inline constexpr std::int64_t kOpenEnd = INT64_MAX;
 
 // What the engine checked of a file when the job arrived.
 struct FileOrder {
@@ -43,54 +34,12 @@ struct FileOrder {
     std::string stateTemp;
 };
 
-struct Mirror {
-    std::string url;
-    std::string pinned; // where the address led, once it answered well
-    bool dead = false;  // answered with a status that will not change, or another size
-    bool noRanges = false;
-    int failures = 0; // failures since its last good answer
-    long lastStatus = 0;
-    bool certificateRefused = false;
-};
-
-// A byte range of a file on its way through one connection.
-struct Segment {
-    enum class Failure { None, Transient, Unanswered, Permanent, SizeMismatch, Changed, NoRanges, Local };
-
-    FileTask* file = nullptr;
-    std::int64_t pos = 0;
-    std::int64_t end = kOpenEnd; // exclusive
-    std::size_t mirror = 0;
-    int attempts = 0;                   // on this mirror
-    std::uint32_t triedMirrors = 0;     // one bit per mirror whose attempts ran out
-    std::unique_ptr<Transfer> transfer; // null while waiting for a retry
-    Clock::time_point retryAt{};
-    Clock::time_point lastByte{};
-    Clock::time_point started{};      // of the current attempt
-    Clock::time_point failingSince{}; // first failure since the segment last brought bytes
-    bool failing = false;
-    std::uint64_t intervalBytes = 0;
-    std::uint32_t speed = 0;
-    bool whole = false;      // the answer ignored the range: it brings the whole file
-    bool progressed = false; // the current attempt brought bytes
-    Failure failure = Failure::None;
-    long status = 0;
-    bool certificateRefused = false;
-    int error = 0;
-    std::int64_t serverSize = -1;
-
-    std::int64_t Remaining() const { return end == kOpenEnd ? kOpenEnd : end - pos; }
-};
-
-class FileTask {
+class FileTask : public FileProgress {
 public:
-    enum class State { Waiting, Active, Finishing, Done };
-
     explicit FileTask(FileOrder order);
     ~FileTask();
 
     const FileOrder& Order() const { return m_order; }
-    bool SizeKnown() const { return size >= 0; }
 
     // The partial download an earlier run left, when it can be continued:
     // a whole state file and a part file at least as long as the state's
@@ -120,23 +69,8 @@ public:
     // Hands the part file to the task: this object no longer writes.
     FlushTask FinishTask(std::uint64_t token);
 
-    // Bytes on disk (complete files: their size).
-    std::int64_t DoneBytes() const { return state == State::Done ? std::max<std::int64_t>(size, 0) : done.Total(); }
-
-    std::int64_t size = -1;
-    RangeSet done;
-    std::string validator;
-    bool resumed = false;
-    bool rangesSupported = true;
-    int restarts = 0;
-    std::vector<Mirror> mirrors;
-    std::size_t nextMirror = 0;
-    std::vector<std::unique_ptr<Segment>> segments;
-    State state = State::Waiting;
     bool stateDirty = false;
     bool saveInFlight = false;
-    std::uint64_t intervalBytes = 0;
-    std::uint32_t speed = 0;
     std::uint64_t fetched = 0; // bytes this run brought, for the agent report
 
 private:

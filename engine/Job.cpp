@@ -1,84 +1,33 @@
 #include "Job.h"
 
 #include <algorithm>
-#include <cerrno>
-#include <charconv>
 #include <cstring>
 
 #include "EngineLog.h"
+#include "ProgressReport.h"
+#include "SegmentPlanner.h"
 
 namespace engine {
 
 namespace {
 
-constexpr std::int64_t kFirstPiece = 1024 * 1024;     // first request of a file of unknown size
-constexpr std::int64_t kMinSegment = 4 * 1024 * 1024; // a gap is cut into pieces no smaller
-constexpr std::int64_t kMinSplit = 1024 * 1024;       // both parts of a split keep at least this
-constexpr double kStallSeconds = 5.0;
-constexpr int kAttemptsPerMirror = 3;
-constexpr int kMaxRestarts = 3;
 constexpr double kNetworkGiveUpSeconds = 120.0;
-constexpr long kFullBuffer = 512 * 1024;
-constexpr long kLimitedBuffer = 16 * 1024;
-constexpr std::size_t kMaxProgressItems = 8;
+constexpr auto kReportInterval = std::chrono::seconds(1);
 
-bool IsPermanentStatus(long status)
+const char* DeathOf(Failure failure)
 {
-    return status == 401 || status == 403 || status == 404 || status == 410;
-}
-
-// A failure without an answer: the host could not be reached or said nothing.
-bool IsUnanswered(CURLcode code)
-{
-    switch (code) {
-    case CURLE_COULDNT_CONNECT:
-    case CURLE_COULDNT_RESOLVE_HOST:
-    case CURLE_COULDNT_RESOLVE_PROXY:
-    case CURLE_GOT_NOTHING:
-    case CURLE_OPERATION_TIMEDOUT:
-    case CURLE_SEND_ERROR:
-    case CURLE_RECV_ERROR:
-        return true;
+    switch (failure) {
+    case Failure::Permanent:
+        return "";
+    case Failure::Certificate:
+        return ", its certificate refused";
+    case Failure::SizeMismatch:
+        return " with another size than the job's";
+    case Failure::Stale:
+        return " with another file than the other mirrors";
     default:
-        return false;
+        return nullptr;
     }
-}
-
-// "bytes <first>-<last>/<total>"; total -1 for "*".
-bool ParseContentRange(const std::string& text, std::int64_t* first, std::int64_t* last, std::int64_t* total)
-{
-    if (text.rfind("bytes ", 0) != 0) {
-        return false;
-    }
-    const char* p = text.data() + 6;
-    const char* end = text.data() + text.size();
-    auto number = [&](std::int64_t* value) {
-        const auto [next, error] = std::from_chars(p, end, *value);
-        p = next;
-        return error == std::errc() && *value >= 0;
-    };
-    if (!number(first) || p == end || *p++ != '-' || !number(last) || p == end || *p++ != '/') {
-        return false;
-    }
-    if (end - p == 1 && *p == '*') {
-        *total = -1;
-        return *last >= *first;
-    }
-    return number(total) && p == end && *last >= *first && *last < *total;
-}
-
-// A validator usable in If-Range: a strong ETag, else a date.
-std::string ValidatorOf(const ResponseHead& head)
-{
-    if (!head.etag.empty() && head.etag.rfind("W/", 0) != 0) {
-        return head.etag;
-    }
-    return head.lastModified;
-}
-
-bool IsDiskFull(int error)
-{
-    return error == ENOSPC || error == EDQUOT;
 }
 
 } // namespace
@@ -87,10 +36,12 @@ Job::Job(JobServices services, ControlConnection* client, JobSettings settings, 
     : m_services(services), m_client(client), m_settings(std::move(settings)),
       m_budget(StricterRate(m_settings.fullSpeed ? 0 : kLimitedRate, m_settings.rateLimit), Clock::now(),
                kLimitedBuffer),
+      m_transfers({services.multi, services.network}, m_budget, m_files, *this),
       m_maxConnections(m_settings.fullSpeed ? kMaxConnections : 1)
 {
     for (FileOrder& order : files) {
         m_files.push_back(std::make_unique<FileTask>(std::move(order)));
+        m_progress.push_back(m_files.back().get());
     }
 }
 
@@ -106,6 +57,12 @@ void Job::Send(const std::vector<std::uint8_t>& frame)
     if (m_client) {
         m_client->Queue(frame);
     }
+}
+
+void Job::SubmitTask(FlushTask task)
+{
+    ++m_flushing;
+    m_services.flusher.Submit(std::move(task));
 }
 
 void Job::SetFileOption(std::uint8_t value)
@@ -126,7 +83,7 @@ void Job::Begin(Clock::time_point now)
 {
     std::uint64_t total = 0;
     for (const auto& file : m_files) {
-        total += static_cast<std::uint64_t>(std::max<std::int64_t>(file->Order().declaredSize, 0));
+        total += static_cast<std::uint64_t>(std::max<std::int64_t>(file->declaredSize, 0));
     }
     const nwCDNJobAccepted accepted{JobNumber(), EngineJobId(), static_cast<std::uint32_t>(m_files.size()), total};
     std::vector<std::uint8_t> frame;
@@ -169,6 +126,12 @@ void Job::OnResumeAnswer(bool resume, bool applyToAll, Clock::time_point now)
     std::optional<SavedState> saved = file.FindPartial();
     if (resume && saved) {
         file.Resume(*saved);
+        // Every mirror is taken to hold what the saved bytes came from: one
+        // that answers otherwise starts the file over.
+        for (MirrorState& mirror : file.mirrors) {
+            mirror.size = saved->size;
+            mirror.validator = saved->validator;
+        }
         Log("job %u/%u: resuming %s with %lld of %lld bytes", JobNumber(), EngineJobId(),
             file.Order().localPath.c_str(), static_cast<long long>(saved->done.Total()),
             static_cast<long long>(saved->size));
@@ -186,15 +149,16 @@ void Job::OnResumeAnswer(bool resume, bool applyToAll, Clock::time_point now)
 void Job::StartRunning(Clock::time_point now)
 {
     m_state = State::Running;
+    m_transferring = true;
     m_started = now;
-    m_lastTick = now;
+    m_lastReport = now;
     for (auto& file : m_files) {
         FinishIfComplete(*file);
     }
     Service(now);
 }
 
-// --- Planning ------------------------------------------------------------------
+// --- Transfers -----------------------------------------------------------------
 
 int Job::SegmentCount() const
 {
@@ -205,497 +169,64 @@ int Job::SegmentCount() const
     return count;
 }
 
-std::size_t Job::ChooseMirror(FileTask& file)
+void Job::OnSegmentComplete(Segment& segment, Clock::time_point)
 {
-    // Round robin over the mirrors that work; the least failed one when none does.
-    const std::size_t count = file.mirrors.size();
-    for (std::size_t step = 0; step < count; ++step) {
-        const std::size_t candidate = (file.nextMirror + step) % count;
-        const Mirror& mirror = file.mirrors[candidate];
-        if (!mirror.dead && !mirror.noRanges && mirror.failures < kAttemptsPerMirror) {
-            file.nextMirror = candidate + 1;
-            return candidate;
-        }
-    }
-    std::size_t best = 0;
-    for (std::size_t i = 0; i < count; ++i) {
-        const Mirror& a = file.mirrors[i];
-        const Mirror& b = file.mirrors[best];
-        if ((b.dead && !a.dead) || (a.dead == b.dead && a.failures < b.failures)) {
-            best = i;
-        }
-    }
-    return best;
+    FileTask& file = FileOf(segment);
+    file.mirrors[segment.mirror].failures = 0;
+    std::erase_if(file.segments, [&](const std::unique_ptr<Segment>& s) { return s.get() == &segment; });
+    FinishIfComplete(file);
 }
 
-Segment& Job::AddSegment(FileTask& file, std::int64_t begin, std::int64_t end)
+void Job::OnSegmentFailed(Segment& segment, const FailureReport& report, Clock::time_point now)
 {
-    auto segment = std::make_unique<Segment>();
-    segment->file = &file;
-    segment->pos = begin;
-    segment->end = end;
-    segment->mirror = ChooseMirror(file);
-    file.segments.push_back(std::move(segment));
-    file.state = FileTask::State::Active;
-    return *file.segments.back();
+    Act(segment, report, now);
 }
 
-void Job::StartSegment(Segment& segment, Clock::time_point now)
+// Carries out what the failure policy decides for a failed try.
+void Job::Act(Segment& segment, const FailureReport& report, Clock::time_point now)
 {
-    FileTask& file = *segment.file;
-    int error = 0;
-    if (!file.OpenPart(&error)) {
-        m_localErrorFile = &file;
-        m_localError = error;
+    FileTask& file = FileOf(segment);
+    const std::string url = file.mirrors[segment.mirror].url;
+    if (report.failure == Failure::Unanswered) {
+        m_services.network.NoteUnanswered();
+    }
+    const FailureAction action =
+        DecideFailure(report, file, segment, {now, m_services.network.IsLost(), m_services.network.LastByte()});
+    if (const char* death = DeathOf(report.failure)) {
+        Log("job %u/%u: %s answered %ld%s: left for %s", JobNumber(), EngineJobId(), url.c_str(), report.status, death,
+            file.Order().localPath.c_str());
+    }
+    switch (action.kind) {
+    case FailureAction::Kind::Retry:
+        segment.retryAt = action.retryAt;
         return;
-    }
-    if (!file.rangesSupported) {
-        // Only a whole answer from the first byte can be taken.
-        file.done.Clear();
-        segment.pos = 0;
-    }
-    Mirror& mirror = file.mirrors[segment.mirror];
-    TransferRequest request;
-    request.url = mirror.pinned.empty() ? mirror.url : mirror.pinned;
-    request.first = segment.pos;
-    request.last = segment.end == kOpenEnd ? -1 : segment.end - 1;
-    request.ifRange = file.validator;
-    request.bufferSize = m_budget.IsLimited() ? kLimitedBuffer : kFullBuffer;
-    segment.failure = Segment::Failure::None;
-    segment.certificateRefused = false;
-    segment.whole = false;
-    segment.progressed = false;
-    segment.status = 0;
-    segment.lastByte = now;
-    segment.started = now;
-    segment.intervalBytes = 0;
-    auto transfer = std::make_unique<Transfer>(*this, &segment);
-    if (!transfer->Setup(request) || !m_services.multi.Add(*transfer)) {
-        segment.failure = Segment::Failure::Transient;
-        segment.retryAt = now + std::chrono::seconds(1);
-        return;
-    }
-    segment.transfer = std::move(transfer);
-}
-
-bool Job::AssignGaps(FileTask& file, int* slots, Clock::time_point now)
-{
-    if (file.state == FileTask::State::Finishing || file.state == FileTask::State::Done) {
-        return false;
-    }
-    if (!file.SizeKnown() || !file.rangesSupported) {
-        // One request until the size is known (or for a server without ranges).
-        if (!file.segments.empty()) {
-            return false;
-        }
-        const std::int64_t end = file.rangesSupported ? kFirstPiece : kOpenEnd;
-        StartSegment(AddSegment(file, 0, end), now);
-        --*slots;
-        return true;
-    }
-    // The bytes neither on disk nor on their way.
-    RangeSet covered = file.done;
-    for (const auto& segment : file.segments) {
-        covered.Add(segment->pos, std::min(segment->end, file.size));
-    }
-    bool added = false;
-    for (const ByteRange& gap : covered.Gaps(file.size)) {
-        if (*slots <= 0) {
-            break;
-        }
-        const std::int64_t pieces = std::clamp<std::int64_t>(gap.Size() / kMinSegment, 1, *slots);
-        const std::int64_t piece = (gap.Size() + pieces - 1) / pieces;
-        for (std::int64_t begin = gap.begin; begin<gap.end&& * slots> 0; begin += piece) {
-            StartSegment(AddSegment(file, begin, std::min(gap.end, begin + piece)), now);
-            --*slots;
-            added = true;
-        }
-    }
-    return added;
-}
-
-bool Job::Split(Clock::time_point now)
-{
-    // The segment that would end last: no transfer, or the most remaining time.
-    Segment* worst = nullptr;
-    double worstTime = 0;
-    std::uint64_t speedSum = 0;
-    int moving = 0;
-    for (const auto& file : m_files) {
-        for (const auto& segment : file->segments) {
-            if (segment->transfer && segment->speed > 0) {
-                speedSum += segment->speed;
-                ++moving;
-            }
-        }
-    }
-    const double average = moving ? static_cast<double>(speedSum) / moving : 0.0;
-    for (const auto& file : m_files) {
-        if (!file->SizeKnown() || !file->rangesSupported) {
-            continue;
-        }
-        for (const auto& segment : file->segments) {
-            const std::int64_t remaining = segment->Remaining();
-            // A transfer younger than a second has not shown its speed yet.
-            if (remaining < 2 * kMinSplit || (segment->transfer && now - segment->started < std::chrono::seconds(1))) {
-                continue;
-            }
-            const double speed = segment->transfer ? static_cast<double>(segment->speed) : 0.0;
-            // A transfer that has not shown its speed yet is taken as average.
-            const double assumed = speed > 0 ? speed : (segment->transfer ? average : 0.0);
-            const double time = assumed > 0 ? static_cast<double>(remaining) / assumed : 1e18;
-            if (time > worstTime) {
-                worstTime = time;
-                worst = segment.get();
-            }
-        }
-    }
-    // Not worth a new connection when it would end within two seconds.
-    if (!worst || worstTime < 2.0) {
-        return false;
-    }
-    // Cut where both would end together: the new part gets the share of an
-    // average connection.
-    const std::int64_t remaining = worst->Remaining();
-    const double own = worst->transfer ? static_cast<double>(worst->speed) : 0.0;
-    const double share = own + average > 0 ? own / (own + average) : 0.5;
-    std::int64_t cut = worst->pos + static_cast<std::int64_t>(static_cast<double>(remaining) * share);
-    cut = std::clamp(cut, worst->pos + kMinSplit, worst->end - kMinSplit);
-    const std::int64_t end = worst->end;
-    worst->end = cut;
-    FileTask& file = *worst->file;
-    Segment& added = AddSegment(file, cut, end);
-    // The new part goes to another mirror when the file has one that works.
-    if (file.mirrors.size() > 1 && added.mirror == worst->mirror) {
-        added.mirror = ChooseMirror(file);
-    }
-    StartSegment(added, now);
-    return true;
-}
-
-void Job::Schedule(Clock::time_point now)
-{
-    if (m_state != State::Running) {
-        return;
-    }
-    int slots = m_maxConnections - SegmentCount();
-    for (auto& file : m_files) {
-        if (slots <= 0) {
-            return;
-        }
-        AssignGaps(*file, &slots, now);
-    }
-    while (slots > 0 && Split(now)) {
-        --slots;
-    }
-}
-
-// --- Transfers -----------------------------------------------------------------
-
-void Job::StopTransfer(Segment& segment)
-{
-    if (segment.transfer) {
-        m_services.multi.Remove(*segment.transfer);
-        segment.transfer.reset();
-    }
-}
-
-void Job::RemoveSegment(Segment& segment)
-{
-    StopTransfer(segment);
-    auto& list = segment.file->segments;
-    std::erase_if(list, [&](const std::unique_ptr<Segment>& s) { return s.get() == &segment; });
-}
-
-void Job::DropSegments(FileTask& file)
-{
-    for (auto& segment : file.segments) {
-        StopTransfer(*segment);
-    }
-    file.segments.clear();
-}
-
-bool Job::OnResponse(Transfer& transfer, const ResponseHead& head)
-{
-    auto& segment = *static_cast<Segment*>(transfer.Owner());
-    FileTask& file = *segment.file;
-    segment.status = head.status;
-    if (IsPermanentStatus(head.status)) {
-        segment.failure = Segment::Failure::Permanent;
-        return false;
-    }
-    int error = 0;
-    std::int64_t first = 0;
-    std::int64_t last = 0;
-    std::int64_t total = 0;
-    if (head.status == 416) {
-        // An empty file answers any range with 416 and a total of 0.
-        if (segment.pos == 0 && !file.SizeKnown() && head.contentRange == "bytes */0") {
-            if (!file.SetSize(0, &error)) {
-                segment.failure = Segment::Failure::Local;
-                segment.error = error;
-                return false;
-            }
-            segment.end = 0;
-            return true;
-        }
-        segment.failure = Segment::Failure::Transient;
-        return false;
-    }
-    if (head.status == 200) {
-        // The range was ignored, or the file changed since its validator.
-        if (!transfer.Request().ifRange.empty()) {
-            segment.failure = Segment::Failure::Changed;
-            return false;
-        }
-        if (segment.pos != 0) {
-            segment.failure = Segment::Failure::NoRanges;
-            return false;
-        }
-        total = head.contentLength;
-        if (total >= 0 && file.Order().declaredSize >= 0 && total != file.Order().declaredSize) {
-            segment.failure = Segment::Failure::SizeMismatch;
-            segment.serverSize = total;
-            return false;
-        }
-        // This answer brings the whole file: the other segments stop.
-        file.rangesSupported = false;
-        segment.whole = true;
-        file.done.Clear();
-        if (total >= 0 && !file.SetSize(total, &error)) {
-            segment.failure = Segment::Failure::Local;
-            segment.error = error;
-            return false;
-        }
-        segment.end = total >= 0 ? total : kOpenEnd;
-        return true;
-    }
-    if (head.status != 206 || !ParseContentRange(head.contentRange, &first, &last, &total) || total < 0 ||
-        first != segment.pos) {
-        segment.failure = Segment::Failure::Transient;
-        return false;
-    }
-    if (file.Order().declaredSize >= 0 && total != file.Order().declaredSize) {
-        segment.failure = Segment::Failure::SizeMismatch;
-        segment.serverSize = total;
-        return false;
-    }
-    const std::string validator = ValidatorOf(head);
-    if ((file.SizeKnown() && total != file.size) ||
-        (!file.validator.empty() && !validator.empty() && validator != file.validator)) {
-        segment.failure = Segment::Failure::Changed;
-        return false;
-    }
-    // The first answer sets the size (and reserves it); later ones agree.
-    if (!file.SetSize(total, &error)) {
-        segment.failure = Segment::Failure::Local;
-        segment.error = error;
-        return false;
-    }
-    if (file.validator.empty() && validator.size() <= kMaxValidator &&
-        validator.find_first_of("\r\n") == std::string::npos) {
-        file.validator = validator;
-    }
-    // The answer must end where the request asked (a split may since have
-    // moved the segment's end closer).
-    const std::int64_t asked = transfer.Request().last >= 0 ? std::min(transfer.Request().last + 1, total) : total;
-    segment.end = std::min(segment.end, total);
-    if (last + 1 != asked) {
-        segment.failure = Segment::Failure::Transient;
-        return false;
-    }
-    Mirror& mirror = file.mirrors[segment.mirror];
-    if (mirror.pinned.empty()) {
-        mirror.pinned = transfer.EffectiveUrl();
-    }
-    return true;
-}
-
-std::size_t Job::OnBody(Transfer& transfer, const char* data, std::size_t size)
-{
-    auto& segment = *static_cast<Segment*>(transfer.Owner());
-    FileTask& file = *segment.file;
-    if (!m_budget.HasRoom()) {
-        transfer.paused = true;
-        return CURL_WRITEFUNC_PAUSE;
-    }
-    const std::int64_t room = segment.end - segment.pos;
-    const std::size_t take = static_cast<std::size_t>(std::min<std::int64_t>(room, static_cast<std::int64_t>(size)));
-    if (take > 0) {
-        int error = 0;
-        if (!file.WriteAt(data, take, segment.pos, &error)) {
-            segment.failure = Segment::Failure::Local;
-            segment.error = error;
-            return 0;
-        }
-        file.done.Add(segment.pos, segment.pos + static_cast<std::int64_t>(take));
-        segment.progressed = true;
-        segment.failing = false;
-        segment.pos += static_cast<std::int64_t>(take);
-        segment.intervalBytes += take;
-        file.intervalBytes += take;
-        file.fetched += take;
-        m_intervalBytes += take;
-        m_budget.Take(take);
-        const Clock::time_point now = Clock::now();
-        segment.lastByte = now;
-        m_services.network.NoteBytes(now);
-    }
-    // Past the end of a segment that was split: stop here (the connection closes).
-    return take;
-}
-
-void Job::OnTransferDone(Transfer& transfer, CURLcode code, Clock::time_point now)
-{
-    auto& segment = *static_cast<Segment*>(transfer.Owner());
-    FileTask& file = *segment.file;
-    const bool answered = transfer.HeadSeen();
-    StopTransfer(segment); // the transfer is gone from here on
-    if (code == CURLE_OK && segment.end == kOpenEnd) {
-        // A whole answer without a length ends where the server stopped.
-        int error = 0;
-        if (!file.SetSize(segment.pos, &error)) {
-            FailLocal(file, error);
-            return;
-        }
-        segment.end = segment.pos;
-    }
-    if (segment.pos >= segment.end) {
-        file.mirrors[segment.mirror].failures = 0;
-        RemoveSegment(segment);
-        FinishIfComplete(file);
-        return;
-    }
-    if (code == CURLE_PEER_FAILED_VERIFICATION) {
-        // A certificate refused now is refused on every attempt.
-        segment.failure = Segment::Failure::Permanent;
-        segment.certificateRefused = true;
-    }
-    if (segment.failure == Segment::Failure::None) {
-        segment.failure = IsUnanswered(code) && !answered ? Segment::Failure::Unanswered : Segment::Failure::Transient;
-    }
-    HandleFailure(segment, now);
-}
-
-bool Job::MoveToNextMirror(Segment& segment)
-{
-    FileTask& file = *segment.file;
-    segment.triedMirrors |= 1u << segment.mirror;
-    segment.attempts = 0;
-    for (std::size_t step = 1; step <= file.mirrors.size(); ++step) {
-        const std::size_t candidate = (segment.mirror + step) % file.mirrors.size();
-        if (!(segment.triedMirrors & (1u << candidate)) && !file.mirrors[candidate].dead &&
-            !file.mirrors[candidate].noRanges) {
-            segment.mirror = candidate;
-            return true;
-        }
-    }
-    return false;
-}
-
-void Job::HandleFailure(Segment& segment, Clock::time_point now)
-{
-    FileTask& file = *segment.file;
-    if (!segment.failing) {
-        segment.failing = true;
-        segment.failingSince = now;
-    }
-    Mirror& mirror = file.mirrors[segment.mirror];
-    mirror.lastStatus = segment.status;
-    mirror.certificateRefused = segment.certificateRefused;
-    const std::string& url = mirror.url;
-    switch (segment.failure) {
-    case Segment::Failure::Local:
-        if (IsDiskFull(segment.error)) {
-            m_diskFull = true;
-            m_spaceNeeded = static_cast<std::uint64_t>(std::max<std::int64_t>(file.size - file.done.Total(), 0));
-        } else {
-            m_localErrorFile = &file;
-            m_localError = segment.error;
-        }
-        return;
-    case Segment::Failure::Changed:
+    case FailureAction::Kind::RestartFile:
         Log("job %u/%u: %s changed on the server, starting it over", JobNumber(), EngineJobId(), url.c_str());
-        if (++file.restarts > kMaxRestarts) {
-            Fail("the file keeps changing on the server: " + url, {CDN_CODE_NONE, file.Order().index, 0});
-            return;
-        }
         DropSegments(file);
         file.Restart();
-        file.rangesSupported = true;
         return;
-    case Segment::Failure::NoRanges:
-        mirror.noRanges = true;
-        if (std::all_of(file.mirrors.begin(), file.mirrors.end(),
-                        [](const Mirror& m) { return m.dead || m.noRanges; })) {
-            // No mirror serves ranges: the file comes whole from the first byte.
-            DropSegments(file);
-            for (Mirror& m : file.mirrors) {
-                m.noRanges = false;
-            }
-            file.rangesSupported = false;
-            file.done.Clear();
-            return;
-        }
-        break;
-    case Segment::Failure::Permanent:
-    case Segment::Failure::SizeMismatch:
-        mirror.dead = true;
-        Log("job %u/%u: %s answered %ld%s", JobNumber(), EngineJobId(), url.c_str(), segment.status,
-            segment.failure == Segment::Failure::SizeMismatch ? " with another size" : "");
-        break;
-    case Segment::Failure::Unanswered:
-        m_services.network.NoteUnanswered();
-        if (m_services.network.IsLost()) {
-            // Nothing is reachable: wait without using up the attempts.
-            segment.retryAt = now + std::chrono::seconds(2);
-            return;
-        }
-        [[fallthrough]];
-    default:
-        ++mirror.failures;
-        if (segment.progressed) {
-            // An attempt that brought bytes counts as a fresh start.
-            segment.attempts = 0;
-        }
-        if (++segment.attempts < kAttemptsPerMirror) {
-            segment.retryAt = now + std::chrono::milliseconds(250 << (segment.attempts - 1));
-            return;
-        }
-        Log("job %u/%u: %s failed %d times (status %ld)", JobNumber(), EngineJobId(), url.c_str(), segment.attempts,
-            segment.status);
-        break;
-    }
-    if (MoveToNextMirror(segment)) {
-        segment.retryAt = now;
+    case FailureAction::Kind::FetchWhole:
+        Log("job %u/%u: no mirror of %s serves ranges: fetching it whole", JobNumber(), EngineJobId(),
+            file.Order().localPath.c_str());
+        DropSegments(file);
+        return;
+    case FailureAction::Kind::FailJob:
+        m_failedFile = file.index;
+        Fail(action.text, {action.code, file.index, action.value});
+        return;
+    case FailureAction::Kind::GiveUp:
+        Log("job %u/%u: every mirror of %s failed, giving up", JobNumber(), EngineJobId(),
+            file.Order().localPath.c_str());
+        m_failedFile = file.index;
+        End(CDN_RESULT_GAVE_UP);
+        return;
+    case FailureAction::Kind::DiskFull:
+        EnterDiskFull(action.value);
+        return;
+    case FailureAction::Kind::LocalError:
+        FailLocal(file, static_cast<int>(action.value));
         return;
     }
-    if (segment.failure == Segment::Failure::Unanswered && m_services.network.LastByte() <= segment.failingSince) {
-        // Nothing answered and nothing else arrived since: the network may be
-        // gone rather than the mirrors. Go round them again; the network watch
-        // tells the client, and a job without network gives up after a while.
-        segment.triedMirrors = 0;
-        segment.attempts = 0;
-        segment.retryAt = now + std::chrono::seconds(1);
-        return;
-    }
-    // Every mirror of the file has failed this segment.
-    const bool allDead = std::all_of(file.mirrors.begin(), file.mirrors.end(), [](const Mirror& m) { return m.dead; });
-    if (allDead) {
-        const Mirror& last = file.mirrors[segment.mirror];
-        if (segment.failure == Segment::Failure::SizeMismatch) {
-            Fail("the server's size " + std::to_string(segment.serverSize) + " differs from the job's for " + last.url,
-                 {CDN_CODE_SIZE_MISMATCH, file.Order().index, static_cast<std::uint64_t>(segment.serverSize)});
-        } else if (last.certificateRefused) {
-            Fail("the server's certificate was refused for " + last.url, {CDN_CODE_CERTIFICATE, file.Order().index, 0});
-        } else {
-            Fail("HTTP " + std::to_string(last.lastStatus) + " for " + last.url,
-                 {CDN_CODE_HTTP_STATUS, file.Order().index, static_cast<std::uint64_t>(last.lastStatus)});
-        }
-        return;
-    }
-    Log("job %u/%u: every mirror of %s failed, giving up", JobNumber(), EngineJobId(), file.Order().localPath.c_str());
-    End(CDN_RESULT_GAVE_UP);
 }
 
 void Job::FinishIfComplete(FileTask& file)
@@ -710,7 +241,7 @@ void Job::FinishIfComplete(FileTask& file)
         return;
     }
     file.state = FileTask::State::Finishing;
-    m_services.flusher.Submit(file.FinishTask(Token(EngineJobId(), file.Order().index)));
+    SubmitTask(file.FinishTask(Token(EngineJobId(), file.Order().index)));
 }
 
 void Job::OnFlushResult(const FlushResult& result)
@@ -719,6 +250,7 @@ void Job::OnFlushResult(const FlushResult& result)
     if (index >= m_files.size()) {
         return;
     }
+    --m_flushing;
     FileTask& file = *m_files[index];
     if (result.kind == FlushTask::SaveState) {
         file.saveInFlight = false;
@@ -759,7 +291,7 @@ void Job::SaveStates(bool all)
         }
         file->stateDirty = false;
         file->saveInFlight = true;
-        m_services.flusher.Submit(file->SaveTask(Token(EngineJobId(), file->Order().index)));
+        SubmitTask(file->SaveTask(Token(EngineJobId(), file->Order().index)));
     }
 }
 
@@ -773,10 +305,13 @@ void Job::End(std::uint32_t result)
         // Nothing worth resuming: no part file is left behind.
         if (file->HasPart() && file->state != FileTask::State::Finishing && file->state != FileTask::State::Done &&
             file->done.Total() == 0) {
-            m_services.flusher.Submit(file->DiscardTask(Token(EngineJobId(), file->Order().index)));
+            SubmitTask(file->DiscardTask(Token(EngineJobId(), file->Order().index)));
         }
     }
     SaveStates(true);
+    // The final figures come right before the end, so that a client shows
+    // what the job ends with rather than its last second.
+    SendProgress(Clock::now());
     m_state = State::Ended;
     const nwCDNJobEnded ended{JobNumber(), EngineJobId(), m_filesCompleted, result,
                               static_cast<std::uint32_t>(m_files.size())};
@@ -807,15 +342,15 @@ void Job::Fail(const std::string& text, const nwCDNTail& tail)
 void Job::FailLocal(const FileTask& file, int error)
 {
     if (IsDiskFull(error)) {
-        m_diskFull = true;
-        EnterDiskFull();
+        EnterDiskFull(static_cast<std::uint64_t>(std::max<std::int64_t>(file.size - file.done.Total(), 0)));
         return;
     }
+    m_failedFile = file.index;
     Fail("cannot write " + file.Order().localPath + ": " + std::strerror(error),
          {CDN_CODE_SYSTEM_ERROR, file.Order().index, static_cast<std::uint64_t>(error)});
 }
 
-void Job::EnterDiskFull()
+void Job::EnterDiskFull(std::uint64_t spaceNeeded)
 {
     if (m_state != State::Running) {
         return;
@@ -827,7 +362,7 @@ void Job::EnterDiskFull()
     m_state = State::DiskFull;
     std::vector<std::uint8_t> frame;
     nwCDNAppendNotice(frame, JobNumber(), EngineJobId(), CDN_NOTICE_DISK_FULL, "the disk is full",
-                      {CDN_CODE_DISK_FULL, CDN_NO_FILE, m_spaceNeeded});
+                      {CDN_CODE_DISK_FULL, CDN_NO_FILE, spaceNeeded});
     Send(frame);
     Log("job %u/%u: disk full, waiting", JobNumber(), EngineJobId());
 }
@@ -839,14 +374,7 @@ void Job::Service(Clock::time_point now)
     if (m_state != State::Running) {
         return;
     }
-    if (m_diskFull) {
-        EnterDiskFull();
-        return;
-    }
-    if (m_localErrorFile) {
-        FailLocal(*m_localErrorFile, m_localError);
-        return;
-    }
+    int error = 0;
     for (auto& file : m_files) {
         // An answer that brings the whole file replaces the other segments.
         const bool whole = std::any_of(file->segments.begin(), file->segments.end(),
@@ -856,22 +384,26 @@ void Job::Service(Clock::time_point now)
                 if (segment->whole) {
                     return false;
                 }
-                StopTransfer(*segment);
+                m_transfers.Stop(*segment);
                 return true;
             });
         }
         for (auto& segment : file->segments) {
-            if (!segment->transfer && segment->retryAt <= now) {
-                StartSegment(*segment, now);
+            if (!segment->transferring && segment->retryAt <= now && !m_transfers.Start(*segment, now, &error)) {
+                FailLocal(*file, error);
+                return;
             }
         }
         FinishIfComplete(*file);
+        if (m_state != State::Running) {
+            return;
+        }
     }
-    if (m_state == State::Running && !m_localErrorFile) {
-        Schedule(now);
-    }
-    if (m_localErrorFile && m_state == State::Running) {
-        FailLocal(*m_localErrorFile, m_localError);
+    for (Segment* segment : PlanSegments(m_progress, m_maxConnections - SegmentCount(), now)) {
+        if (!m_transfers.Start(*segment, now, &error)) {
+            FailLocal(FileOf(*segment), error);
+            return;
+        }
     }
 }
 
@@ -880,30 +412,15 @@ void Job::OnTick(Clock::time_point now)
     if (m_state != State::Running) {
         return;
     }
-    const double seconds = std::max(std::chrono::duration<double>(now - m_lastTick).count(), 0.001);
-    m_lastTick = now;
-    m_speed = static_cast<std::uint32_t>(std::min(static_cast<double>(m_intervalBytes) / seconds, 4.0e9));
-    m_intervalBytes = 0;
-    for (auto& file : m_files) {
-        file->speed = static_cast<std::uint32_t>(std::min(static_cast<double>(file->intervalBytes) / seconds, 4.0e9));
-        file->intervalBytes = 0;
-        for (auto& segment : file->segments) {
-            segment->speed =
-                static_cast<std::uint32_t>(std::min(static_cast<double>(segment->intervalBytes) / seconds, 4.0e9));
-            segment->intervalBytes = 0;
-            // A transfer that brought nothing for a while gives its range back:
-            // it is retried, and a free connection may split it.
-            if (segment->transfer && !segment->transfer->paused &&
-                std::chrono::duration<double>(now - segment->lastByte).count() >= kStallSeconds) {
-                Log("job %u/%u: transfer of %s at %lld stalled", JobNumber(), EngineJobId(),
-                    file->Order().localPath.c_str(), static_cast<long long>(segment->pos));
-                StopTransfer(*segment);
-                segment->failure = Segment::Failure::Transient;
-                HandleFailure(*segment, now);
-                if (m_state != State::Running) {
-                    return;
-                }
-            }
+    // A transfer that brought nothing for a while gives its range back: it
+    // is retried, and a free connection may split it.
+    for (Segment* segment : StalledSegments(m_progress, now)) {
+        Log("job %u/%u: transfer of %s at %lld stalled", JobNumber(), EngineJobId(),
+            FileOf(*segment).Order().localPath.c_str(), static_cast<long long>(segment->pos));
+        m_transfers.Stop(*segment);
+        Act(*segment, {Failure::Transient, 0, -1, 0, segment->progressed}, now);
+        if (m_state != State::Running) {
+            return;
         }
     }
     if (m_services.network.IsLost() && m_services.network.SecondsSinceByte(now) >= kNetworkGiveUpSeconds) {
@@ -912,36 +429,51 @@ void Job::OnTick(Clock::time_point now)
         return;
     }
     SaveStates(false);
-    SendProgress(now);
+    // The first report waits for the job's first second: its elapsed time
+    // and speed are real figures then.
+    if (now - m_started >= kReportInterval) {
+        SendProgress(now);
+    }
     Service(now);
+}
+
+void Job::SendProgress(Clock::time_point now)
+{
+    // The final report of a job that just reported keeps that speed.
+    if (!m_reported || now - m_lastReport >= kReportInterval) {
+        m_speed = TakeSpeeds(m_progress, std::chrono::duration<double>(now - m_lastReport).count());
+        m_lastReport = now;
+    }
+    m_reported = true;
+    JobFigures figures;
+    figures.jobNumber = JobNumber();
+    figures.engineJobId = EngineJobId();
+    figures.filesCompleted = m_filesCompleted;
+    figures.elapsedSeconds =
+        m_transferring ? static_cast<std::uint64_t>(std::chrono::duration<double>(now - m_started).count()) : 0;
+    figures.speed = m_transferring ? m_speed : 0;
+    figures.limited = m_budget.IsLimited();
+    figures.networkLost = m_services.network.IsLost();
+    figures.failedFile = m_failedFile;
+    std::vector<std::uint8_t> frame;
+    AppendProgress(frame, figures, m_progress);
+    Send(frame);
 }
 
 void Job::Refill(Clock::time_point now)
 {
-    if (!m_budget.IsLimited()) {
-        return;
-    }
-    m_budget.Refill(now);
-    for (auto& file : m_files) {
-        for (auto& segment : file->segments) {
-            if (segment->transfer && segment->transfer->paused && m_budget.HasRoom()) {
-                segment->transfer->paused = false;
-                curl_easy_pause(segment->transfer->Handle(), CURLPAUSE_CONT);
-            }
-        }
+    if (m_budget.IsLimited()) {
+        m_budget.Refill(now);
+        m_transfers.Wake();
     }
 }
 
 bool Job::HasPausedTransfers() const
 {
-    for (const auto& file : m_files) {
-        for (const auto& segment : file->segments) {
-            if (segment->transfer && segment->transfer->paused) {
-                return true;
-            }
-        }
-    }
-    return false;
+    return std::any_of(m_progress.begin(), m_progress.end(), [](const FileProgress* file) {
+        return std::any_of(file->segments.begin(), file->segments.end(),
+                           [](const std::unique_ptr<Segment>& segment) { return segment->paused; });
+    });
 }
 
 Clock::time_point Job::NextRetry() const
@@ -949,76 +481,12 @@ Clock::time_point Job::NextRetry() const
     Clock::time_point next = Clock::time_point::max();
     for (const auto& file : m_files) {
         for (const auto& segment : file->segments) {
-            if (!segment->transfer) {
+            if (!segment->transferring) {
                 next = std::min(next, segment->retryAt);
             }
         }
     }
     return next;
-}
-
-std::uint64_t Job::TotalSize() const
-{
-    std::uint64_t total = 0;
-    for (const auto& file : m_files) {
-        total += static_cast<std::uint64_t>(std::max<std::int64_t>(file->size, 0));
-    }
-    return total;
-}
-
-std::uint64_t Job::DoneSize() const
-{
-    std::uint64_t done = 0;
-    for (const auto& file : m_files) {
-        done += static_cast<std::uint64_t>(file->DoneBytes());
-    }
-    return done;
-}
-
-void Job::SendProgress(Clock::time_point now)
-{
-    nwCDNProgressBlock block{};
-    block.jobNumber = JobNumber();
-    block.engineJobId = EngineJobId();
-    block.fileCount = static_cast<std::uint32_t>(m_files.size());
-    block.currentFile = block.fileCount;
-    block.totalSize = TotalSize();
-    block.doneSize = DoneSize();
-    block.speed = m_speed;
-    block.filesCompleted = m_filesCompleted;
-    block.elapsedSeconds = static_cast<std::uint64_t>(std::chrono::duration<double>(now - m_started).count());
-    block.connections = static_cast<std::uint16_t>(SegmentCount());
-    block.flags = static_cast<std::uint16_t>((m_budget.IsLimited() ? CDN_PROGRESS_LIMITED : 0) |
-                                             (m_services.network.IsLost() ? CDN_PROGRESS_NETWORK_LOST : 0));
-    std::vector<nwCDNProgressEntry> entries;
-    for (const auto& file : m_files) {
-        const bool current = block.currentFile == block.fileCount && file->state != FileTask::State::Done;
-        if (!current && file->segments.empty()) {
-            continue;
-        }
-        if (current) {
-            block.currentFile = file->Order().index;
-        }
-        nwCDNProgressEntry entry{};
-        entry.item.fileIndex = file->Order().index;
-        entry.item.size = static_cast<std::uint64_t>(std::max<std::int64_t>(file->size, 0));
-        entry.item.done = static_cast<std::uint64_t>(file->DoneBytes());
-        entry.item.speed = file->speed;
-        entry.item.connections = static_cast<std::uint16_t>(file->segments.size());
-        entry.item.state = file->segments.empty() ? CDN_FILE_PENDING : CDN_FILE_ACTIVE;
-        entry.item.flags = file->SizeKnown() ? CDN_ITEM_SIZE_KNOWN : 0;
-        entry.name = file->Order().displayName;
-        entries.push_back(entry);
-        if (entries.size() == kMaxProgressItems) {
-            break;
-        }
-    }
-    if (block.currentFile == block.fileCount) {
-        block.currentFile = block.fileCount ? block.fileCount - 1 : 0;
-    }
-    std::vector<std::uint8_t> frame;
-    nwCDNAppendProgress(frame, block, entries);
-    Send(frame);
 }
 
 } // namespace engine

@@ -1,25 +1,30 @@
 #pragma once
-// One job of a client: its files, the transfers that fetch them, and the
-// notifications that report them. A job keeps up to 8 transfers going with
-// the player's consent (one without, held to 393216 bytes per second in
-// all), spread over its files in order and, within a large file, over
-// segments and mirrors. It asks about partial files of an earlier run before
-// it starts, reports progress once a second, reports each file once it is
-// complete on disk under its name, and ends exactly once.
+// One job of a client: the glue between its files, the transfers that fetch
+// them (SegmentTransfers), the flusher that makes them durable and the
+// notifications that report them. The decisions are the units': AnswerJudge
+// judges each answer, FailurePolicy decides what a failed try leads to,
+// SegmentPlanner plans the ranges and mirrors, ProgressReport makes the
+// figures. A job keeps up to 8
+// transfers going with the player's consent (one without, held to 393216
+// bytes per second in all). It asks about partial files of an earlier run
+// before it starts, reports progress once a second from its first second on,
+// reports each file once it is complete on disk under its name, and ends
+// exactly once, right after a progress report with its final figures.
 
-#include <chrono>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "ControlConnection.h"
 #include "CurlMulti.h"
+#include "FailurePolicy.h"
 #include "FileTask.h"
 #include "Flusher.h"
 #include "NetworkWatch.h"
 #include "RateBudget.h"
-#include "Transfer.h"
+#include "SegmentTransfers.h"
 
 namespace engine {
 
@@ -42,7 +47,7 @@ struct JobSettings {
     bool engineFlag = false;
 };
 
-class Job : public TransferSink {
+class Job : private SegmentListener {
 public:
     enum class State { Asking, Running, DiskFull, Ended };
 
@@ -56,9 +61,8 @@ public:
     void OnResumeAnswer(bool resume, bool applyToAll, Clock::time_point now);
     // Ends the job with 6 and `result`: stopped by its client, or the client left.
     void Stop(std::uint32_t result);
-    void OnTransferDone(Transfer& transfer, CURLcode code, Clock::time_point now);
-    // After the transfers moved: what their callbacks left to do, retries
-    // that are due, new transfers for free connections.
+    // After the transfers moved: retries that are due, new transfers for
+    // free connections, files that are complete.
     void Service(Clock::time_point now);
     // Once a second: progress, stalled transfers, state files.
     void OnTick(Clock::time_point now);
@@ -75,6 +79,9 @@ public:
     ControlConnection* Client() const { return m_client; }
     State GetState() const { return m_state; }
     bool IsEnded() const { return m_state == State::Ended; }
+    // Ended, and every task of its files has run: the files may go to
+    // another job without a late state file of this one landing on theirs.
+    bool IsSettled() const { return IsEnded() && m_flushing == 0; }
     bool IsRunning() const { return m_state == State::Running; }
     std::uint32_t JobNumber() const { return m_settings.jobNumber; }
     std::uint32_t EngineJobId() const { return m_settings.engineJobId; }
@@ -86,42 +93,35 @@ public:
         return (std::uint64_t{engineJobId} << 32) | index;
     }
 
-    // TransferSink
-    bool OnResponse(Transfer& transfer, const ResponseHead& head) override;
-    std::size_t OnBody(Transfer& transfer, const char* data, std::size_t size) override;
-
 private:
+    // SegmentListener
+    void OnSegmentComplete(Segment& segment, Clock::time_point now) override;
+    void OnSegmentFailed(Segment& segment, const FailureReport& report, Clock::time_point now) override;
+
     void AskNext(Clock::time_point now);
     void StartRunning(Clock::time_point now);
-    void Schedule(Clock::time_point now);
-    bool AssignGaps(FileTask& file, int* slots, Clock::time_point now);
-    bool Split(Clock::time_point now);
-    Segment& AddSegment(FileTask& file, std::int64_t begin, std::int64_t end);
-    void StartSegment(Segment& segment, Clock::time_point now);
-    void StopTransfer(Segment& segment);
-    void RemoveSegment(Segment& segment);
-    void DropSegments(FileTask& file);
-    void HandleFailure(Segment& segment, Clock::time_point now);
-    bool MoveToNextMirror(Segment& segment);
-    std::size_t ChooseMirror(FileTask& file);
+    void Act(Segment& segment, const FailureReport& report, Clock::time_point now);
+    void DropSegments(FileTask& file) { m_transfers.Drop(file); }
+    FileTask& FileOf(const Segment& segment) const { return *m_files[segment.file]; }
     void FinishIfComplete(FileTask& file);
     void FailLocal(const FileTask& file, int error);
     void Fail(const std::string& text, const nwCDNTail& tail);
     void End(std::uint32_t result);
-    void EnterDiskFull();
+    void EnterDiskFull(std::uint64_t spaceNeeded);
     void SaveStates(bool all);
     void SendProgress(Clock::time_point now);
     void Send(const std::vector<std::uint8_t>& frame);
+    void SubmitTask(FlushTask task);
     int SegmentCount() const;
-    std::uint64_t TotalSize() const;
-    std::uint64_t DoneSize() const;
 
     JobServices m_services;
     ControlConnection* m_client;
     JobSettings m_settings;
     std::vector<std::unique_ptr<FileTask>> m_files;
+    std::vector<FileProgress*> m_progress; // the same files, as the units see them
     State m_state = State::Asking;
     RateBudget m_budget;
+    SegmentTransfers m_transfers;
     int m_maxConnections;
     std::uint8_t m_fileOption = 0;
 
@@ -131,16 +131,13 @@ private:
     bool m_answerForAll = false;
     bool m_resumeAll = false;
 
-    // Left by transfer callbacks for Service.
-    bool m_diskFull = false;
-    std::uint64_t m_spaceNeeded = 0;
-    const FileTask* m_localErrorFile = nullptr;
-    int m_localError = 0;
-
+    int m_flushing = 0; // tasks submitted whose result has not come back
     std::uint32_t m_filesCompleted = 0;
+    std::uint32_t m_failedFile = CDN_NO_FILE;
+    bool m_transferring = false; // since StartRunning
     Clock::time_point m_started{};
-    Clock::time_point m_lastTick{};
-    std::uint64_t m_intervalBytes = 0;
+    Clock::time_point m_lastReport{};
+    bool m_reported = false;
     std::uint32_t m_speed = 0;
 };
 

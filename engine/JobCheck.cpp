@@ -4,7 +4,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 #include <win32_ext.h>
-#include <windows.h>
 
 #include <cerrno>
 #include <cstring>
@@ -17,47 +16,6 @@
 namespace engine {
 
 namespace {
-
-// Text in the system code page (as the library sends it) as UTF-8 for the
-// file system.
-std::string ToUtf8(const std::string& text)
-{
-    if (text.empty()) {
-        return {};
-    }
-    const int wide = MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
-    if (wide <= 0) {
-        return {};
-    }
-    std::wstring buffer(static_cast<std::size_t>(wide), L'\0');
-    MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), buffer.data(), wide);
-    const int bytes = WideCharToMultiByte(CP_UTF8, 0, buffer.data(), wide, nullptr, 0, nullptr, nullptr);
-    if (bytes <= 0) {
-        return {};
-    }
-    std::string utf8(static_cast<std::size_t>(bytes), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, buffer.data(), wide, utf8.data(), bytes, nullptr, nullptr);
-    return utf8;
-}
-
-bool StartsWithNoCase(const std::string& text, const char* prefix)
-{
-    const std::size_t length = std::strlen(prefix);
-    return text.size() > length && strncasecmp(text.c_str(), prefix, length) == 0;
-}
-
-std::string Trim(std::string text)
-{
-    const auto space = [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; };
-    while (!text.empty() && space(text.back())) {
-        text.pop_back();
-    }
-    std::size_t first = 0;
-    while (first < text.size() && space(text[first])) {
-        ++first;
-    }
-    return text.substr(first);
-}
 
 JobRefusal Refusal(std::string text, std::uint32_t code, std::uint32_t index, std::uint64_t value = 0)
 {
@@ -73,22 +31,18 @@ std::string FileKey(const FileOrder& order)
     return std::to_string(folder.st_dev) + ":" + std::to_string(folder.st_ino) + "/" + order.name;
 }
 
-std::vector<std::string> SplitMirrors(const std::string& entry)
+std::optional<JobRefusal> ReadFileEntry(std::uint32_t index, const SubmittedFile& file, utFileEntry* entry)
 {
-    std::vector<std::string> mirrors;
-    std::size_t start = 0;
-    for (;;) {
-        const std::size_t bar = entry.find('|', start);
-        std::string url = Trim(entry.substr(start, bar == std::string::npos ? std::string::npos : bar - start));
-        if (!StartsWithNoCase(url, "http://") && !StartsWithNoCase(url, "https://")) {
-            return {};
-        }
-        mirrors.push_back(std::move(url));
-        if (bar == std::string::npos) {
-            return mirrors;
-        }
-        start = bar + 1;
+    const std::string_view given = nwCDNFieldText(file.fields.fileName, sizeof file.fields.fileName);
+    switch (utReadFileEntry(file.url, given, entry)) {
+    case utEntryCheck::Ok:
+        return std::nullopt;
+    case utEntryCheck::NoAddress:
+        return Refusal("file " + std::to_string(index) + " has no usable address", CDN_CODE_BAD_JOB, index);
+    case utEntryCheck::BadName:
+        break;
     }
+    return Refusal("file name not allowed: \"" + entry->name + "\"", CDN_CODE_BAD_FILE_NAME, index);
 }
 
 std::optional<JobRefusal> CheckJob(const SubmittedJob& job, std::vector<FileOrder>* orders)
@@ -107,21 +61,15 @@ std::optional<JobRefusal> CheckJob(const SubmittedJob& job, std::vector<FileOrde
         order.index = index;
         order.urlEntry = file.url;
         order.declaredSize = file.fields.size >= 0 ? file.fields.size : -1;
-        order.mirrors = file.url.size() <= kMaxUrlLength ? SplitMirrors(file.url) : std::vector<std::string>();
-        if (order.mirrors.empty() || order.mirrors.size() > kMaxMirrors) {
-            return Refusal("file " + std::to_string(index) + " has no usable address", CDN_CODE_BAD_JOB, index);
+        utFileEntry entry;
+        if (std::optional<JobRefusal> refusal = ReadFileEntry(index, file, &entry)) {
+            return refusal;
         }
-        std::string folder(nwCDNFieldText(file.fields.folder, sizeof file.fields.folder));
-        std::string name(nwCDNFieldText(file.fields.fileName, sizeof file.fields.fileName));
-        if (name.empty()) {
-            name = NameFromUrl(order.mirrors.front());
-        }
+        order.mirrors = std::move(entry.mirrors);
+        const std::string& name = entry.name;
+        const std::string folder(nwCDNFieldText(file.fields.folder, sizeof file.fields.folder));
         order.displayName = name;
-        order.name = ToUtf8(name);
-        // The name as the client sent it and as it is written must both pass.
-        if (!IsPlainFileName(name) || !IsPlainFileName(order.name) || HasEngineSuffix(order.name)) {
-            return Refusal("file name not allowed: \"" + name + "\"", CDN_CODE_BAD_FILE_NAME, index);
-        }
+        order.name = StoredFileName(name);
         if (folder.empty()) {
             return Refusal("file " + std::to_string(index) + " has no folder", CDN_CODE_BAD_FOLDER, index);
         }

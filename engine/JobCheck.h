@@ -11,12 +11,11 @@
 
 #include "CommandParser.h"
 #include "FileTask.h"
+#include "ut/utFileEntry.h"
 
 namespace engine {
 
 inline constexpr std::size_t kMaxFilesPerJob = 10000;
-inline constexpr std::size_t kMaxUrlLength = 8192;
-inline constexpr std::size_t kMaxMirrors = 16;
 // Bytes of file records a job sent file by file may take in all.
 inline constexpr std::size_t kMaxJobBytes = 64 * 1024 * 1024;
 
@@ -38,8 +37,8 @@ std::string FileKey(const FileOrder& order);
 // Fills `orders` (folders opened) or answers why the job is refused.
 std::optional<JobRefusal> CheckJob(const SubmittedJob& job, std::vector<FileOrder>* orders);
 
-// The addresses of an entry: cut at every "|", spaces trimmed. Empty when
-// one of them is not an http:// or https:// address.
-std::vector<std::string> SplitMirrors(const std::string& entry);
+// The addresses of a file and the name it is written under, read by the
+// rule the library reads them by (utFileEntry.h); or why the job is refused.
+std::optional<JobRefusal> ReadFileEntry(std::uint32_t index, const SubmittedFile& file, utFileEntry* entry);
 
 } // namespace engine

@@ -9,19 +9,13 @@
 
 #include <curl/curl.h>
 
+#include <chrono>
 #include <cstdint>
 #include <string>
 
-namespace engine {
+#include "AnswerJudge.h"
 
-struct ResponseHead {
-    long status = 0;
-    std::string contentRange;
-    std::string etag;
-    std::string lastModified;
-    std::int64_t contentLength = -1;
-    bool location = false;
-};
+namespace engine {
 
 class Transfer;
 
@@ -33,6 +27,8 @@ public:
     // Body bytes; answers as a libcurl write callback does (all of them, fewer
     // to stop, or CURL_WRITEFUNC_PAUSE).
     virtual std::size_t OnBody(Transfer& transfer, const char* data, std::size_t size) = 0;
+    // The transfer ended (the engine's loop, outside libcurl's callbacks).
+    virtual void OnDone(Transfer& transfer, CURLcode code, std::chrono::steady_clock::time_point now) = 0;
 
 protected:
     ~TransferSink() = default;
@@ -63,8 +59,6 @@ public:
     // The address the last response came from, after redirects.
     std::string EffectiveUrl() const;
     const TransferRequest& Request() const { return m_request; }
-
-    bool paused = false;
 
 private:
     static std::size_t HeaderCallback(char* data, std::size_t size, std::size_t count, void* user);

@@ -2,7 +2,12 @@
 # Checks the program as it is installed, not as it runs from the build folder:
 #   - `cmake --install` into a temporary prefix; with the build folder moved
 #     away, the installed qlsdownloader answers --version and the installed
-#     qlsdownloader-cli downloads the publisher server's package byte-exact;
+#     qlsdownloader-cli downloads the publisher server's package byte-exact,
+#     once on the direct path and once through the engine: the library
+#     installs the engine from the server's update archive into a fresh
+#     roaming folder and starts it, and the job goes through it (no
+#     fallback), which only works when the shipped engine needs nothing
+#     but Debian's libraries;
 #   - the installed desktop entry passes desktop-file-validate, the AppStream
 #     metainfo passes appstreamcli validate, and the bash completion offers the
 #     program's options;
@@ -18,10 +23,12 @@ version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$build/CMakeCache.txt")
 work=$(mktemp -d "${TMPDIR:-/tmp}/qls-check-package.XXXXXX")
 server_pid=
 passed=0
+engine_program=
 failed=0
 
 cleanup() {
   [ -n "$server_pid" ] && kill "$server_pid" 2>/dev/null && wait "$server_pid" 2>/dev/null || true
+  for pid in $(engine_pids); do kill "$pid" 2>/dev/null || true; done
   [ -d "$build.away" ] && [ ! -e "$build" ] && mv "$build.away" "$build"
   rm -rf "$work"
 }
@@ -39,10 +46,35 @@ check() {
   fi
 }
 
+# The engines the checks' library started: the processes of the program it
+# installed below $work.
+engine_pids() {
+  [ -n "$engine_program" ] || return 0
+  local exe
+  for exe in /proc/[0-9]*/exe; do
+    if [ "$(readlink "$exe" 2>/dev/null)" = "$engine_program" ]; then
+      exe=${exe#/proc/}
+      echo "${exe%/exe}"
+    fi
+  done
+}
+
+free_port() {
+  python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])'
+}
+
 # ---- The installed tree, with the build folder out of the way --------------
 prefix=$work/prefix
 cmake --install "$build" --prefix "$prefix" >/dev/null
-cp "$build/bin/publisher_server" "$work/"
+# The publisher server reads the engine update's archives (made from the
+# built engine) when it starts: it starts before the build folder goes.
+root=$work/publisher
+mkfifo "$work/ready"
+"$build/bin/publisher_server" --port 0 --mirror-port 0 --sizes 3M,200K --root "$root" >"$work/ready" &
+server_pid=$!
+read -r -t 30 line <"$work/ready" || { echo "the publisher server did not start"; exit 1; }
+port=$(sed -n 's/^publisher_server ready port=\([0-9]*\).*/\1/p' <<<"$line")
+[ -n "$port" ] || { echo "the publisher server said: $line"; exit 1; }
 mv "$build" "$build.away"
 
 versions_answer() {
@@ -61,28 +93,55 @@ no_build_path_in_runpaths() {
   done
 }
 
-cli_downloads_the_package() {
-  local root=$work/publisher
-  mkfifo "$work/ready"
-  "$work/publisher_server" --port 0 --mirror-port 0 --sizes 300K,200K --root "$root" >"$work/ready" &
-  server_pid=$!
-  local line port
-  read -r -t 30 line <"$work/ready" || return 1
-  port=$(sed -n 's/^publisher_server ready port=\([0-9]*\).*/\1/p' <<<"$line")
-  [ -n "$port" ] || return 1
-  MESHDROP_DRIVE_C=$work/drive_c MESHDROP_REGISTRY=$work/registry.reg MESHDROP_RUNTIME_DIR=$work/run \
-    "$prefix/bin/qlsdownloader-cli" --quiet --consent --folder "$work/download" \
-    --url "http://127.0.0.1:$port/download/tharnel/qlsdownload/filelist.txt" || return 1
+# The installed CLI downloads the package into `folder` on its own C: drive;
+# the variables given before it set the run's environment.
+run_installed_cli() {
+  local drive=$1 folder=$2
+  shift 2
+  env MESHDROP_DRIVE_C="$drive" MESHDROP_REGISTRY="$drive.reg" MESHDROP_RUNTIME_DIR="$drive.run" "$@" \
+    "$prefix/bin/qlsdownloader-cli" --quiet --consent --folder "$folder" \
+    --url "http://127.0.0.1:$port/download/tharnel/qlsdownload/filelist.txt"
+}
+
+package_arrived() {
   local file
   for file in "$root"/download/tharnel/qlsdownload/package/*; do
-    cmp "$file" "$work/download/$(basename "$file")" || return 1
+    cmp "$file" "$1/$(basename "$file")" || return 1
   done
+}
+
+cli_downloads_the_package() {
+  # No update server: the library falls back to the direct path.
+  run_installed_cli "$work/drive_direct" "$work/download" \
+    MESHDROP_UPDATE_LIST_URL=http://127.0.0.1:1/orvane/qlsdownload/update/v3_32/qlsdownload_updater.xml ||
+    return 1
+  package_arrived "$work/download"
+}
+
+cli_downloads_through_the_engine() {
+  local drive=$work/drive_engine log
+  run_installed_cli "$drive" "$work/download_engine" \
+    MESHDROP_UPDATE_LIST_URL="http://127.0.0.1:$port/orvane/qlsdownload/update/v3_32/qlsdownload_updater.xml" \
+    MESHDROP_ENGINE_PORT="$(free_port)" MESHDROP_ENGINE_IDLE_EXIT=1 || return 1
+  package_arrived "$work/download_engine" || return 1
+  engine_program=$(realpath "$(find "$drive" -name QLSDownloadV32.exe -path '*Roaming*' | head -1)" 2>/dev/null)
+  [ -n "$engine_program" ] || { echo "  no engine was installed"; return 1; }
+  log=$(find "$drive" -name service.log | head -1)
+  if ! grep -q "Patch Success" "$log" || grep -q "CPlatFormDownloader Begin" "$log"; then
+    echo "  the job did not go through the engine:"
+    cat "$log"
+    return 1
+  fi
+  grep -q " accepted: 3 files" "$(dirname "$engine_program")/QLSDownloadV32.log"
 }
 
 check "installed programs answer --version $version" versions_answer
 check "installed programs find their libraries in the prefix" no_build_path_in_runpaths
 check "installed qlsdownloader-cli downloads a package byte-exact" cli_downloads_the_package
+check "installed qlsdownloader-cli installs the engine and downloads through it" cli_downloads_through_the_engine
 mv "$build.away" "$build"
+kill "$server_pid" 2>/dev/null && wait "$server_pid" 2>/dev/null || true
+server_pid=
 
 check "desktop entry passes desktop-file-validate" \
   desktop-file-validate "$prefix/share/applications/qlsdownloader.desktop"

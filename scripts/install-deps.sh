@@ -13,6 +13,7 @@ packages=(
   libsqlite3-dev sqlite3
   postgresql libpq-dev
   nginx-light curl aria2 libcurl4-openssl-dev tinyproxy util-linux
+  apache2-bin lighttpd python3
   xvfb xauth
   iproute2 procps valgrind
   dpkg-dev file lintian desktop-file-utils appstream bash-completion dbus-daemon

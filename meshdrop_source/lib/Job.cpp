@@ -4,9 +4,9 @@
 #include <cstdio>
 #include <cstring>
 
-#include "FileName.h"
 #include "FolderPath.h"
 #include "ServiceLog.h"
+#include "ut/utFileEntry.h"
 
 namespace {
 
@@ -76,11 +76,14 @@ int CJob::AddFile(const char* url, const char* folder, const char* fileName, int
 
     auto entry = std::make_unique<JobFileEntry>();
     entry->url = Trim(url);
-    entry->fileName = FileNameOf(entry->url, fileName);
     // A name that is not one plain component of the folder (or a URL that
     // no downloader can fetch) is refused now, not met when the file is
-    // created: the client learns it while it adds the file.
-    if (!IsUsableFileUrl(entry->url) || !IsPlainFileName(entry->fileName)) {
+    // created: the client learns it while it adds the file. The engine reads
+    // entries by the same rule.
+    utFileEntry parsed;
+    const bool usable = utReadFileEntry(entry->url, fileName ? fileName : "", &parsed) == utEntryCheck::Ok;
+    entry->fileName = parsed.name;
+    if (!usable) {
         WriteServiceLogFormat("[MeshdropLib] AddFile Refused : %s", PrintableLogText(entry->url).c_str());
         return MESHDROPLIB_ERROR_URL;
     }

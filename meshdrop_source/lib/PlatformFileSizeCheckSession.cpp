@@ -7,7 +7,7 @@
 #include "IPlatformFileSizeCheckSessionEventListener.h"
 #include "JobFileEntry.h"
 #include "MeshdropLib.h"
-#include "MirrorUrls.h"
+#include "ut/utFileEntry.h"
 
 namespace {
 // Connect and idle time-outs of a probe.
@@ -26,8 +26,12 @@ CPlatformFileSizeCheckSession::~CPlatformFileSizeCheckSession()
 
 void CPlatformFileSizeCheckSession::Start()
 {
-    m_mirrors = SplitMirrorUrls(m_pEntry->url);
+    m_mirrors = utSplitMirrors(m_pEntry->url);
     m_nMirrorIndex = 0;
+    if (m_mirrors.empty()) {
+        Fail(MESHDROPLIB_NOTICE_JOB_FAILED);
+        return;
+    }
     m_currentUrl = m_mirrors.front();
     m_nAttempts = 0;
     Try();

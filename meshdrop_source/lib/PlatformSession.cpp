@@ -8,10 +8,10 @@
 #include "HttpGetRequest.h"
 #include "IPlatFormSessionEventListener.h"
 #include "MeshdropLib.h"
-#include "MirrorUrls.h"
 #include "ServiceLog.h"
 #include "cp/cpCQoSQuota.h"
 #include "cp/ovIQoSContext.h"
+#include "ut/utFileEntry.h"
 
 namespace {
 // Connect and idle time-outs of a download request.
@@ -60,7 +60,7 @@ void CPlatformSession::Start(const std::vector<std::unique_ptr<JobFileEntry>>& f
 
 void CPlatformSession::SplitUrl(const std::string& url)
 {
-    m_mirrors = SplitMirrorUrls(url);
+    m_mirrors = utSplitMirrors(url);
     m_nMirrorIndex = 0;
     m_nRedirects = 0;
     if (!m_mirrors.empty())

@@ -116,6 +116,17 @@ TEST_F(EngineDownloadTest, MultiFileJobArrivesByteExactAndIsReportedInOrder)
     EXPECT_EQ(kinds.back(), "ended");
     EXPECT_EQ(std::count(kinds.begin(), kinds.end(), "done"), 5);
     connection.Read([&](const CDNRecordingListener& l) {
+        // Right before the end, the job's final figures: every byte, the last file whole.
+        ASSERT_GE(l.events.size(), 2u);
+        const CDNEvent& final = l.events[l.events.size() - 2];
+        ASSERT_EQ(final.kind, "progress");
+        EXPECT_EQ(+final.progress.doneSize, big.size() + small.size() + tiny.size() + tiny.size());
+        EXPECT_EQ(+final.progress.totalSize, +final.progress.doneSize);
+        EXPECT_EQ(+final.progress.filesCompleted, 5u);
+        EXPECT_EQ(+final.progress.currentFile, 4u);
+        ASSERT_EQ(final.items.size(), 1u);
+        EXPECT_EQ(+final.items[0].first.state, CDN_FILE_DONE);
+        EXPECT_EQ(final.items[0].second, "copy.bin");
         const CDNEvent accepted = l.Last("accepted");
         EXPECT_EQ(+accepted.accepted.fileCount, 5u);
         EXPECT_EQ(+accepted.accepted.totalSize, 1u); // only the tiny file's size was given
@@ -198,7 +209,7 @@ TEST_F(EngineDownloadTest, LostNetworkIsReportedAndTheJobGoesOnWhenItIsBack)
     const std::string body = patternBytes(6 * 1024 * 1024, 5);
     RangeServer server(body, 256 * 1024);
     SubmitJob(connection, 1, {{"C:\\dl\\", "n.bin", server.Url(), static_cast<std::int64_t>(body.size())}}, true);
-    ASSERT_TRUE(WaitFor(connection, "progress"));
+    ASSERT_TRUE(enginetest::PollUntil([&] { return server.BytesSent() > 0; }));
     server.SetDown(true);
     ASSERT_TRUE(WaitFor(connection, "lost")) << engine.Log();
     server.SetDown(false);
@@ -210,6 +221,13 @@ TEST_F(EngineDownloadTest, LostNetworkIsReportedAndTheJobGoesOnWhenItIsBack)
         EXPECT_EQ(l.Count("lost"), 1);
         EXPECT_EQ(l.Count("back"), 1);
         EXPECT_EQ(+l.Last("lost").tail.code, CDN_CODE_NETWORK);
+        // The first report comes once the job has run a second: real figures.
+        const auto first =
+            std::find_if(l.events.begin(), l.events.end(), [](const CDNEvent& e) { return e.kind == "progress"; });
+        ASSERT_NE(first, l.events.end());
+        EXPECT_GE(+first->progress.elapsedSeconds, 1u);
+        EXPECT_GT(+first->progress.speed, 0u);
+        EXPECT_GT(+first->progress.doneSize, 0u);
     });
 }
 
@@ -279,3 +297,85 @@ TEST(EngineAgentReportTest, AnEndedJobIsReportedWithTheBytesEachFileFetchedOnceT
     EXPECT_EQ(stored[1].bytes, 5);
     EXPECT_EQ(stored[0].serviceId, "test-service");
 }
+
+TEST_F(EngineDownloadTest, WithoutConsentNoSecondCarriesMoreThanTheRate)
+{
+    using Clock = std::chrono::steady_clock;
+    const std::string body = patternBytes(1536 * 1024, 14);
+    RangeServer server(body);
+    // The engine's own count of the bytes it took, once a second. (The
+    // server's count moves in bursts: a reader that paused opens its
+    // receive window a buffer at a time.)
+    std::vector<std::pair<Clock::time_point, std::uint64_t>> reports; // on the worker
+    worker.Run([&] {
+        connection.listener.onEvent = [&reports](const CDNEvent& event) {
+            if (event.kind == "progress") {
+                reports.emplace_back(Clock::now(), event.progress.doneSize);
+            }
+        };
+    });
+    SubmitJob(connection, 1, {{"C:\\dl\\", "r.bin", server.Url(), static_cast<std::int64_t>(body.size())}}, false);
+    ASSERT_TRUE(WaitFor(connection, "ended")) << engine.Log();
+    EXPECT_EQ(+Last("ended").ended.result, CDN_RESULT_OK);
+    EXPECT_TRUE(Downloaded("r.bin") == body);
+    worker.Run([&] { connection.listener.onEvent = nullptr; });
+    // Every stretch between two reports about a second apart.
+    int windows = 0;
+    for (std::size_t i = 0; i < reports.size(); ++i) {
+        for (std::size_t j = i + 1; j < reports.size(); ++j) {
+            const double seconds = std::chrono::duration<double>(reports[j].first - reports[i].first).count();
+            if (seconds < 0.9 || seconds > 1.1) {
+                continue;
+            }
+            ++windows;
+            const auto bytes = static_cast<double>(reports[j].second - reports[i].second);
+            EXPECT_LE(bytes / seconds, 393216 * 1.05) << "from report " << i << " to " << j;
+        }
+    }
+    EXPECT_GE(windows, 2);
+}
+
+namespace {
+
+class EngineRealServerTest : public EngineDownloadTest,
+                             public ::testing::WithParamInterface<enginetest::WebServer::Kind> {};
+
+} // namespace
+
+TEST_P(EngineRealServerTest, DownloadsByteExactOrRefusesCleanly)
+{
+    const std::string big = patternBytes(10 * 1024 * 1024 + 123, 15);
+    const std::string small = patternBytes(65536, 16);
+    ASSERT_TRUE(testsupport::writeFile(served.file("big.bin"), big));
+    ASSERT_TRUE(testsupport::writeFile(served.file("small.bin"), small));
+    ASSERT_TRUE(testsupport::writeFile(served.file("empty.bin"), ""));
+    enginetest::WebServer server(GetParam(), served.path());
+    ASSERT_TRUE(server.Start()) << server.Error();
+
+    // The big file's second mirror holds another file (a stale mirror): it is
+    // left and the first one serves the whole file.
+    SubmitJob(connection, 1,
+              {{"C:\\dl\\", "", server.Url("/big.bin") + "|" + server.Url("/small.bin")},
+               {"C:\\dl\\", "small.bin", server.Url("/small.bin"), static_cast<std::int64_t>(small.size())},
+               {"C:\\dl\\", "", server.Url("/empty.bin")}},
+              true);
+    ASSERT_TRUE(WaitFor(connection, "ended")) << engine.Log();
+    EXPECT_EQ(+Last("ended").ended.result, CDN_RESULT_OK) << engine.Log();
+    EXPECT_TRUE(Downloaded("big.bin") == big);
+    EXPECT_TRUE(Downloaded("small.bin") == small);
+    EXPECT_EQ(Downloaded("empty.bin"), "");
+
+    SubmitJob(connection, 2, {{"C:\\dl\\", "", server.Url("/missing.bin")}}, true);
+    ASSERT_TRUE(WaitFor(connection, "ended", 2)) << engine.Log();
+    EXPECT_EQ(+Last("failed").tail.code, CDN_CODE_HTTP_STATUS) << Last("failed").text;
+    EXPECT_EQ(+Last("failed").tail.value, 404u);
+    EXPECT_EQ(+Last("ended").ended.result, CDN_RESULT_FAILED);
+    EXPECT_TRUE(enginetest::PollUntil([&] {
+        return Names() == std::vector<std::string>{"big.bin", "empty.bin", "small.bin"};
+    })) << testing::PrintToString(Names());
+}
+
+INSTANTIATE_TEST_SUITE_P(Servers, EngineRealServerTest,
+                         ::testing::Values(enginetest::WebServer::Kind::Apache, enginetest::WebServer::Kind::Lighttpd,
+                                           enginetest::WebServer::Kind::Python),
+                         [](const auto& info) { return std::string(enginetest::WebServer::Name(info.param)); });

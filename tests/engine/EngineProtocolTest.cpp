@@ -17,6 +17,7 @@
 
 #include "EngineTestSupport.h"
 #include "ForeignUser.h"
+#include "nw/nwFrame.h"
 
 using enginetest::EngineProcess;
 using enginetest::RangeServer;
@@ -51,6 +52,36 @@ public:
 
     int Fd() const { return m_fd; }
 
+    // Reads frames until one of `type` arrived (true) or the connection
+    // ended; each frame (header and padded payload) is appended to `frames`.
+    bool ReadUntil(std::uint16_t type, std::vector<std::string>& frames)
+    {
+        for (;;) {
+            while (m_in.size() >= nwFrameHeader::kSize) {
+                const nwFrameHeader header = nwFrameHeader::Decode(reinterpret_cast<const std::uint8_t*>(m_in.data()));
+                const std::size_t size = nwFrameHeader::kSize + header.payloadLength;
+                if (m_in.size() < size) {
+                    break;
+                }
+                frames.push_back(m_in.substr(0, size));
+                m_in.erase(0, size);
+                if (header.messageType == type) {
+                    return true;
+                }
+            }
+            pollfd wait{m_fd, POLLIN, 0};
+            char buffer[65536];
+            if (::poll(&wait, 1, 90000) != 1) {
+                return false;
+            }
+            const ssize_t n = ::recv(m_fd, buffer, sizeof buffer, 0);
+            if (n <= 0) {
+                return false;
+            }
+            m_in.append(buffer, static_cast<std::size_t>(n));
+        }
+    }
+
     bool ClosedByPeer()
     {
         pollfd wait{m_fd, POLLIN, 0};
@@ -67,6 +98,7 @@ public:
 private:
     int m_fd = -1;
     bool m_connected = false;
+    std::string m_in;
 };
 
 std::string Header(std::uint16_t cls, std::uint16_t type, std::uint32_t length)
@@ -348,4 +380,235 @@ TEST_F(EngineProtocolTest, SeventeenthClientIsRefusedAndAFloodingClientDoesNotHo
     }
     EXPECT_LT(longest, 2.0);
     EXPECT_TRUE(testsupport::readFile(drive.path() + "/dl/f.bin") == body);
+}
+
+namespace {
+
+std::string RequestFrame(std::uint16_t type, const void* payload, std::uint32_t length,
+                         std::uint16_t messageClass = CDN_CLASS)
+{
+    std::vector<std::uint8_t> bytes;
+    nwCDNAppendFrame(bytes, type, payload, length, messageClass);
+    return std::string(bytes.begin(), bytes.end());
+}
+
+std::string JobListFrame(std::uint32_t jobNumber, const std::vector<TestFile>& files)
+{
+    std::vector<nwCDNJobListItem> items(files.size());
+    for (std::size_t i = 0; i < files.size(); ++i) {
+        items[i].fields.size = files[i].size;
+        nwCDNPutField(items[i].fields.folder, sizeof items[i].fields.folder, files[i].folder);
+        nwCDNPutField(items[i].fields.fileName, sizeof items[i].fields.fileName, files[i].name);
+        items[i].url = files[i].url.c_str();
+    }
+    const nwCDNJobList list{{jobNumber, static_cast<std::uint32_t>(files.size()), {}}, items.data()};
+    std::vector<std::uint8_t> payload(nwCDNJobListSize(list));
+    nwCDNWriteJobList(list, payload.data());
+    return RequestFrame(CDN_REQ_JOB_LIST, payload.data(), static_cast<std::uint32_t>(payload.size()),
+                        CDN_CLASS_JOB_LIST);
+}
+
+} // namespace
+
+TEST_F(EngineProtocolTest, NotificationsDecodeAsTheProtocolPageDescribesThem)
+{
+    EngineProcess engine(drive.path());
+    ASSERT_TRUE(engine.Start()) << engine.Log();
+    // A file that takes a few seconds, from two mirrors, and a small one.
+    const std::string a = patternBytes(3 * 1024 * 1024, 21);
+    const std::string b = patternBytes(1000, 22);
+    RangeServer serverA(a, 1024 * 1024);
+    RangeServer serverB(b);
+    const std::vector<TestFile> files = {{"C:\\dl\\", "", serverA.Url("/a.bin") + "|" + serverA.Url("/m/a.bin")},
+                                         {"C:\\dl", "b.bin", serverB.Url(), 1000}};
+    RawClient raw(engine.Port());
+    const nwCDNJobMode mode{CDN_MODE_FULL, {}};
+    ASSERT_TRUE(raw.Send(RequestFrame(CDN_REQ_STATUS, nullptr, 0) +
+                         JobListFrame(9, {{"C:\\dl\\", "..", serverB.Url()}}) +
+                         RequestFrame(CDN_REQ_JOB_MODE, &mode, sizeof mode) + JobListFrame(1, files)));
+    std::vector<std::string> frames;
+    ASSERT_TRUE(raw.ReadUntil(CDN_NOTE_JOB_ENDED, frames)) << engine.Log();
+
+    std::vector<std::uint16_t> types;
+    std::uint32_t engineJobId = 0;
+    for (const std::string& frame : frames) {
+        const auto* bytes = reinterpret_cast<const std::uint8_t*>(frame.data());
+        const nwFrameHeader header = nwFrameHeader::Decode(bytes);
+        SCOPED_TRACE("notification " + std::to_string(header.messageType));
+        EXPECT_EQ(header.messageClass, CDN_CLASS);
+        EXPECT_EQ(header.reserved1, 0u);
+        EXPECT_EQ(header.reserved2, 0u);
+        EXPECT_EQ(frame.size() % 8, 0u);
+        const std::uint8_t* payload = bytes + nwFrameHeader::kSize;
+        const std::uint32_t length = header.payloadLength;
+        types.push_back(header.messageType);
+        switch (header.messageType) {
+        case CDN_NOTE_STATUS: {
+            EXPECT_EQ(frame.size(), nwFrameTotalSize(4));
+            nwCDNStatus status{};
+            ASSERT_TRUE(nwCDNReadFixed(payload, length, &status, sizeof status));
+            EXPECT_EQ(status.value, 0u);
+            break;
+        }
+        case CDN_NOTE_JOB_FAILED: {
+            nwCDNJobFailedRecord failed;
+            ASSERT_TRUE(nwCDNReadJobFailed(payload, length, &failed));
+            EXPECT_EQ(failed.jobNumber, 9u);
+            EXPECT_EQ(failed.engineJobId, 0u);
+            EXPECT_EQ(+failed.tail.code, CDN_CODE_BAD_FILE_NAME);
+            EXPECT_EQ(+failed.tail.fileIndex, 0u);
+            EXPECT_EQ(frame.size(), nwFrameTotalSize(24 + static_cast<std::uint32_t>(std::strlen(failed.text))));
+            break;
+        }
+        case CDN_NOTE_JOB_ACCEPTED: {
+            EXPECT_EQ(frame.size(), nwFrameTotalSize(20));
+            nwCDNJobAccepted accepted{};
+            ASSERT_TRUE(nwCDNReadFixed(payload, length, &accepted, sizeof accepted));
+            EXPECT_EQ(+accepted.jobNumber, 1u);
+            EXPECT_EQ(+accepted.fileCount, 2u);
+            EXPECT_EQ(+accepted.totalSize, 1000u); // only the sizes the job gave
+            engineJobId = accepted.engineJobId;
+            EXPECT_GE(engineJobId, 1u);
+            break;
+        }
+        case CDN_NOTE_JOB_PROGRESS: {
+            nwCDNProgressRecord progress;
+            std::vector<nwCDNProgressItemRecord> items;
+            ASSERT_TRUE(nwCDNReadProgress(payload, length, &progress, &items));
+            const nwCDNProgressBlock& block = progress.block;
+            EXPECT_EQ(+block.jobNumber, 1u);
+            EXPECT_EQ(+block.engineJobId, engineJobId);
+            EXPECT_EQ(+block.fileCount, 2u);
+            EXPECT_LT(+block.currentFile, 2u);
+            EXPECT_LE(+block.doneSize, +block.totalSize);
+            EXPECT_GE(+block.elapsedSeconds, 1u) << "reports start with the job's first second";
+            EXPECT_LE(+block.connections, 8u);
+            EXPECT_EQ(block.flags & ~(CDN_PROGRESS_LIMITED | CDN_PROGRESS_NETWORK_LOST), 0);
+            EXPECT_EQ(block.reserved[0] | block.reserved[1], 0u);
+            ASSERT_GE(items.size(), 1u);
+            EXPECT_LE(items.size(), 8u);
+            EXPECT_EQ(+items[0].item.fileIndex, +block.currentFile);
+            std::uint32_t total = 64;
+            for (const nwCDNProgressItemRecord& item : items) {
+                EXPECT_LE(+item.item.state, CDN_FILE_FAILED);
+                EXPECT_EQ(item.item.flags & ~CDN_ITEM_SIZE_KNOWN, 0);
+                if (!(item.item.flags & CDN_ITEM_SIZE_KNOWN)) {
+                    EXPECT_EQ(+item.item.size, 0u);
+                }
+                for (const std::uint8_t reserved : item.item.reserved) {
+                    EXPECT_EQ(reserved, 0);
+                }
+                total += 66 + static_cast<std::uint32_t>(std::strlen(item.name));
+            }
+            EXPECT_EQ(frame.size(), nwFrameTotalSize(total));
+            break;
+        }
+        case CDN_NOTE_FILE_DONE: {
+            nwCDNFileDoneFixed fixed{};
+            nwCDNFileDoneRecord done;
+            ASSERT_TRUE(nwCDNReadFileDone(payload, length, &fixed, &done));
+            ASSERT_NE(done.fileIndex, CDN_NO_FILE) << "the detail is there";
+            const std::string name = done.fileIndex == 0 ? "a.bin" : "b.bin";
+            EXPECT_EQ(std::string(done.localPath), "C:\\dl\\" + name);
+            EXPECT_EQ(std::string(done.url), files[done.fileIndex].url);
+            EXPECT_EQ(frame.size(), nwFrameTotalSize(301 + 8 +
+                                                     static_cast<std::uint32_t>(std::strlen(done.localPath) +
+                                                                                std::strlen(done.url) + 2)));
+            break;
+        }
+        case CDN_NOTE_JOB_ENDED: {
+            EXPECT_EQ(frame.size(), nwFrameTotalSize(20));
+            nwCDNJobEnded ended{};
+            ASSERT_TRUE(nwCDNReadFixed(payload, length, &ended, sizeof ended));
+            EXPECT_EQ(+ended.result, CDN_RESULT_OK);
+            EXPECT_EQ(+ended.filesCompleted, 2u);
+            EXPECT_EQ(+ended.fileCount, 2u);
+            break;
+        }
+        default:
+            ADD_FAILURE() << "not expected here";
+        }
+    }
+    ASSERT_GE(types.size(), 7u);
+    EXPECT_EQ((std::vector<std::uint16_t>(types.begin(), types.begin() + 3)),
+              (std::vector<std::uint16_t>{CDN_NOTE_STATUS, CDN_NOTE_JOB_FAILED, CDN_NOTE_JOB_ACCEPTED}));
+    EXPECT_EQ(std::count(types.begin(), types.end(), CDN_NOTE_FILE_DONE), 2);
+    EXPECT_GE(std::count(types.begin(), types.end(), CDN_NOTE_JOB_PROGRESS), 1);
+    // Right before the end: the final figures, the last file complete.
+    ASSERT_EQ(types[types.size() - 2], CDN_NOTE_JOB_PROGRESS);
+    const std::string& last = frames[frames.size() - 2];
+    nwCDNProgressRecord final;
+    std::vector<nwCDNProgressItemRecord> items;
+    ASSERT_TRUE(nwCDNReadProgress(reinterpret_cast<const std::uint8_t*>(last.data()) + nwFrameHeader::kSize,
+                                  static_cast<std::uint32_t>(last.size() - nwFrameHeader::kSize), &final, &items));
+    EXPECT_EQ(+final.block.doneSize, a.size() + b.size());
+    EXPECT_EQ(+final.block.totalSize, a.size() + b.size());
+    EXPECT_EQ(+final.block.filesCompleted, 2u);
+    EXPECT_EQ(+final.block.currentFile, 1u);
+    EXPECT_EQ(+final.block.connections, 0u);
+    ASSERT_EQ(items.size(), 1u);
+    EXPECT_EQ(+items[0].item.state, CDN_FILE_DONE);
+    EXPECT_EQ(+items[0].item.done, b.size());
+}
+
+TEST_F(EngineProtocolTest, OneFileAndOneJobNumberServeOneJobAndALeavingClientFreesItsFiles)
+{
+    EngineProcess engine(drive.path());
+    ASSERT_TRUE(engine.Start()) << engine.Log();
+    const std::string body = patternBytes(4 * 1024 * 1024, 23);
+    RangeServer server(body, 512 * 1024);
+    const TestFile file{"C:\\dl\\", "a.bin", server.Url()};
+    {
+        CDNTestConnection first(worker);
+        ASSERT_TRUE(first.Open(engine.Port()));
+        SubmitJob(first, 1, {file}, true);
+        ASSERT_TRUE(WaitFor(first, "progress")) << engine.Log();
+        // The same job number again on this connection, and the same file
+        // from another client: both refused while the first job runs.
+        SubmitJob(first, 1, {{"C:\\dl\\", "other.bin", server.Url()}}, true);
+        ASSERT_TRUE(WaitFor(first, "failed"));
+        CDNTestConnection second(worker);
+        ASSERT_TRUE(second.Open(engine.Port()));
+        SubmitJob(second, 2, {{"C:\\dl", "a.bin", server.Url("/elsewhere.bin")}}, true);
+        ASSERT_TRUE(WaitFor(second, "failed"));
+        second.Read([](const CDNRecordingListener& l) {
+            EXPECT_EQ(l.Last("failed").jobNumber, 2u);
+            EXPECT_EQ(+l.Last("failed").tail.code, CDN_CODE_FILE_BUSY) << l.Last("failed").text;
+            EXPECT_EQ(l.Count("accepted"), 0);
+        });
+        first.Read([](const CDNRecordingListener& l) {
+            EXPECT_EQ(l.Last("failed").jobNumber, 1u);
+            EXPECT_EQ(+l.Last("failed").tail.code, CDN_CODE_BAD_JOB) << l.Last("failed").text;
+            EXPECT_EQ(l.Count("accepted"), 1);
+            EXPECT_EQ(l.Count("ended"), 0);
+        });
+    } // both clients leave, the first in the middle of its job
+    // Its job stops with its state saved, and once that is on disk its file
+    // is free for another job.
+    ASSERT_TRUE(enginetest::PollUntil([&] {
+        return engine.Log().find("job 1/1: files released") != std::string::npos;
+    })) << engine.Log();
+    EXPECT_NE(engine.Log().find("job 1/1 ended: result 1"), std::string::npos);
+    EXPECT_FALSE(std::filesystem::exists(drive.path() + "/dl/other.bin.mdpart"));
+    const std::uint64_t sentToFirst = server.BytesSent();
+    EXPECT_GT(sentToFirst, 0u);
+
+    CDNTestConnection third(worker);
+    third.listener.onEvent = [&](const CDNEvent& event) {
+        if (event.kind == "ask-resume") {
+            const nwCDNResumeAnswer answer{third.listener.Last("accepted").engineJobId, event.jobNumber, 1, 1};
+            third.Send([&](ovICDNLocalClientLayer& layer) { layer.SendResumeAnswer(&answer); });
+        }
+    };
+    ASSERT_TRUE(third.Open(engine.Port()));
+    SubmitJob(third, 3, {file}, true);
+    ASSERT_TRUE(WaitFor(third, "ended")) << engine.Log();
+    third.Read([](const CDNRecordingListener& l) {
+        EXPECT_EQ(+l.Last("ended").ended.result, CDN_RESULT_OK);
+        EXPECT_EQ(l.Count("ask-resume"), 1);
+    });
+    EXPECT_TRUE(testsupport::readFile(drive.path() + "/dl/a.bin") == body);
+    EXPECT_FALSE(std::filesystem::exists(drive.path() + "/dl/other.bin"));
+    // What the stopped job fetched was kept: little is fetched twice.
+    EXPECT_LT(server.BytesSent(), body.size() + body.size() / 10) << "first job " << sentToFirst;
 }

@@ -191,15 +191,21 @@ TEST_F(EngineRecoveryTest, ASizeBeyondTheDiskIsADiskFullNoticeAndALongPartFileIs
     EngineProcess engine(drive.path());
     ASSERT_TRUE(engine.Start()) << engine.Log();
 
-    // A server announcing a petabyte: nothing is reserved, the client hears
-    // of a full disk.
+    // A server announcing a petabyte (a well-formed answer to the range
+    // asked): nothing is reserved, the client hears of a full disk.
     constexpr long long kPetabyte = 1LL << 50;
-    RangeServer huge("x", 0,
-                     [&](testsupport::HttpConnection& c, const testsupport::HttpRequest&, long long, long long) {
-                         c.send("HTTP/1.1 206 Partial Content\r\nContent-Range: bytes 0-0/" +
-                                std::to_string(kPetabyte) + "\r\nContent-Length: 1\r\n\r\nx");
-                         return true;
-                     });
+    RangeServer huge(
+        "x", 0,
+        [&](testsupport::HttpConnection& c, const testsupport::HttpRequest& request, long long first, long long) {
+            // The range asked, not cut to the one-byte body.
+            const std::string range = request.header("Range");
+            const std::size_t dash = range.find('-');
+            const long long last = dash + 1 < range.size() ? std::stoll(range.substr(dash + 1)) : kPetabyte - 1;
+            c.send("HTTP/1.1 206 Partial Content\r\nContent-Range: bytes " + std::to_string(first) + "-" +
+                   std::to_string(last) + "/" + std::to_string(kPetabyte) +
+                   "\r\nContent-Length: " + std::to_string(last - first + 1) + "\r\n\r\nx");
+            return true;
+        });
     {
         CDNTestConnection connection(worker);
         ASSERT_TRUE(connection.Open(engine.Port()));

@@ -178,6 +178,112 @@ void RangeServer::Serve(testsupport::HttpConnection& connection)
     }
 }
 
+WebServer::WebServer(Kind kind, std::string root) : m_kind(kind), m_root(std::move(root)) {}
+
+WebServer::~WebServer()
+{
+    if (m_pid > 0) {
+        ::kill(m_pid, SIGTERM);
+        ::waitpid(m_pid, nullptr, 0);
+    }
+}
+
+const char* WebServer::Name(Kind kind)
+{
+    switch (kind) {
+    case Kind::Apache:
+        return "Apache";
+    case Kind::Lighttpd:
+        return "lighttpd";
+    case Kind::Python:
+        return "Python";
+    }
+    return "";
+}
+
+std::string WebServer::Url(const std::string& path) const
+{
+    return "http://127.0.0.1:" + std::to_string(m_port) + path;
+}
+
+std::vector<std::string> WebServer::Command()
+{
+    const std::string& p = m_prefix.path();
+    const std::string port = std::to_string(m_port);
+    switch (m_kind) {
+    case Kind::Apache:
+        // Run as root, Apache serves as nobody: the folder must be open to it.
+        testsupport::writeFile(p + "/httpd.conf",
+                               "ServerRoot \"" + p + "\"\nServerName 127.0.0.1\nListen 127.0.0.1:" + port +
+                                   "\nPidFile " + p + "/httpd.pid\nDefaultRuntimeDir " + p + "\nErrorLog " + p +
+                                   "/error.log\nLogLevel warn\n"
+                                   "LoadModule mpm_event_module /usr/lib/apache2/modules/mod_mpm_event.so\n"
+                                   "LoadModule authz_core_module /usr/lib/apache2/modules/mod_authz_core.so\n"
+                                   "User nobody\nGroup nogroup\nDocumentRoot \"" +
+                                   m_root + "\"\n<Directory \"" + m_root +
+                                   "\">\n  Require all granted\n</Directory>\n");
+        return {"/usr/sbin/apache2", "-X", "-f", p + "/httpd.conf"};
+    case Kind::Lighttpd:
+        testsupport::writeFile(p + "/lighttpd.conf", "server.document-root = \"" + m_root +
+                                                         "\"\nserver.bind = \"127.0.0.1\"\nserver.port = " + port +
+                                                         "\nserver.errorlog = \"" + p + "/error.log\"\n");
+        return {"/usr/sbin/lighttpd", "-D", "-f", p + "/lighttpd.conf"};
+    case Kind::Python:
+        return {"/usr/bin/python3", "-m", "http.server", port, "--bind", "127.0.0.1", "--directory", m_root};
+    }
+    return {};
+}
+
+bool WebServer::Start()
+{
+    m_port = FreePort();
+    std::vector<std::string> command = Command();
+    if (::access(command.front().c_str(), X_OK) != 0) {
+        m_error = command.front() + " is not installed (scripts/install-deps.sh installs it)";
+        return false;
+    }
+    std::filesystem::permissions(m_root, std::filesystem::perms::owner_all | std::filesystem::perms::group_read |
+                                             std::filesystem::perms::group_exec | std::filesystem::perms::others_read |
+                                             std::filesystem::perms::others_exec);
+    // Nothing is allocated between fork and exec: other threads run.
+    std::vector<char*> argv;
+    for (std::string& argument : command) {
+        argv.push_back(argument.data());
+    }
+    argv.push_back(nullptr);
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        const int null = ::open("/dev/null", O_WRONLY);
+        ::dup2(null, 1);
+        ::dup2(null, 2);
+        ::execv(argv[0], argv.data());
+        ::_exit(127);
+    }
+    m_pid = pid;
+    // Ready once it accepts a connection (or gone).
+    const bool up = PollUntil(
+        [&] {
+            if (::waitpid(m_pid, nullptr, WNOHANG) == m_pid) {
+                m_pid = -1;
+                return true;
+            }
+            const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+            sockaddr_in address{};
+            address.sin_family = AF_INET;
+            address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+            address.sin_port = htons(m_port);
+            const bool accepted = ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+            ::close(fd);
+            return accepted;
+        },
+        std::chrono::seconds(20));
+    if (!up || m_pid < 0) {
+        m_error = std::string(Name(m_kind)) + " did not start: " + testsupport::readFile(m_prefix.file("error.log"));
+        return false;
+    }
+    return true;
+}
+
 void SubmitJob(CDNTestConnection& connection, std::uint32_t jobNumber, const std::vector<TestFile>& files, bool consent,
                bool fileByFile)
 {

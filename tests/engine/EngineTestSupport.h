@@ -79,6 +79,36 @@ private:
     testsupport::ScriptedHttpServer m_server;
 };
 
+// A web server of another make serving a folder on 127.0.0.1, on a free
+// port, stopped with the object: Apache, lighttpd, or Python's http.server
+// (which ignores ranges and answers HTTP/1.0).
+class WebServer {
+public:
+    enum class Kind { Apache, Lighttpd, Python };
+
+    WebServer(Kind kind, std::string root);
+    ~WebServer();
+    WebServer(const WebServer&) = delete;
+    WebServer& operator=(const WebServer&) = delete;
+
+    // Starts the server and waits until it accepts; false with a reason in
+    // Error() when it is missing or does not come up.
+    bool Start();
+    std::string Url(const std::string& path) const;
+    const std::string& Error() const { return m_error; }
+    static const char* Name(Kind kind);
+
+private:
+    std::vector<std::string> Command();
+
+    Kind m_kind;
+    std::string m_root;
+    testsupport::TempDir m_prefix{"meshdrop-webserver"};
+    std::uint16_t m_port = 0;
+    int m_pid = -1;
+    std::string m_error;
+};
+
 struct TestFile {
     std::string folder; // Windows form, "C:\\dl\\"
     std::string name;

@@ -280,7 +280,8 @@ void DownloadRun::OnProgress(MeshdropJobHandle job)
     sample.total = info.totalSize;
     sample.percent = info.percent;
     sample.speed = info.speed;
-    sample.remaining = info.remaining;
+    // The library's estimate rounds down: 6.5 MiB at 7.75 MiB/s would read 0:00:00.
+    sample.remaining = SecondsLeft(info.totalSize, info.doneSize, info.speed);
     sample.fileCount = info.fileCount;
     sample.fileName = ToUtf8(FromSystemCodePage(info.fileName));
     // Between files, and after the last one, no file is current: the count

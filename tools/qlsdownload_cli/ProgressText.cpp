@@ -86,6 +86,13 @@ std::string FormatEta(uint64_t seconds, uint32_t speed)
     return text;
 }
 
+uint64_t SecondsLeft(uint64_t total, uint64_t done, uint32_t speed)
+{
+    if (speed == 0 || done >= total)
+        return 0;
+    return (total - done) / speed + ((total - done) % speed != 0 ? 1 : 0);
+}
+
 std::string BarLine(const ProgressSample& sample, int columns)
 {
     const size_t width = columns > 1 ? static_cast<size_t>(columns - 1) : 0;

@@ -24,6 +24,9 @@ std::string FormatBytes(uint64_t bytes);
 std::string FormatRate(uint64_t bytesPerSecond);
 // "H:MM:SS" with as many hours as it takes; "--:--:--" while the speed is 0.
 std::string FormatEta(uint64_t seconds, uint32_t speed);
+// Seconds until `total` at `speed`, rounded up: while bytes are left, at
+// least a second. 0 without a speed.
+uint64_t SecondsLeft(uint64_t total, uint64_t done, uint32_t speed);
 
 // The bar line of a terminal `columns` wide, at most columns - 1 columns long
 // so that the cursor never wraps:

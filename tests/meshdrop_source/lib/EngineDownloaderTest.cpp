@@ -298,6 +298,50 @@ TEST_F(EngineDownloaderTest, JobsTheEngineCannotFinishContinueOnTheDirectDownloa
     EXPECT_EQ(LogCount("[MeshdropLib] CEngineDownloader MaxTry Over"), 0u);
 }
 
+TEST_F(EngineDownloaderTest, EngineNoticesReachTheWindowAsItsNotices)
+{
+    FakeEngine fake;
+    InstallEngineDownloader(fake.Port());
+    const MeshdropJobHandle job = CreateJob({{"http://127.0.0.1:9/n.bin", ""}});
+    Launcher([](CEngineDownloader& e) { e.OnLauncherReady(); });
+    ASSERT_EQ(MeshdropLib_StartJob(job, 1), MESHDROPLIB_OK);
+    const std::string reason = "HTTP 404 for http://127.0.0.1:9/n.bin";
+    std::thread peer([&] {
+        std::vector<FakeEngine::Frame> frames;
+        ASSERT_TRUE(fake.Accept());
+        ASSERT_TRUE(fake.ReadUntil(CDN_REQ_JOB_LIST, frames));
+        const uint32_t number = frames.back().As<nwCDNJobHeader>().jobNumber;
+        fake.Send(CDN_NOTE_JOB_ACCEPTED, nwCDNJobAccepted{number, 4, 1, 0});
+        // As the engine sends them: disk full, the network lost and back, and the job failing.
+        std::vector<uint8_t> bytes;
+        nwCDNAppendNotice(bytes, number, 4, CDN_NOTICE_DISK_FULL, "the disk is full",
+                          {CDN_CODE_DISK_FULL, CDN_NO_FILE, 1000});
+        const nwCDNTail network{CDN_CODE_NETWORK, CDN_NO_FILE, 5};
+        nwCDNAppendFrame(bytes, CDN_NOTE_NETWORK_LOST, &network, sizeof network);
+        nwCDNAppendFrame(bytes, CDN_NOTE_NETWORK_BACK, &network, sizeof network);
+        nwCDNAppendJobFailed(bytes, number, 4, reason, {CDN_CODE_HTTP_STATUS, 0, 404});
+        fake.SendBytes(bytes);
+    });
+    const bool noticed = m_window.PumpUntil(MESHDROPLIB_EVENT_JOB_NOTICE, 4);
+    peer.join();
+    ASSERT_TRUE(noticed);
+    std::vector<std::pair<uint32_t, std::string>> notices;
+    for (;;) {
+        int size = 0;
+        MeshdropLib_GetNoticeTextSize(job, &size);
+        std::string text(static_cast<size_t>(std::max(size, 1)), '\0');
+        NoticeInfo notice{MESHDROPLIB_NOTICE_NONE, text.data()};
+        if (MeshdropLib_PopNotice(job, &notice) != MESHDROPLIB_OK || notice.code == MESHDROPLIB_NOTICE_NONE)
+            break;
+        notices.emplace_back(notice.code, text.c_str());
+    }
+    EXPECT_EQ(notices, (std::vector<std::pair<uint32_t, std::string>>{{MESHDROPLIB_NOTICE_DISK_FULL, ""},
+                                                                      {MESHDROPLIB_NOTICE_NETWORK_LOST, ""},
+                                                                      {MESHDROPLIB_NOTICE_NETWORK_BACK, ""},
+                                                                      {MESHDROPLIB_NOTICE_JOB_FAILED, reason}}));
+    EXPECT_EQ(m_window.Count(MESHDROPLIB_EVENT_JOB_FINISHED), 0u) << "a failed job is dropped, not finished";
+}
+
 TEST_F(EngineDownloaderTest, JobStoppedBeforeTheEngineAcceptedItIsStoppedThereOnceAccepted)
 {
     FakeEngine fake;

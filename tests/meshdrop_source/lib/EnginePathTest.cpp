@@ -166,6 +166,14 @@ TEST_F(EnginePathTest, FreshFolderGetsTheEngineWhichDownloadsTheJob)
     EXPECT_EQ(done, (std::vector<std::string>{entry + "," + kFolder + "a.pak", urls[1] + "," + kFolder + "b.pak"}));
     EXPECT_TRUE(testsupport::readFile(LocalFile("a.pak")) == first);
     EXPECT_TRUE(testsupport::readFile(LocalFile("b.pak")) == second);
+    // The end shows the engine's final figures: the whole job, the last file whole.
+    JobProgressInfo last{};
+    ASSERT_EQ(MeshdropLib_GetJobProgress(job, &last), MESHDROPLIB_OK);
+    EXPECT_EQ(last.percent, 100u);
+    EXPECT_EQ(last.doneSize, first.size() + second.size());
+    EXPECT_EQ(last.totalSize, last.doneSize);
+    EXPECT_EQ(last.filePercent, 100u);
+    EXPECT_EQ(last.remaining, 0u);
     EXPECT_EQ(LogCount("[MeshdropLib] Patch Success"), 1u);
     EXPECT_EQ(LogCount("[MeshdropLib] CPlatFormDownloader Begin"), 0u);
     EXPECT_NE(EngineLog().find("accepted: 2 files, limited, service \"joyvend_veilrune_tw\""), std::string::npos);

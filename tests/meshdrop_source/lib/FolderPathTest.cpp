@@ -7,7 +7,6 @@
 
 #include <windows.h>
 
-#include "FileName.h"
 #include "FolderPath.h"
 #include "TestDriveC.h"
 
@@ -51,32 +50,6 @@ TEST(FolderPathTest, PrefixWalkLeavesTheFileNameAlone)
     EXPECT_TRUE(CreateFolderPrefixes("C:\\logs\\config\\service.log"));
     EXPECT_TRUE(std::filesystem::is_directory(OnDriveC("logs/config")));
     EXPECT_FALSE(std::filesystem::exists(OnDriveC("logs/config/service.log")));
-}
-
-TEST(FileNameTest, OnlyOnePlainComponentIsAFileName)
-{
-    for (const std::string name :
-         {"a.bin", "Setup.EXE", "a b.bin", "a%20b", "..a", "a..", "\xE4\xB8\xAD.bin", "100%"}) {
-        EXPECT_TRUE(IsPlainFileName(name)) << name;
-    }
-    EXPECT_TRUE(IsPlainFileName(std::string(255, 'n')));
-    for (const std::string name : {"", ".", "..", "..\\", "x\\..\\..\\", "/etc/x", "Z:\\x", "C:x", "a/b", "a%00b",
-                                   "%2e%2e", "%2E.", "a%2fb", "a%5Cb", "a%3ab", "a\tb", "a\x7F", "a\rb"}) {
-        EXPECT_FALSE(IsPlainFileName(name)) << name;
-    }
-    EXPECT_FALSE(IsPlainFileName(std::string(256, 'n')));
-    EXPECT_FALSE(IsPlainFileName(std::string("a\0b", 3)));
-
-    EXPECT_EQ(FileNameOf("http://h/dir/f.bin", nullptr), "f.bin");
-    EXPECT_EQ(FileNameOf("http://h/dir/", ""), "");
-    EXPECT_EQ(FileNameOf("no-slash", nullptr), "");
-    EXPECT_EQ(FileNameOf("http://a/ok.bin|http://b/..\\..\\evil.exe", nullptr), "..\\..\\evil.exe");
-    EXPECT_EQ(FileNameOf("http://h/x", "given.bin"), "given.bin");
-
-    EXPECT_TRUE(IsUsableFileUrl("http://h/a"));
-    EXPECT_TRUE(IsUsableFileUrl("nonsense://x|https://h/a"));
-    for (const char* url : {"", "/etc/x", "Z:\\x", "C:x", "ftp://h/a", "http://|"})
-        EXPECT_FALSE(IsUsableFileUrl(url)) << url;
 }
 
 TEST(FolderPathTest, OnlyAnEntryDirectlyInTheMappedFolderLiesInIt)

@@ -9,8 +9,8 @@
 
 #include <win32_ext.h>
 
-#include "FileName.h"
 #include "FolderPath.h"
+#include "ut/utFileEntry.h"
 
 namespace {
 
@@ -41,10 +41,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::string given = NextField(rest);
     const std::string folder = NormalizeFolder((kFolders[data[0] % 5] + NextField(rest)).c_str());
 
-    const std::string name = FileNameOf(url, given.c_str());
-    if (!IsPlainFileName(name)) {
+    utFileEntry entry;
+    if (utReadFileEntry(url, given, &entry) != utEntryCheck::Ok) {
         return 0;
     }
+    const std::string& name = entry.name;
     std::string posixFolder = W32PathToPosix(std::string_view(folder));
     const std::string posixPath = W32PathToPosix(std::string_view(folder + name));
     if (posixFolder.empty()) {

@@ -32,6 +32,11 @@ TEST(ProgressText, UnitsSwitchWhereTheRoundedValueWouldReach1024)
     EXPECT_EQ(FormatEta(3725, 1), "1:02:05");
     EXPECT_EQ(FormatEta(90000, 1), "25:00:00") << "hours are not cut at a day";
     EXPECT_EQ(FormatEta(5, 0), "--:--:--") << "no speed, no estimate";
+    constexpr uint64_t kMiB = 1024 * 1024;
+    EXPECT_EQ(SecondsLeft(30 * kMiB, 30 * kMiB - 13 * kMiB / 2, 31 * kMiB / 4), 1u) << "part of a second left";
+    EXPECT_EQ(SecondsLeft(100, 40, 20), 3u);
+    EXPECT_EQ(SecondsLeft(100, 100, 20), 0u);
+    EXPECT_EQ(SecondsLeft(100, 0, 0), 0u);
 }
 
 TEST(ProgressText, BarLineFitsTheTerminalGivingUpTheBarThenTheName)

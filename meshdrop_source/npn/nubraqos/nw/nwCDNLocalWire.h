@@ -92,7 +92,7 @@ enum : std::uint32_t {
     CDN_CODE_HTTP_STATUS = 1,   // value: the HTTP status
     CDN_CODE_BAD_FILE_NAME = 2, // the job names a file that may not be written
     CDN_CODE_BAD_FOLDER = 3,    // the folder cannot be mapped or created
-    CDN_CODE_SIZE_MISMATCH = 4, // value: the size the server reported
+    CDN_CODE_SIZE_MISMATCH = 4, // value: the size the server reported (not the job's, or not the other mirrors')
     CDN_CODE_BAD_JOB = 5,       // the job's records are inconsistent or too large
     CDN_CODE_FILE_BUSY = 6,     // another job writes the same file
     CDN_CODE_SYSTEM_ERROR = 7,  // value: the errno of a local file operation
@@ -108,11 +108,17 @@ inline constexpr std::uint32_t CDN_NO_FILE = 0xFFFFFFFFu;
 enum : std::uint16_t {
     CDN_PROGRESS_LIMITED = 0x01,      // the job is held to the rate without consent
     CDN_PROGRESS_NETWORK_LOST = 0x02, // nothing reachable; transfers wait
-    CDN_PROGRESS_PAUSED = 0x04,       // waiting (disk full, resume answer)
 };
 
-// Progress item states.
-enum : std::uint8_t { CDN_FILE_PENDING = 0, CDN_FILE_ACTIVE = 1, CDN_FILE_DONE = 2, CDN_FILE_FAILED = 3 };
+// Progress item states. A job's reports show files waiting or on their way;
+// its final report, right before 6, shows its last file complete, or the
+// file that failed it.
+enum : std::uint8_t {
+    CDN_FILE_PENDING = 0,
+    CDN_FILE_ACTIVE = 1,
+    CDN_FILE_DONE = 2,   // the final report's last file
+    CDN_FILE_FAILED = 3, // the file that failed the job, in its final report
+};
 // Progress item flags.
 enum : std::uint8_t { CDN_ITEM_SIZE_KNOWN = 0x01 };
 
@@ -224,7 +230,7 @@ struct nwCDNProgressBlock {
     std::uint64_t doneSize;
     std::uint32_t speed; // bytes per second over the last interval
     std::uint32_t filesCompleted;
-    std::uint64_t elapsedSeconds;
+    std::uint64_t elapsedSeconds; // since the job started transferring; reports start at 1
     std::uint16_t connections;
     std::uint16_t flags; // CDN_PROGRESS_*
     std::uint32_t reserved[2];
