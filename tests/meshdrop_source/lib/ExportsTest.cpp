@@ -38,7 +38,7 @@ TEST(MeshdropLibExports, ExactlyTheEntryPointsAreExported)
         "MeshdropLib_StartJob",          "MeshdropLib_StopJob",          "MeshdropLib_DeleteJob",
         "MeshdropLib_AnswerResume",      "MeshdropLib_GetRequiredSpace", "MeshdropLib_GetJobSizeInfo",
         "MeshdropLib_GetJobProgress",    "MeshdropLib_PopFileDone",      "MeshdropLib_GetJobFinishInfo",
-        "MeshdropLib_GetNoticeTextSize", "MeshdropLib_PopNotice",         "MeshdropLib_SetJobRateLimit",
+        "MeshdropLib_GetNoticeTextSize", "MeshdropLib_PopNotice",        "MeshdropLib_SetJobRateLimit",
     };
     EXPECT_EQ(DefinedDynamicSymbols(MESHDROPLIB_FILE), expected);
 }
