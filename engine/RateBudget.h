@@ -10,6 +10,12 @@
 // piece: a take is allowed while the last second's bytes and one more piece
 // stay within the rate. Only a rate below one piece lets a piece through
 // whenever the last second holds nothing.
+//
+// Within the second the bytes are paced: a small bucket, refilled at the rate
+// and starting empty, must also hold something for a take. Without it the
+// whole second's budget would go at its start and the transfers then wait,
+// so that a window a little longer than a second, starting before such a
+// burst, could hold two of them.
 
 #include <chrono>
 #include <cstdint>
@@ -42,6 +48,9 @@ private:
     std::uint64_t m_largestTake;
     std::deque<Taken> m_taken; // within the last second, oldest first
     std::uint64_t m_inWindow = 0;
+    double m_paced = 0; // the bucket's bytes; a take may leave it below zero
+    double m_pacedCapacity = 0;
+    Clock::time_point m_pacedAt;
 };
 
 // The stricter of two rates in bytes per second, 0 standing for none.
