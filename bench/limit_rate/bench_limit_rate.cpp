@@ -10,7 +10,8 @@
 //
 // Goal: no one-second window above 2 MiB x 1.05; the whole within 5 % of
 // size / 2 MiB. Windows above the goal, or a package that does not arrive
-// whole, fail the run; the times are figures to read.
+// whole, fail the run (the short run: only the package); the times are
+// figures to read.
 //
 // BENCH_SHORT=1: an 8 MiB package (4 s at 2 MiB/s); otherwise 64 MiB (32 s).
 
@@ -286,8 +287,11 @@ int main()
                       100.0
                 : 0.0,
             whole ? "" : "  (did not arrive whole)");
+        // The short run is CTest's check that the bench works, beside other
+        // tests on a loaded machine: windows of written bytes there move with
+        // the scheduler, so only the package's arrival fails it.
         if (ours)
-            ok = ok && whole && window <= kWindowGoal && series->samples.size() > 1;
+            ok = ok && whole && (shortRun || window <= kWindowGoal) && series->samples.size() > 1;
     }
     std::printf("goal: every window at most %.0f %% of 2 MiB, the whole within %.0f %% of %.1f s\n", kWindowGoal * 100,
                 kWholeGoal * 100, expected);
