@@ -134,7 +134,7 @@ void RemoveSocketLocked(int fd) {
   Table& t = Sockets();
   auto it = t.sockets.find(fd);
   if (it == t.sockets.end()) return;
-  if (it->second.watched != 0)
+  if (it->second.inSet)
     if (auto queue = it->second.queue.lock()) queue->UnwatchDescriptor(fd);
   t.sockets.erase(it);
 }
