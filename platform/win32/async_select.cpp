@@ -5,7 +5,6 @@
 #include <sys/socket.h>
 
 #include <cerrno>
-#include <vector>
 
 #include "error_mapping.h"
 #include "socket_table.h"
@@ -18,6 +17,16 @@ namespace {
 struct Notice {
   WORD event;
   int error;
+};
+
+// The notices of one readiness report: at most a connect, a read or close,
+// and a write notice.
+struct Notices {
+  Notice items[3];
+  int count = 0;
+  void push_back(Notice n) {
+    if (count < 3) items[count++] = n;
+  }
 };
 
 // The epoll events that can lead to a notice in the socket's present state.
@@ -39,9 +48,12 @@ uint32_t DesiredEvents(const SocketState& st) {
 
 // Looks at the receive side of a connected socket: data waiting, the peer's
 // close once everything before it has been read, or a connection error.
-void CheckReadSide(SocketState& st, std::vector<Notice>& notices) {
+void CheckReadSide(SocketState& st, uint32_t events, Notices& notices) {
+  // Readable without a close or an error: bytes (or a datagram) wait, so
+  // there is nothing to look at before the read notice.
+  const bool dataOnly = (events & EPOLLIN) && !(events & (EPOLLRDHUP | EPOLLHUP | EPOLLERR));
   char probe;
-  ssize_t n = ::recv(st.fd, static_cast<void*>(&probe), size_t{1}, MSG_PEEK | MSG_DONTWAIT);
+  ssize_t n = dataOnly ? 1 : ::recv(st.fd, static_cast<void*>(&probe), size_t{1}, MSG_PEEK | MSG_DONTWAIT);
   // A datagram socket has no close: an empty datagram or a queued error
   // (an ICMP refusal) is for recvfrom to report.
   bool datagram = !st.stream && (n >= 0 || (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR));
@@ -70,18 +82,22 @@ void UpdateInterestLocked(SocketState& st) {
   auto queue = st.queue.lock();
   if (!queue) {
     st.watched = 0;
+    st.inSet = false;
     return;
   }
   if (desired == 0) {
+    // An enabled entry reports errors and hang-ups whatever it asks for.
     queue->UnwatchDescriptor(st.fd);
     st.watched = 0;
-  } else if (queue->WatchDescriptor(st.fd, SocketKey(st), desired)) {
+    st.inSet = false;
+  } else if (queue->WatchDescriptor(st.fd, SocketKey(st), desired | EPOLLONESHOT, st.inSet)) {
     st.watched = desired;
+    st.inSet = true;
   }
 }
 
 void DispatchSocketReadiness(uint64_t key, uint32_t events) {
-  std::vector<Notice> notices;
+  Notices notices;
   HWND hwnd = nullptr;
   UINT message = 0;
   SOCKET socket = INVALID_SOCKET;
@@ -90,6 +106,7 @@ void DispatchSocketReadiness(uint64_t key, uint32_t events) {
     int fd = static_cast<int>(key & 0xFFFFFFFFu);
     SocketState* st = FindSocketLocked(fd, false);
     if (st == nullptr || SocketKey(*st) != key) return;  // closed, or the number was reused
+    st->watched = 0;                                     // the one-shot entry reported: disabled
     const bool failed = (events & (EPOLLERR | EPOLLHUP)) != 0;
     switch (st->phase) {
       case SocketPhase::Connecting: {
@@ -116,7 +133,8 @@ void DispatchSocketReadiness(uint64_t key, uint32_t events) {
         }
         break;
       case SocketPhase::Connected:
-        if (st->readArmed && (events & (EPOLLIN | EPOLLRDHUP | EPOLLERR | EPOLLHUP))) CheckReadSide(*st, notices);
+        if (st->readArmed && (events & (EPOLLIN | EPOLLRDHUP | EPOLLERR | EPOLLHUP)))
+          CheckReadSide(*st, events, notices);
         if ((events & EPOLLOUT) && st->writeArmed) {
           if (st->mask & FD_WRITE) notices.push_back({FD_WRITE, 0});
           st->writeArmed = false;  // until a send would block
@@ -132,7 +150,8 @@ void DispatchSocketReadiness(uint64_t key, uint32_t events) {
     message = st->message;
     socket = static_cast<SOCKET>(fd);
   }
-  for (const Notice& n : notices) PostMessageW(hwnd, message, socket, WSAMAKESELECTREPLY(n.event, n.error));
+  for (int i = 0; i < notices.count; ++i)
+    PostMessageW(hwnd, message, socket, WSAMAKESELECTREPLY(notices.items[i].event, notices.items[i].error));
 }
 
 }  // namespace w32
@@ -153,8 +172,9 @@ int WSAAsyncSelect(SOCKET s, HWND hWnd, UINT wMsg, long lEvent) {
     SocketState* st = FindSocketLocked(fd, true);
     if (st == nullptr) return FailSocketCall(ENOTSOCK);
     // The previous registration ends, wherever it was watched.
-    if (st->watched != 0)
+    if (st->inSet)
       if (auto old = st->queue.lock()) old->UnwatchDescriptor(fd);
+    st->inSet = false;
     st->watched = 0;
     st->hwnd = lEvent != 0 ? hWnd : nullptr;
     st->message = wMsg;

@@ -67,6 +67,10 @@ struct QueueHolder {
 
 thread_local QueueHolder t_holder;
 
+// The queue whose socket readiness this thread turns into notices now, if
+// any (see Post).
+thread_local const MessageQueue* t_pumping = nullptr;
+
 bool InFilter(const MSG& m, HWND filter, UINT first, UINT last) {
   if (filter == reinterpret_cast<HWND>(-1)) {
     if (m.hwnd != nullptr) return false;
@@ -173,7 +177,11 @@ bool MessageQueue::Post(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
   m.lParam = lParam;
   m.time = static_cast<DWORD>(MonotonicMs());
   posted_.push_back(m);
-  UpdateSignalLocked();
+  // A socket notice posted while the owner collects readiness is taken by
+  // the owner next: Retrieve brings the eventfd in line before it returns,
+  // waits or runs any procedure, which spares a write and a read of it for
+  // every notice.
+  if (t_pumping != this) UpdateSignalLocked();
   return true;
 }
 
@@ -233,10 +241,13 @@ void MessageQueue::Shutdown() {
 void MessageQueue::PumpDescriptors(int timeoutMs) {
   epoll_event events[32];
   int n = epoll_wait(epollFd_, events, 32, timeoutMs);
+  const MessageQueue* outer = t_pumping;
+  t_pumping = this;
   for (int i = 0; i < n; ++i) {
     uint64_t key = events[i].data.u64;
     if (key != kEventKey && key != kTimerKey) DispatchSocketReadiness(key, events[i].events);
   }
+  t_pumping = outer;
 }
 
 bool MessageQueue::TakeLocked(MSG* msg, HWND filter, UINT first, UINT last, bool remove) {
@@ -286,15 +297,20 @@ bool MessageQueue::TakeLocked(MSG* msg, HWND filter, UINT first, UINT last, bool
 }
 
 bool MessageQueue::Retrieve(MSG* msg, HWND filter, UINT first, UINT last, bool remove, bool wait) {
+  bool polled = false;  // the readiness of the sockets was collected just now
   for (;;) {
     RunSentMessages();
-    PumpDescriptors(0);
+    if (!polled) PumpDescriptors(0);
+    polled = false;
     {
       std::lock_guard<std::mutex> lock(mutex_);
-      if (TakeLocked(msg, filter, first, last, remove)) return true;
+      const bool taken = TakeLocked(msg, filter, first, last, remove);
+      UpdateSignalLocked();  // the notices posted while pumping left it to here
+      if (taken) return true;
     }
     if (!wait) return false;
     PumpDescriptors(-1);
+    polled = true;
   }
 }
 
@@ -337,12 +353,15 @@ void MessageQueue::KillWindowTimers(HWND hwnd) {
   ArmTimerLocked();
 }
 
-bool MessageQueue::WatchDescriptor(int fd, uint64_t key, uint32_t events) {
+bool MessageQueue::WatchDescriptor(int fd, uint64_t key, uint32_t events, bool inSet) {
   epoll_event ev{};
   ev.events = events;
   ev.data.u64 = key;
-  if (epoll_ctl(epollFd_, EPOLL_CTL_MOD, fd, &ev) == 0) return true;
-  return errno == ENOENT && epoll_ctl(epollFd_, EPOLL_CTL_ADD, fd, &ev) == 0;
+  if (epoll_ctl(epollFd_, inSet ? EPOLL_CTL_MOD : EPOLL_CTL_ADD, fd, &ev) == 0) return true;
+  // The set knows better (the entry went with a closed descriptor, or one
+  // is there already).
+  if (errno != (inSet ? ENOENT : EEXIST)) return false;
+  return epoll_ctl(epollFd_, inSet ? EPOLL_CTL_ADD : EPOLL_CTL_MOD, fd, &ev) == 0;
 }
 
 void MessageQueue::UnwatchDescriptor(int fd) { epoll_ctl(epollFd_, EPOLL_CTL_DEL, fd, nullptr); }

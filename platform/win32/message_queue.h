@@ -54,7 +54,9 @@ class MessageQueue {
   void KillWindowTimers(HWND hwnd);
 
   // Socket descriptors in the epoll set, keyed for the readiness dispatcher.
-  bool WatchDescriptor(int fd, uint64_t key, uint32_t events);
+  // `inSet`: the descriptor has an entry already, which is changed rather
+  // than added.
+  bool WatchDescriptor(int fd, uint64_t key, uint32_t events, bool inSet);
   void UnwatchDescriptor(int fd);
 
   // At thread exit: later posts fail and waiting senders are released.

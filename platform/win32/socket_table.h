@@ -22,8 +22,12 @@ struct SocketState {
   HWND hwnd = nullptr;
   UINT message = 0;
   long mask = 0;
+  // The descriptor's entry in the queue's epoll set is one-shot: reporting
+  // an event disables it until UpdateInterestLocked enables it again, so a
+  // notice costs one change of the entry rather than a removal and an add.
   std::weak_ptr<MessageQueue> queue;  // where the descriptor is watched
-  uint32_t watched = 0;               // epoll events registered now (0: not in the set)
+  bool inSet = false;                 // it has an entry in that queue's set (maybe disabled)
+  uint32_t watched = 0;               // epoll events the entry reports now (0: none)
 
   // Re-enabling: a notice of each kind may be posted while its flag is set.
   bool readArmed = false;    // FD_READ / FD_CLOSE detection; set again by recv

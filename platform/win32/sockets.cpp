@@ -134,7 +134,7 @@ void RemoveSocketLocked(int fd) {
   Table& t = Sockets();
   auto it = t.sockets.find(fd);
   if (it == t.sockets.end()) return;
-  if (it->second.watched != 0)
+  if (it->second.inSet)
     if (auto queue = it->second.queue.lock()) queue->UnwatchDescriptor(fd);
   t.sockets.erase(it);
 }
@@ -325,38 +325,6 @@ int recv(SOCKET s, char* buf, int len, int flags) {
   });
   if (n >= 0) return static_cast<int>(n);
   return FailSocketCall(err);
-}
-
-int W32RecvChunks(UINT_PTR s, char* buf, int chunk, int count) {
-  if (!ValidSocket(s)) return FailSocketCall(ENOTSOCK);
-  if (buf == nullptr || chunk <= 0 || count <= 0) return FailSocketCall(EINVAL);
-  constexpr int kMaxChunks = 64;
-  count = count > kMaxChunks ? kMaxChunks : count;
-  iovec vectors[kMaxChunks];
-  mmsghdr messages[kMaxChunks];
-  std::memset(messages, 0, sizeof(mmsghdr) * static_cast<size_t>(count));
-  for (int i = 0; i < count; ++i) {
-    vectors[i] = {buf + static_cast<ptrdiff_t>(i) * chunk, static_cast<size_t>(chunk)};
-    messages[i].msg_hdr.msg_iov = &vectors[i];
-    messages[i].msg_hdr.msg_iovlen = 1;
-  }
-  int n = ::recvmmsg(Fd(s), messages, static_cast<unsigned>(count), MSG_DONTWAIT, nullptr);
-  int err = errno;
-  WithSocket(s, [](SocketState& st) {
-    if (!st.closePosted) st.readArmed = true;  // FD_READ (or FD_CLOSE) may follow again
-    UpdateInterestLocked(st);
-  });
-  if (n < 0) return FailSocketCall(err);
-  // A short receive followed by a longer one leaves a gap: close it up.
-  size_t total = 0;
-  for (int i = 0; i < n; ++i) {
-    size_t got = messages[i].msg_len;
-    if (got == 0) break;  // the peer's close
-    char* at = buf + static_cast<ptrdiff_t>(i) * chunk;
-    if (buf + total != at) std::memmove(buf + total, at, got);
-    total += got;
-  }
-  return static_cast<int>(total);
 }
 
 int sendto(SOCKET s, const char* buf, int len, int flags, const struct sockaddr* to, int tolen) {

@@ -62,16 +62,6 @@ BOOL W32SetActivePopup(HWND hWndOwner, HWND hWndPopup, BOOL open);
 std::string W32RuntimeDir();
 
 // ---------------------------------------------------------------------------
-// Sockets.
-// Up to `count` receives of at most `chunk` bytes each, one after another
-// as recv would make them, in one call to the kernel: the data lands packed
-// at `buf` (room for count x chunk bytes). Answers the bytes received, 0 when
-// the peer has closed, or SOCKET_ERROR (WSAEWOULDBLOCK when nothing waits);
-// re-enables FD_READ as recv does. The chunk size still decides how much each
-// receive takes; only the crossings into the kernel are shared.
-int W32RecvChunks(UINT_PTR s, char* buf, int chunk, int count);  // s: a SOCKET
-
-// ---------------------------------------------------------------------------
 // Owners of TCP sockets of this machine, as the kernel's socket table names
 // them (the user id that made the socket; an accepted socket has its
 // listener's). Loopback peers are told apart by user this way, with the

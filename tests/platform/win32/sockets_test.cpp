@@ -341,6 +341,10 @@ TEST_F(Sockets, QueueDescriptorTurnsReadableForASocketNotice) {
   EXPECT_EQ(poll(&p, 1, 0), 0);
   send(server, "abc", 3, 0);
   ASSERT_EQ(poll(&p, 1, 10000), 1);
+  // Looking without taking turns the readiness into a notice that waits.
+  ASSERT_TRUE(PeekMessageW(&m, nullptr, 0, 0, PM_NOREMOVE));
+  EXPECT_EQ(m.message, kSocketMessage);
+  EXPECT_EQ(poll(&p, 1, 0), 1);
   ASSERT_TRUE(PeekMessageW(&m, nullptr, 0, 0, PM_REMOVE));
   EXPECT_EQ(m.message, kSocketMessage);
   EXPECT_EQ(WSAGETSELECTEVENT(m.lParam), FD_READ);

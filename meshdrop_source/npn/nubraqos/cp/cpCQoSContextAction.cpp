@@ -4,20 +4,14 @@
 
 #include "cp/cpCQoSLowContextAction.h"
 
-std::uint32_t cpCQoSContextAction::ReadChunks(std::uint32_t size)
+std::uint32_t cpCQoSContextAction::ReadInto(std::uint32_t size)
 {
-    const std::uint32_t room = m_io.receive.Reserve(std::min(size, kReceiveChunk * kChunksPerCall));
+    const std::uint32_t room = m_io.receive.Reserve(std::min(size, kReceiveSize));
     if (room == 0) {
         return 0;
     }
     std::uint32_t got = 0;
-    // Whole chunks together; a part chunk (the end of a budget, the end of
-    // the buffer's room) alone.
-    const std::uint32_t chunks = room / kReceiveChunk;
-    const OVRESULT result =
-        chunks > 0 ? cpSocketReceiveChunks(m_io.record, m_io.receive.FreeSpace(), kReceiveChunk, chunks, &got)
-                   : cpSocketReceive(m_io.record, m_io.receive.FreeSpace(), room, &got);
-    if (OV_FAILED(result)) {
+    if (OV_FAILED(cpSocketReceive(m_io.record, m_io.receive.FreeSpace(), room, &got))) {
         return 0;
     }
     m_io.receive.Commit(got);
@@ -33,11 +27,10 @@ std::uint32_t cpCQoSHighContextAction::Receive()
 {
     std::uint32_t total = 0;
     while (m_io.receive.Held() <= kReadStop && total < kReadPiece) {
-        const std::uint32_t wanted = kReceiveChunk * kChunksPerCall;
-        const std::uint32_t got = ReadChunks(wanted);
+        const std::uint32_t got = ReadInto(kReceiveSize);
         total += got;
         // A short read emptied the socket: nothing more waits now.
-        if (got < wanted) {
+        if (got < kReceiveSize) {
             break;
         }
     }

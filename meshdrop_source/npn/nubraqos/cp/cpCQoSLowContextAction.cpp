@@ -12,12 +12,12 @@ std::uint32_t cpCQoSLowContextAction::Receive()
     // What a layer leaves unconsumed still grows the buffer notification
     // after notification up to its bound.
     while (total < kReadPiece) {
-        const std::uint32_t grant = TakeReceiveBudget(kReceiveChunk * kChunksPerCall);
+        const std::uint32_t grant = TakeReceiveBudget(kReceiveSize);
         if (grant == 0) {
             m_receiveBlocked = true;
             break;
         }
-        const std::uint32_t got = ReadChunks(grant);
+        const std::uint32_t got = ReadInto(grant);
         total += got;
         // A short read emptied the socket (or found it closed).
         if (got < grant) {

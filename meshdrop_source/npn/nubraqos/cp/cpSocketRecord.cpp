@@ -4,7 +4,6 @@
 #include <cstring>
 #include <memory>
 
-#include <win32_ext.h>
 #include <ws2tcpip.h>
 
 namespace {
@@ -228,20 +227,6 @@ OVRESULT cpSocketReceive(cpSocketRecord* record, void* buffer, std::uint32_t siz
         return OVR_SOCK_NOTSOCK;
     }
     return ReceiveResult(recv(record->socket, static_cast<char*>(buffer), static_cast<int>(size), 0), received);
-}
-
-OVRESULT cpSocketReceiveChunks(cpSocketRecord* record, void* buffer, std::uint32_t chunk, std::uint32_t count,
-                               std::uint32_t* received)
-{
-    if (!record) {
-        return OVR_BAD_SOCKET;
-    }
-    if (!record->HasSocket()) {
-        return OVR_SOCK_NOTSOCK;
-    }
-    return ReceiveResult(
-        W32RecvChunks(record->socket, static_cast<char*>(buffer), static_cast<int>(chunk), static_cast<int>(count)),
-        received);
 }
 
 OVRESULT cpSocketSendTo(cpSocketRecord* record, const void* bytes, std::uint32_t length, const cpEndpoint& endpoint,

@@ -68,11 +68,6 @@ OVRESULT cpSocketSend(cpSocketRecord* record, const void* bytes, std::uint32_t l
 // Succeeds only when more than 0 bytes arrived; an orderly close and errors
 // go through the error mapping.
 OVRESULT cpSocketReceive(cpSocketRecord* record, void* buffer, std::uint32_t size, std::uint32_t* received);
-// Up to `count` receives of at most `chunk` bytes each in one call to the
-// platform, packed at `buffer`; *received is their total. Fails as
-// cpSocketReceive does (the peer's close included) when nothing was read.
-OVRESULT cpSocketReceiveChunks(cpSocketRecord* record, void* buffer, std::uint32_t chunk, std::uint32_t count,
-                               std::uint32_t* received);
 OVRESULT cpSocketSendTo(cpSocketRecord* record, const void* bytes, std::uint32_t length, const cpEndpoint& endpoint,
                         std::uint32_t* sent);
 OVRESULT cpSocketReceiveFrom(cpSocketRecord* record, void* buffer, std::uint32_t size, cpEndpoint* from,

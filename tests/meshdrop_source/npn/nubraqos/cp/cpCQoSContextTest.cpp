@@ -645,9 +645,7 @@ TEST_F(ContextTest, UnlimitedReadingStopsAtOneMebibyteWhenNothingIsConsumed)
     ASSERT_TRUE(worker.WaitUntil([&] { return Context()->GetReceivedHeld() > cpCQoSHighContextAction::kReadStop; }));
     Drain();
     worker.Run([&] {
-        EXPECT_LE(Context()->GetReceivedHeld(),
-                  cpCQoSContextAction::kReadStop +
-                      cpCQoSContextAction::kReceiveChunk * cpCQoSContextAction::kChunksPerCall);
+        EXPECT_LE(Context()->GetReceivedHeld(), cpCQoSContextAction::kReadStop + cpCQoSContextAction::kReceiveSize);
     });
     peer.ShutdownConnection(); // wakes the blocked sender; the peer closes later
     sender.join();
